@@ -1,0 +1,17 @@
+# Warnings and sanitizers shared by every target of the project.
+function(iap_set_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor)
+    if(IAP_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  endif()
+endfunction()
+
+if(IAP_SANITIZE)
+  string(REPLACE ";" "," _iap_san "${IAP_SANITIZE}")
+  add_compile_options(-fsanitize=${_iap_san} -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=${_iap_san})
+endif()

@@ -1,0 +1,28 @@
+// Diagnostic trace: every diagnostic line of the system goes through Trace().
+//
+// Trace formats wide text (vswprintf rules: %ls for a wide string, %hs or %s for a narrow one on
+// POSIX) into a zero-filled 1024-character buffer and writes it to the trace sink. The default sink
+// is standard output, written as UTF-8 narrow bytes: a C stream's orientation is fixed by its first
+// use, so wide output would silence the narrow output of test runners and the command line.
+// Thread-safe: any thread may call Trace; lines from different threads never interleave.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+constexpr int TRACE_BUFFER_CHARS = 1024;
+
+void Trace(const wchar_t* format, ...);
+
+// Where trace text goes. A null FILE* silences the trace; the default is stdout.
+void SetTraceFile(std::FILE* file);
+
+// Tests capture trace text with a sink; an empty function restores the file output.
+using TraceSink = std::function<void(const std::wstring& text)>;
+void SetTraceSink(TraceSink sink);
+
+// UTF-8 form of a wide string (code points above U+10FFFF and lone surrogates become U+FFFD).
+std::string WideToUtf8(const std::wstring& text);
+// Wide form of UTF-8 text; malformed bytes become U+FFFD.
+std::wstring Utf8ToWide(const std::string& text);

@@ -1,0 +1,67 @@
+// CSerial: the one serial port through which the tool talks to the device.
+//
+// Open() opens a port by number, probes it with a directly written 'E' frame, and only when an answer
+// frame with code 'F' comes back switches the line to 256000 baud 8N1, tells its open hook (sender
+// restart, device identification request) and starts the reader thread. The reader polls the port and
+// hands every chunk of received bytes to the receiver on the reader thread.
+//
+// Threads: Open/Close are called by one controlling thread (the engine's connect thread or the thread
+// that stops the engine); Write by the command sender thread (and by Open's probe); the receiver runs
+// on the reader thread. Reads and writes use the port at the same time without a lock; transfer-state
+// reads return at once, so a write never waits behind a read.
+//
+// Every operation returns 0 on failure and never throws; the OS reason goes to the trace.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "transport/AutoThread.h"
+#include "transport/MuTexObject.h"
+
+class CSerialObject;
+class CSerialOpenHook;
+class CSerialBackend;
+
+// Line settings values as the Win32 DCB has them.
+constexpr uint8_t SERIAL_PARITY_NONE = 0;
+constexpr uint8_t SERIAL_ONE_STOP_BIT = 0;
+constexpr uint32_t SERIAL_TRANSFER_BAUD = 256000;
+constexpr uint32_t SERIAL_STOP_WAIT_MS = 2000;
+constexpr int SERIAL_READ_CHUNK = 1024;
+
+class CSerial : public CAutoThread, public CMuTexObject {
+public:
+    // receiver may be null (set later); reserved is ignored; readerPauseMs is slept after each read pass.
+    CSerial(CSerialObject* receiver, int reserved, uint32_t readerPauseMs);
+    ~CSerial() override;
+
+    int SetReceiver(CSerialObject* receiver);
+    // Not owned; null means nothing is asked after the handshake.
+    void SetOpenHook(CSerialOpenHook* hook);
+
+    int Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
+    int SetLineParams(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
+    int Probe(uint8_t port);
+    // 1 when every byte was written; 0 for null data, a zero length or a closed port.
+    int Write(const uint8_t* data, uint32_t length);
+    void Close();
+    bool IsOpen() const;
+
+    // Why the last Open failed, in words a user can act on ("", "missing", "busy", "permission", ...).
+    enum class OpenError { None, Missing, PermissionDenied, Busy, LineSettings, NoAnswer, Other };
+    OpenError LastOpenError() const { return lastOpenError_.load(); }
+    // The device path (POSIX) or name (Windows) of the last port Open tried.
+    std::string LastPortName() const;
+
+protected:
+    int Run() override;
+
+private:
+    std::atomic<CSerialObject*> receiver_{nullptr};
+    std::atomic<CSerialOpenHook*> openHook_{nullptr};
+    const uint32_t readerPauseMs_;
+    std::unique_ptr<CSerialBackend> backend_;
+    std::atomic<OpenError> lastOpenError_{OpenError::None};
+};
