@@ -9,6 +9,6 @@ class CSerialOpenHook {
 public:
     virtual ~CSerialOpenHook() = default;
     // Called on the thread that calls CSerial::Open, before the reader thread starts.
-    virtual void RestartSender() = 0;
+    virtual void RestartCommandSender() = 0;
     virtual void RequestDeviceInfo(uint8_t port) = 0;
 };

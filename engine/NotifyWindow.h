@@ -1,0 +1,28 @@
+// The window the engine reports to, and the five engine messages.
+//
+// A notification is synchronous, as SendMessageW is: Send() returns only when the receiver has handled
+// the message. Engine threads call it; a GUI receiver hands the message to its UI thread and blocks
+// until it ran there (and runs it directly when called on the UI thread itself). A receiver must never
+// wait for an engine thread while handling a message.
+#pragma once
+
+#include <cstdint>
+
+using NotifyWParam = uintptr_t;
+using NotifyLParam = intptr_t;
+
+constexpr uint32_t WM_USER_BASE = 0x0400;
+constexpr uint32_t WM_ENGINE_READY = WM_USER_BASE + 101;       // 0x465: 0, 0
+constexpr uint32_t WM_ENGINE_SETTINGS = WM_USER_BASE + 102;    // 0x466: 0, 0
+constexpr uint32_t WM_ENGINE_STEP_BEGIN = WM_USER_BASE + 103;  // 0x467: step, step total
+constexpr uint32_t WM_ENGINE_PACKET = WM_USER_BASE + 104;      // 0x468: step total, step sent
+constexpr uint32_t WM_ENGINE_STEP_END = WM_USER_BASE + 105;    // 0x469: step, result (0 = success)
+
+class CNotifyWindow {
+public:
+    virtual ~CNotifyWindow() = default;
+    virtual intptr_t Send(uint32_t message, NotifyWParam wParam, NotifyLParam lParam) = 0;
+};
+
+// The engine's name for the window it reports to; null means "no window", and messages are dropped.
+using NotifyHandle = CNotifyWindow*;

@@ -1,0 +1,191 @@
+// CWork_BK: the update engine. One static object per process (reach it with CWork_BK::Instance()).
+//
+// It owns the serial port, the five update images, the command queue with its sender thread, the job
+// worker, the device's settings blocks and the step record, and reports to one notification window
+// through the five engine messages (NotifyWindow.h), each sent synchronously.
+//
+// Threads: the front end's thread calls SetNotifyWindow, StartEngine, StartUpdateRun, the settings
+// copies and StopEngine; the connect thread runs ConnectAndLoad; the serial reader thread runs the
+// receive path and the answer dispatch; the sender thread writes frames; the job worker queues the
+// packets of a step. The step record, flags and settings blocks are written only by the thread that
+// drives the current step; they are atomics or copied under a lock so reads from other threads are
+// safe. Operations return 1 on success and 0 on failure and never throw.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/IspCodes.h"
+#include "engine/NotifyWindow.h"
+#include "engine/Packet_ISP.h"
+#include "engine/RawString.h"
+#include "engine/UpdateStep.h"
+#include "files/File_EDogMusicPic.h"
+#include "files/File_Project.h"
+#include "files/File_Radar.h"
+#include "transport/JobWorker.h"
+#include "transport/Serial.h"
+#include "transport/SerialObject.h"
+#include "transport/SerialOpenHook.h"
+#include "transport/TaskManager.h"
+
+using SettingsBlock = std::array<uint8_t, SETTINGS_BLOCK_SIZE>;
+
+// Engine settings a front end or a test may change before StartEngine.
+struct EngineOptions {
+    uint32_t firmwarePauseMs = 10000;   // pause after the device confirmed the firmware end
+    int noAnswerSlices = 3;             // 5 s wait slices without an answer before a run fails
+    uint32_t waitSliceMs = 5000;        // the sender's wait slice
+};
+
+// How the last connect attempt ended; the front ends use it to tell "no device" apart from "waiting".
+enum class ConnectState { Idle, Scanning, Connected, NoDevice };
+
+class CWork_BK : public CSerialObject,
+                 public CTaskManager<CPacket_ISP, CWork_BK>,
+                 public CSerialOpenHook {
+public:
+    static constexpr uint32_t kImageParam1 = 17;  // extended-address line length
+    static constexpr uint32_t kImageParam2 = 45;  // 16-byte data line length
+    static constexpr uint32_t kImageParam3 = 21;  // start-address line length
+    static constexpr uint32_t kImageParam4 = 13;  // end-of-file line length
+
+    CWork_BK();
+    ~CWork_BK() override;
+
+    void SetNotifyWindow(NotifyHandle window);
+    void SetOptions(const EngineOptions& options);
+    EngineOptions Options() const;
+
+    // Stores the values, starts the connect thread (detached) and the job worker. 1 on success.
+    int StartEngine(uint32_t portLimit, uint32_t baudRate, const std::wstring& toolFolder);
+    // The connect thread's body: port scan, then the five image loads. Returns 0.
+    int ConnectAndLoad();
+    // Closes the port, empties the images, stops the sender and empties the queue.
+    void StopEngine();
+    // Sets the run-active flag and starts the first step that has work (or ends the run at once).
+    void StartUpdateRun();
+    void SelectStep(int step);
+
+    int ProjectPacketCount() const;
+    int EDogPacketCount() const;
+    int MusicPacketCount() const;
+    int PicPacketCount() const;
+    int RadarPacketCount() const;
+
+    void GetSettingsBlock(uint8_t* dst) const;
+    void GetSettingsInfoBlock(uint8_t* dst) const;
+    void SetSettingsBlock(const uint8_t* src);
+    void SetSettingsPending(int flag);
+    int SettingsPending() const { return settingsPending_.load(); }
+    int RunActive() const { return runActive_.load(); }
+
+    void NotifyReady();
+    void NotifySettingsRead();
+    void NotifyStepBegin();
+    void NotifyPacketSent();
+    void NotifyStepEnd(int result);
+
+    // Step record.
+    int CurrentStep() const { return currentStep_.load(); }
+    int StepTotal() const { return stepTotal_.load(); }
+    int StepSent() const { return stepSent_.load(); }
+    int StepResult() const { return stepResult_.load(); }
+
+    // Device versions from the device-information answer ("%04d", "%04d", "%04x").
+    std::wstring DeviceFirmwareVersion() const;
+    std::wstring DeviceDataVersion() const;
+    std::wstring DeviceRadarVersion() const;
+    void SetDeviceVersions(const std::wstring& firmware, const std::wstring& data, const std::wstring& radar);
+
+    ConnectState GetConnectState() const { return connectState_.load(); }
+    // The ports the last scan tried, with the reason each failed ("" for the one that answered).
+    std::vector<std::pair<std::string, CSerial::OpenError>> LastScanReport() const;
+    std::wstring ToolFolder() const;
+
+    // The images, for the transfer steps and for front ends that show what will be sent.
+    const CFile_Project& Project() const { return project_; }
+    const CFile_EDogMusicPic& EDog() const { return edog_; }
+    const CFile_EDogMusicPic& Music() const { return music_; }
+    const CFile_EDogMusicPic& Pic() const { return pic_; }
+    const CFile_Radar& Radar() const { return radar_; }
+
+    // Upper half of the firmware load address while the firmware packets are built.
+    int UpperAddress() const { return upperAddress_.load(); }
+    void SetUpperAddress(int value) { upperAddress_.store(value); }
+
+    // The job worker (step numbers 1 to 5).
+    void PostJob(int step);
+
+    // The pause after the firmware end; returns early when the engine stops.
+    void FirmwarePause();
+
+    // The port, for the receive path's owner and tests.
+    CSerial& Port() { return serial_; }
+
+    // Command queue operations as the engine forwards them.
+    int AddTask(const CPacket_ISP& task) override;
+    int OnAnswer(int code) override;
+
+    // CSerialObject: the receive path.
+    int OnReceive(const uint8_t* data, uint32_t length) override;
+
+    // CSerialOpenHook.
+    void RestartCommandSender() override;
+    void RequestDeviceInfo(uint8_t port) override;
+
+protected:
+    // CTaskManager's operations supplied by the engine.
+    int WriteFrame(const uint8_t* bytes, int length) override;
+    int SendTask(const CPacket_ISP& task, int attemptsBefore) override;
+    bool IsNoWaitTask(const CPacket_ISP& task) override;
+    void OnNoAnswer(const CPacket_ISP& head) override;
+
+private:
+    void RunJob(int step);
+    // Ends the run in progress with a failure: the current step, then step 7, both with result 1.
+    void FailRun();
+
+    std::atomic<NotifyHandle> notifyWindow_{nullptr};
+    CSerial serial_;
+    CRawString receiveBuffer_;
+    CFile_Project project_;
+    std::atomic<int> upperAddress_{0};
+    CFile_EDogMusicPic edog_;
+    CFile_EDogMusicPic music_;
+    CFile_EDogMusicPic pic_;
+    CFile_Radar radar_;
+
+    mutable std::mutex settingsMutex_;
+    SettingsBlock settingsBlock_{};
+    SettingsBlock settingsInfoBlock_{};
+    std::atomic<int> settingsPending_{0};
+
+    std::atomic<int> currentStep_{0};
+    std::atomic<int> stepTotal_{0};
+    std::atomic<int> stepSent_{0};
+    std::atomic<int> stepResult_{0};
+    std::atomic<int> runActive_{0};
+
+    mutable std::mutex recordMutex_;  // versions, folder, scan report
+    std::wstring deviceFirmwareVersion_;
+    std::wstring deviceDataVersion_;
+    std::wstring deviceRadarVersion_;
+    std::atomic<uint32_t> portLimit_{0};
+    std::atomic<uint32_t> baudRate_{0};
+    std::wstring toolFolder_;
+    std::vector<std::pair<std::string, CSerial::OpenError>> scanReport_;
+    std::atomic<ConnectState> connectState_{ConnectState::Idle};
+
+    EngineOptions options_;
+    std::mutex pauseMutex_;
+    std::condition_variable pauseWake_;
+    std::atomic<int> pauseGeneration_{0};
+
+    CJobWorker jobWorker_;
+};

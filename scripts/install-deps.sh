@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build and the tests need; skips apt-get when all are present.
+# Run as root (CI and a fresh machine); prints what it installs.
+set -euo pipefail
+
+packages=(g++ cmake ninja-build libgtest-dev srecord qt6-base-dev qt6-tools-dev libgl-dev file)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "[deps] all packages present"
+    exit 0
+fi
+echo "[deps] installing: ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+    echo "[deps] run as root (or with sudo) to install packages" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"
