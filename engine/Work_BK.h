@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/IspCodes.h"
@@ -81,6 +82,7 @@ public:
     void GetSettingsBlock(uint8_t* dst) const;
     void GetSettingsInfoBlock(uint8_t* dst) const;
     void SetSettingsBlock(const uint8_t* src);
+    void SetSettingsInfoBlock(const uint8_t* src);
     void SetSettingsPending(int flag);
     int SettingsPending() const { return settingsPending_.load(); }
     int RunActive() const { return runActive_.load(); }
@@ -122,8 +124,8 @@ public:
     // The job worker (step numbers 1 to 5).
     void PostJob(int step);
 
-    // The pause after the firmware end; returns early when the engine stops.
-    void FirmwarePause();
+    // The pause after the firmware end: 1 when it ran its full length, 0 when the engine stopped.
+    int FirmwarePause();
 
     // The port, for the receive path's owner and tests.
     CSerial& Port() { return serial_; }
@@ -148,8 +150,13 @@ protected:
 
 private:
     void RunJob(int step);
-    // Ends the run in progress with a failure: the current step, then step 7, both with result 1.
-    void FailRun();
+    // Ends the run in progress with a failure: `step`, then step 7, both with result 1.
+    void FailRun(int step);
+    // Stops everything the connect thread and the run use; called on any thread but the reader's.
+    void StopTransport();
+    // Waits for a previous connect thread (asking its scan to end at the next port).
+    void JoinConnectThread();
+    void LoadImages();
 
     std::atomic<NotifyHandle> notifyWindow_{nullptr};
     CSerial serial_;
@@ -188,4 +195,7 @@ private:
     std::atomic<int> pauseGeneration_{0};
 
     CJobWorker jobWorker_;
+    std::mutex connectMutex_;  // guards connectThread_
+    std::thread connectThread_;
+    std::atomic<bool> scanAbort_{false};
 };

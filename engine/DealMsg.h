@@ -1,0 +1,72 @@
+// CDealMsg: the protocol driver. It knows what every device answer means (Deal) and which commands
+// an update run sends (the step operations). One static object per process; reach it with
+// CDealMsg::Instance(). It owns no connection: it queues frames through the engine's command queue
+// and reads and writes the engine record.
+//
+// Threads: Deal runs on the serial reader thread; the packet operations on the engine's job worker;
+// the start operations and the next-image rule on whichever thread ended the previous step (reader,
+// sender, or the front end's thread for the first step); RequestDeviceInfo on the connect thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "engine/RawString.h"
+#include "transport/Singleton.h"
+
+class CPacket_Hex;
+class CWork_BK;
+
+class CDealMsg : public Singleton<CDealMsg> {
+public:
+    CDealMsg();
+    ~CDealMsg() override;
+
+    virtual std::wstring GetErrorText(uint8_t code);
+    virtual int GetMode();
+    virtual void SetMode(int mode);
+    virtual uint8_t GetFlag();
+    virtual void SetFlag(uint8_t flag);
+
+    // Acts on one answer frame that passed the receive path's checks.
+    void Deal(const CRawString& frame);
+    // Stores a 0x48 answer's block: 'I' into the information block, 'G' into the device block.
+    void StoreSettings(const CRawString& frame);
+
+    void RequestDeviceInfo(uint8_t port);
+    void ReadSettings();
+    void ReadSettingsInfo();
+    void WriteSettings();
+    void AckDevice();
+
+    void SendProjectStart();
+    int SendProjectPackets();
+    void SendProjectEnd();
+    void SendEDogStart();
+    int SendEDogPackets();
+    void SendEDogEnd();
+    void SendMusicStart();
+    int SendMusicPackets();
+    void SendMusicEnd();
+    void SendPicStart();
+    int SendPicPackets();
+    void SendPicEnd();
+    void SendRadarStart();
+    int SendRadarPackets();
+    void SendRadarEnd();
+
+    // The 0x06 payload of one data record: load address (little-endian), length, data bytes.
+    CRawString MakeProjectPayload(const CPacket_Hex& record) const;
+
+    // After image `endedStep` (1..5) has ended, while the run is active: start the next image with
+    // packets, else write the settings when they are pending, else end the run.
+    void StartNextImage(int endedStep);
+
+private:
+    static CWork_BK& Engine();
+    void Queue(uint8_t cmd, const void* payload, int length);
+
+    std::atomic<int> mode_{2};
+    std::atomic<uint8_t> flag_{0};
+};
