@@ -1,0 +1,34 @@
+// The command line of iap-cli. Outside scripts rely on these options and on the exit statuses.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int EXIT_RUN_OK = 0;
+constexpr int EXIT_RUN_FAILED = 1;
+constexpr int EXIT_NO_DEVICE = 2;
+constexpr int EXIT_USAGE = 64;
+
+struct CliOptions {
+    enum class Mode { Update, Inspect, ListPorts, Help };
+    Mode mode = Mode::Update;
+    std::vector<std::string> ports;   // --port, in order: port 1, 2, ...
+    std::string folder;               // --folder; empty means the program's folder
+    std::string settingsFile;         // --settings: the edited 73-byte block
+    std::string saveSettingsFile;     // --save-settings: where to keep the block as read
+    std::string traceFile;            // --trace FILE, or "-" for standard output
+    int64_t firmwarePauseMs = -1;     // --firmware-pause-ms; -1 keeps the engine's default
+    bool plainProgress = false;       // --plain: plain lines even on a terminal
+};
+
+struct ParseResult {
+    bool ok = false;
+    std::string error;  // for the user, when !ok
+    CliOptions options;
+};
+
+ParseResult ParseCliOptions(const std::vector<std::string>& args);
+
+// The --help text.
+std::wstring CliUsage();

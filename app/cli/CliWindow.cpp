@@ -1,0 +1,129 @@
+#include "app/cli/CliWindow.h"
+
+#include <chrono>
+
+#include "transport/TickCount.h"
+
+namespace {
+constexpr uint32_t kClockTickMs = 100;
+
+bool IsRecordedStep(NotifyWParam step) { return step >= 1 && step <= 7; }
+}  // namespace
+
+CCliWindow::CCliWindow(CProgressView* view) : view_(view) {}
+
+intptr_t CCliWindow::Send(uint32_t message, NotifyWParam wParam, NotifyLParam lParam) {
+    const uint32_t now = GetTickCountMs();
+    switch (message) {
+        case WM_ENGINE_READY: {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ready_ = true;
+            break;
+        }
+        case WM_ENGINE_SETTINGS: {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++settingsAnswers_;
+            break;
+        }
+        case WM_ENGINE_STEP_BEGIN: {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (IsRecordedStep(wParam) && !stepBegun_[wParam]) {
+                    stepBegun_[wParam] = true;
+                    stepBeginMs_[wParam] = now;
+                }
+            }
+            if (view_) view_->StepBegin(static_cast<int>(wParam), static_cast<unsigned>(lParam), now);
+            break;
+        }
+        case WM_ENGINE_PACKET:
+            if (view_) view_->Packet(static_cast<unsigned>(wParam), static_cast<unsigned>(lParam), now);
+            break;
+        case WM_ENGINE_STEP_END: {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (IsRecordedStep(wParam)) {
+                    stepEnded_[wParam] = true;
+                    stepEndMs_[wParam] = now;
+                    stepResult_[wParam] = static_cast<int>(lParam);
+                    // A step that was never announced (the settings write) counts from the last end.
+                    if (!stepBegun_[wParam]) {
+                        uint32_t previous = stepEndMs_[0];
+                        for (size_t s = 1; s < wParam; ++s)
+                            if (stepEnded_[s]) previous = stepEndMs_[s];
+                        stepBegun_[wParam] = true;
+                        stepBeginMs_[wParam] = previous;
+                    }
+                }
+                if (wParam == 7) {
+                    finished_ = true;
+                    runResult_ = static_cast<int>(lParam);
+                }
+            }
+            if (view_) view_->StepEnd(static_cast<int>(wParam), static_cast<int>(lParam), now);
+            break;
+        }
+        default:
+            return 0;
+    }
+    changed_.notify_all();
+    return 0;
+}
+
+void CCliWindow::RunStarted() {
+    const uint32_t now = GetTickCountMs();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = false;
+        stepBegun_.fill(false);
+        stepEnded_.fill(false);
+        stepResult_.fill(0);
+        stepEndMs_[0] = now;  // the reference for a first step that is never announced
+    }
+    if (view_) view_->RunStarted(now);
+}
+
+template <typename Pred>
+bool CCliWindow::WaitFor(uint32_t timeoutMs, Pred pred) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), pred);
+}
+
+bool CCliWindow::WaitForReady(uint32_t timeoutMs) {
+    return WaitFor(timeoutMs, [this] { return ready_; });
+}
+
+bool CCliWindow::WaitForSettings(int count, uint32_t timeoutMs) {
+    return WaitFor(timeoutMs, [this, count] { return settingsAnswers_ >= count; });
+}
+
+bool CCliWindow::WaitForRunEnd(const std::atomic<bool>& stop) {
+    for (;;) {
+        if (WaitFor(kClockTickMs, [this, &stop] { return finished_ || stop.load(); })) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            return finished_;
+        }
+        if (view_) view_->Tick(GetTickCountMs());
+    }
+}
+
+int CCliWindow::RunResult() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return runResult_;
+}
+
+uint32_t CCliWindow::StepMs(int step) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (step < 1 || step > 7 || !stepBegun_[step] || !stepEnded_[step]) return 0;
+    return stepEndMs_[step] - stepBeginMs_[step];
+}
+
+bool CCliWindow::StepRan(int step) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return step >= 1 && step <= 7 && stepEnded_[step];
+}
+
+int CCliWindow::StepResult(int step) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return step >= 1 && step <= 7 ? stepResult_[step] : 0;
+}

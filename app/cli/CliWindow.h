@@ -1,0 +1,51 @@
+// The command line's receiver of the engine messages. The engine sends each message synchronously on
+// its own threads; this window handles it directly (it never waits for an engine thread) and wakes
+// the main thread, which waits for the states below.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "app/cli/ProgressView.h"
+#include "engine/NotifyWindow.h"
+
+class CCliWindow : public CNotifyWindow {
+public:
+    explicit CCliWindow(CProgressView* view);
+
+    intptr_t Send(uint32_t message, NotifyWParam wParam, NotifyLParam lParam) override;
+
+    // Start of the run (for the elapsed time); the view prints the start line.
+    void RunStarted();
+
+    bool WaitForReady(uint32_t timeoutMs);
+    bool WaitForSettings(int count, uint32_t timeoutMs);
+    // Waits until step 7 ended or `stop` turned true; ticks the clock meanwhile.
+    bool WaitForRunEnd(const std::atomic<bool>& stop);
+
+    int RunResult() const;
+    // Milliseconds each step 1..6 took (first begin to end), 0 when it did not run.
+    uint32_t StepMs(int step) const;
+    bool StepRan(int step) const;
+    int StepResult(int step) const;
+
+private:
+    template <typename Pred>
+    bool WaitFor(uint32_t timeoutMs, Pred pred);
+
+    CProgressView* view_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool ready_ = false;
+    int settingsAnswers_ = 0;
+    bool finished_ = false;
+    int runResult_ = 0;
+    std::array<uint32_t, 8> stepBeginMs_{};
+    std::array<uint32_t, 8> stepEndMs_{};
+    std::array<bool, 8> stepBegun_{};
+    std::array<bool, 8> stepEnded_{};
+    std::array<int, 8> stepResult_{};
+};

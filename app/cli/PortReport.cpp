@@ -1,0 +1,55 @@
+#include "app/cli/PortReport.h"
+
+#include <cwchar>
+
+#include "engine/Trace.h"
+#include "transport/PortList.h"
+
+namespace {
+
+const wchar_t* const kHowToGivePorts =
+    L"Укажите порт: iap-cli --port /dev/ttyUSB0 (можно несколько раз) "
+    L"или IAP_PORTS=/dev/ttyUSB0:/dev/ttyACM0 iap-cli";
+
+void Print(std::FILE* out, const std::wstring& text) {
+    const std::string bytes = WideToUtf8(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+}
+
+}  // namespace
+
+std::wstring OpenErrorText(CSerial::OpenError error) {
+    switch (error) {
+        case CSerial::OpenError::None: return L"устройство ответило";
+        case CSerial::OpenError::Missing: return L"нет такого порта";
+        case CSerial::OpenError::PermissionDenied:
+            return L"нет доступа к порту: добавьте пользователя в группу dialout "
+                   L"(sudo usermod -aG dialout $USER) и войдите в систему заново";
+        case CSerial::OpenError::Busy: return L"порт занят другой программой";
+        case CSerial::OpenError::LineSettings: return L"порт не принимает настройки линии";
+        case CSerial::OpenError::NoAnswer: return L"устройство не ответило";
+        default: return L"порт не открывается";
+    }
+}
+
+std::wstring NoDeviceText(const std::vector<std::pair<std::string, CSerial::OpenError>>& tried) {
+    if (tried.empty())
+        return std::wstring(L"Устройство не найдено: нет ни одного последовательного порта. ") + kHowToGivePorts;
+    std::wstring text = L"Устройство не ответило ни на одном порту. Проверены:";
+    for (const auto& [path, error] : tried) text += L"\n  " + Utf8ToWide(path) + L": " + OpenErrorText(error);
+    return text;
+}
+
+int ListPorts(std::FILE* out) {
+    const std::vector<std::string> ports = GetPortList();
+    if (ports.empty()) {
+        Print(out, std::wstring(L"Последовательные порты не найдены. ") + kHowToGivePorts + L"\n");
+        return 0;
+    }
+    for (size_t i = 0; i < ports.size(); ++i) {
+        wchar_t number[32] = {};
+        std::swprintf(number, 32, L"порт %zu: ", i + 1);
+        Print(out, number + Utf8ToWide(ports[i]) + L"\n");
+    }
+    return 0;
+}

@@ -1,0 +1,111 @@
+#include "app/cli/ProgressView.h"
+
+#include <cwchar>
+
+#include "app/cli/StepTexts.h"
+#include "engine/Trace.h"
+
+namespace {
+const wchar_t* const kClearLine = L"\r\x1b[K";
+}
+
+CProgressView::CProgressView(std::FILE* out, Mode mode) : out_(out), mode_(mode) {}
+
+void CProgressView::Write(const std::wstring& text) {
+    if (out_ == nullptr) return;
+    const std::string bytes = WideToUtf8(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), out_);
+    std::fflush(out_);
+}
+
+void CProgressView::WriteLine(const std::wstring& text) {
+    if (mode_ == Mode::Terminal && lineOpen_) {
+        Write(kClearLine + text + L"\n");
+        lineOpen_ = false;
+    } else {
+        Write(text + L"\n");
+    }
+}
+
+std::wstring CProgressView::TerminalLine(uint32_t nowMs) const {
+    std::wstring line = L"[";
+    const unsigned filled = bar_ * kBarWidth / 100;
+    for (int i = 0; i < kBarWidth; ++i) line += static_cast<unsigned>(i) < filled ? L'#' : L'.';
+    line += L"] ";
+    wchar_t percent[16] = {};
+    std::swprintf(percent, 16, L"%4ls", percentText_.c_str());
+    line += percent;
+    line += L" ";
+    line += StepText(step_);
+    line += L"  ";
+    line += ElapsedText(nowMs - startMs_);
+    return line;
+}
+
+void CProgressView::Redraw(uint32_t nowMs) {
+    if (mode_ != Mode::Terminal) return;
+    Write(kClearLine + TerminalLine(nowMs));
+    lineOpen_ = true;
+}
+
+void CProgressView::RunStarted(uint32_t nowMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    startMs_ = nowMs;
+    step_ = 0;
+    bar_ = 0;
+    percentText_.clear();
+    WriteLine(L"Старт обновления...");
+}
+
+void CProgressView::StepBegin(int step, unsigned total, uint32_t nowMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A step announced twice (on its start and again on the device's ready answer) is drawn once.
+    if (step == step_ && lastDecile_ >= 0) return;
+    step_ = step;
+    bar_ = step == 7 ? 100 : 0;
+    percentText_.clear();
+    lastDecile_ = 0;
+    if (mode_ == Mode::Plain) {
+        wchar_t count[32] = {};
+        std::swprintf(count, 32, L" (%u)", total);
+        WriteLine(StepText(step) + count);
+    } else {
+        Redraw(nowMs);
+    }
+}
+
+void CProgressView::Packet(unsigned total, unsigned sent, uint32_t nowMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const unsigned percent = StepPercent(total, sent);
+    bar_ = BarValue(percent);
+    wchar_t text[16] = {};
+    std::swprintf(text, 16, L"%d%%", static_cast<int>(percent));
+    percentText_ = text;
+    if (mode_ == Mode::Terminal) {
+        Redraw(nowMs);
+        return;
+    }
+    const int decile = static_cast<int>(percent / 10);
+    if (decile > lastDecile_) {
+        lastDecile_ = decile;
+        wchar_t line[64] = {};
+        std::swprintf(line, 64, L"  %3d%% (%u/%u)", static_cast<int>(percent), sent, total);
+        WriteLine(line);
+    }
+}
+
+void CProgressView::StepEnd(int step, int result, uint32_t nowMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bar_ = 100;
+    percentText_.clear();
+    std::wstring text = StepEndText(step, result);
+    if (step == 7) text += L"  " + ElapsedText(nowMs - startMs_);
+    WriteLine(text);
+    lastDecile_ = -1;
+    step_ = 0;
+}
+
+void CProgressView::Tick(uint32_t nowMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (mode_ == Mode::Terminal && lineOpen_) Redraw(nowMs);
+}

@@ -1,0 +1,274 @@
+#include "app/cli/RunUpdate.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cwchar>
+#include <memory>
+#include <vector>
+
+#include "app/cli/CliWindow.h"
+#include "app/cli/PortReport.h"
+#include "app/cli/ProgressView.h"
+#include "app/cli/StepTexts.h"
+#include "app/cli/UpdateFiles.h"
+#include "app/common/VersionFile.h"
+#include "engine/ImagePlan.h"
+#include "engine/Trace.h"
+#include "engine/Work_BK.h"
+#include "transport/PortList.h"
+#include "transport/TickCount.h"
+
+namespace {
+
+constexpr uint32_t kPortLimit = 50;
+constexpr uint32_t kProbeMsPerPort = 1500;     // the handshake waits about a second per port
+constexpr uint32_t kInfoAnswerMs = 10000;      // device information after the port opened
+constexpr uint32_t kSettingsAnswersMs = 12000; // both settings reads (each dropped after one slice)
+constexpr uint32_t kLineBytesPerSecond = SERIAL_TRANSFER_BAUD / 10;
+
+void Print(std::FILE* out, const std::wstring& text) {
+    const std::string bytes = WideToUtf8(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fflush(out);
+}
+
+std::wstring Printf(const wchar_t* format, ...) {
+    wchar_t text[512] = {};
+    va_list args;
+    va_start(args, format);
+    std::vswprintf(text, 512, format, args);
+    va_end(args);
+    return text;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const {
+        if (file != nullptr && file != stdout) std::fclose(file);
+    }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+bool ReadSettingsFile(const std::string& path, SettingsBlock& block, std::wstring& error) {
+    FilePtr file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        error = L"файл настроек \"" + Utf8ToWide(path) + L"\" не открывается";
+        return false;
+    }
+    uint8_t bytes[SETTINGS_BLOCK_SIZE + 1];
+    const size_t n = std::fread(bytes, 1, sizeof bytes, file.get());
+    if (n != SETTINGS_BLOCK_SIZE) {
+        error = Printf(L"файл настроек \"%ls\" должен содержать ровно %d байта, а в нём %ls",
+                       Utf8ToWide(path).c_str(), SETTINGS_BLOCK_SIZE, n > SETTINGS_BLOCK_SIZE ? L"больше" : Printf(L"%zu", n).c_str());
+        return false;
+    }
+    std::copy(bytes, bytes + SETTINGS_BLOCK_SIZE, block.begin());
+    return true;
+}
+
+bool WriteSettingsFile(const std::string& path, const SettingsBlock& block) {
+    FilePtr file(std::fopen(path.c_str(), "wb"));
+    return file && std::fwrite(block.data(), 1, block.size(), file.get()) == block.size();
+}
+
+// Waits until the device's information arrived, or the scan found nothing.
+enum class ConnectOutcome { Ready, NoDevice, NoInformation, Interrupted };
+ConnectOutcome WaitForDevice(CWork_BK& engine, CCliWindow& window, size_t portCount,
+                             const std::atomic<bool>& interrupted) {
+    const uint32_t scanBudget = static_cast<uint32_t>(std::min<size_t>(portCount, kPortLimit)) * kProbeMsPerPort;
+    const uint32_t start = GetTickCountMs();
+    uint32_t connectedAt = 0;
+    for (;;) {
+        if (window.WaitForReady(50)) return ConnectOutcome::Ready;
+        if (interrupted.load()) return ConnectOutcome::Interrupted;
+        const ConnectState state = engine.GetConnectState();
+        if (state == ConnectState::NoDevice) return ConnectOutcome::NoDevice;
+        const uint32_t now = GetTickCountMs();
+        if (state == ConnectState::Connected) {
+            if (connectedAt == 0) connectedAt = now;
+            if (now - connectedAt > kInfoAnswerMs) return ConnectOutcome::NoInformation;
+        } else if (now - start > scanBudget + kInfoAnswerMs) {
+            return ConnectOutcome::NoDevice;
+        }
+    }
+}
+
+void PrintVersions(std::FILE* out, CWork_BK& engine, const std::string& folder) {
+    VersionLines files;
+    ReadVersionLines(folder + "ver.txt", files);
+    const std::wstring type = TrimLineEnd(files.lines[0]);
+    Print(out, L"Тип устройства: " + (type.empty() ? L"—" : type) + L"\n");
+    Print(out, L"                 устройство   файлы\n");
+    const std::wstring rows[3][2] = {
+        {engine.DeviceFirmwareVersion(), TrimLineEnd(files.lines[1])},
+        {engine.DeviceDataVersion(), TrimLineEnd(files.lines[2])},
+        {engine.DeviceRadarVersion(), TrimLineEnd(files.lines[3])},
+    };
+    const wchar_t* const labels[3] = {L"ПО:             ", L"База камер:     ", L"ПО радара:      "};
+    for (int i = 0; i < 3; ++i)
+        Print(out, Printf(L"  %ls%-12ls %ls\n", labels[i], rows[i][0].c_str(),
+                          rows[i][1].empty() ? L"—" : rows[i][1].c_str()));
+}
+
+void PrintSummary(std::FILE* out, CWork_BK& engine, const CCliWindow& window) {
+    const ImagePlan plans[6] = {{}, PlanProject(engine.Project()), PlanData(engine.EDog()), PlanData(engine.Music()),
+                                PlanData(engine.Pic()), PlanRadar(engine.Radar())};
+    const wchar_t* const names[6] = {L"", L"ПО", L"база камер", L"звуковые файлы", L"ресурсы отображения",
+                                     L"ПО радарной части"};
+    Print(out, L"Итог:\n");
+    long long totalBytes = 0;
+    uint32_t totalMs = 0;
+    for (int step = 1; step <= 5; ++step) {
+        if (!window.StepRan(step)) continue;
+        const uint32_t ms = window.StepMs(step);
+        const long long bytes = plans[step].wireBytes;
+        totalBytes += bytes;
+        totalMs += ms;
+        const double rate = ms ? static_cast<double>(bytes) * 1000.0 / ms : 0.0;
+        Print(out, Printf(L"  %-20ls %9lld байт  %7.1f с  %8.0f байт/с (%3.0f%% предела линии)%ls\n", names[step],
+                          bytes, ms / 1000.0, rate, rate * 100.0 / kLineBytesPerSecond,
+                          window.StepResult(step) ? L"  ОШИБКА" : L""));
+    }
+    if (window.StepRan(6))
+        Print(out, Printf(L"  %-20ls %9d байт%ls\n", L"меню устройства", SETTINGS_BLOCK_SIZE + ISP_FRAME_OVERHEAD,
+                          window.StepResult(6) ? L"  ОШИБКА" : L""));
+    const double rate = totalMs ? static_cast<double>(totalBytes) * 1000.0 / totalMs : 0.0;
+    Print(out, Printf(L"  всего: %lld байт за %.1f с передачи, %.0f байт/с из %u возможных при %u бод\n", totalBytes,
+                      totalMs / 1000.0, rate, kLineBytesPerSecond, SERIAL_TRANSFER_BAUD));
+}
+
+}  // namespace
+
+std::string WithSeparator(const std::string& folder) {
+    if (folder.empty() || folder.back() == '/') return folder;
+    return folder + "/";
+}
+
+std::string ProgramFolder() {
+    char path[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "./";
+    std::string text(path, static_cast<size_t>(n));
+    const size_t slash = text.rfind('/');
+    return slash == std::string::npos ? "./" : text.substr(0, slash + 1);
+}
+
+int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const std::atomic<bool>& interrupted) {
+    const std::string folder = WithSeparator(options.folder.empty() ? ProgramFolder() : options.folder);
+
+    SettingsBlock edited{};
+    if (!options.settingsFile.empty()) {
+        std::wstring error;
+        if (!ReadSettingsFile(options.settingsFile, edited, error)) {
+            Print(err, L"iap-cli: " + error + L"\n");
+            return EXIT_USAGE;
+        }
+    }
+    if (!AnyUpdateFilePresent(folder))
+        Print(err, L"iap-cli: в папке \"" + Utf8ToWide(folder) +
+                       L"\" нет ни одного файла обновления (AC7811_project.hex, flagdata.bin, audioHead.bin, "
+                       L"picHead.bin, rdfwd.bin)\n");
+
+    FilePtr traceFile;
+    if (options.traceFile == "-") {
+        SetTraceFile(stdout);
+    } else if (!options.traceFile.empty()) {
+        traceFile.reset(std::fopen(options.traceFile.c_str(), "w"));
+        if (!traceFile) {
+            Print(err, L"iap-cli: журнал \"" + Utf8ToWide(options.traceFile) + L"\" не открывается для записи\n");
+            return EXIT_USAGE;
+        }
+        SetTraceFile(traceFile.get());
+    } else {
+        SetTraceFile(nullptr);
+    }
+
+    if (!options.ports.empty()) SetPortList(options.ports);
+    const std::vector<std::string> ports = GetPortList();
+    if (ports.empty()) {
+        Print(err, L"iap-cli: " + NoDeviceText({}) + L"\n");
+        SetTraceFile(stdout);
+        return EXIT_NO_DEVICE;
+    }
+
+    CWork_BK& engine = *CWork_BK::Instance();
+    EngineOptions engineOptions = engine.Options();
+    if (options.firmwarePauseMs >= 0) engineOptions.firmwarePauseMs = static_cast<uint32_t>(options.firmwarePauseMs);
+    engine.SetOptions(engineOptions);
+
+    const bool terminal = !options.plainProgress && isatty(fileno(out));
+    CProgressView view(out, terminal ? CProgressView::Mode::Terminal : CProgressView::Mode::Plain);
+    CCliWindow window(&view);
+    engine.SetNotifyWindow(&window);
+    engine.StartEngine(kPortLimit, SERIAL_TRANSFER_BAUD, Utf8ToWide(folder));
+
+    int status = EXIT_RUN_OK;
+    auto finish = [&](int code) {
+        engine.StopEngine();
+        engine.SetNotifyWindow(nullptr);
+        SetTraceFile(stdout);
+        return code;
+    };
+
+    switch (WaitForDevice(engine, window, ports.size(), interrupted)) {
+        case ConnectOutcome::Ready: break;
+        case ConnectOutcome::Interrupted:
+            Print(err, L"iap-cli: прервано до подключения к устройству\n");
+            return finish(EXIT_RUN_FAILED);
+        case ConnectOutcome::NoDevice:
+            engine.StopEngine();
+            Print(err, L"iap-cli: " + NoDeviceText(engine.LastScanReport()) + L"\n");
+            return finish(EXIT_NO_DEVICE);
+        case ConnectOutcome::NoInformation:
+            Print(err, L"iap-cli: устройство ответило на опрос порта, но не прислало сведения о себе\n");
+            return finish(EXIT_NO_DEVICE);
+    }
+
+    const bool settingsRead = window.WaitForSettings(2, kSettingsAnswersMs);
+    PrintVersions(out, engine, folder);
+
+    SettingsBlock device{};
+    engine.GetSettingsBlock(device.data());
+    if (!options.saveSettingsFile.empty()) {
+        if (!settingsRead) {
+            Print(err, L"iap-cli: устройство не прислало свои настройки; сохранять нечего, обновление не начато\n");
+            return finish(EXIT_RUN_FAILED);
+        }
+        if (!WriteSettingsFile(options.saveSettingsFile, device)) {
+            Print(err, L"iap-cli: настройки не записаны в \"" + Utf8ToWide(options.saveSettingsFile) + L"\"\n");
+            return finish(EXIT_RUN_FAILED);
+        }
+        Print(out, L"Настройки устройства сохранены в " + Utf8ToWide(options.saveSettingsFile) + L"\n");
+    }
+    if (!options.settingsFile.empty()) {
+        if (!settingsRead) {
+            Print(err, L"iap-cli: устройство не прислало свои настройки; изменённые настройки не записаны, "
+                       L"обновление не начато\n");
+            return finish(EXIT_RUN_FAILED);
+        }
+        const bool allZero = std::all_of(edited.begin(), edited.end(), [](uint8_t b) { return b == 0; });
+        // An all-zero block means "never read"; it is never written.
+        if (edited != device && !allZero) {
+            engine.SetSettingsPending(1);
+            engine.SetSettingsBlock(edited.data());
+        }
+    }
+
+    window.RunStarted();
+    engine.StartUpdateRun();
+    if (!window.WaitForRunEnd(interrupted)) {
+        Print(err, L"\niap-cli: обновление прервано пользователем; образы переданы не полностью\n");
+        return finish(EXIT_RUN_FAILED);
+    }
+    PrintSummary(out, engine, window);
+    if (window.RunResult() != 0) {
+        std::wstring failed;
+        for (int step = 1; step <= 6; ++step)
+            if (window.StepRan(step) && window.StepResult(step) != 0) failed = StepEndText(step, 1);
+        Print(err, L"iap-cli: обновление не удалось" + (failed.empty() ? L"" : L": " + failed) +
+                       L" Устройство перестало отвечать или файл нельзя отправить; см. --trace.\n");
+        status = EXIT_RUN_FAILED;
+    }
+    return finish(status);
+}

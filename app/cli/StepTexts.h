@@ -1,0 +1,15 @@
+// The texts a user reads about an update run, as the main window shows them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Status text while step 1..6 runs; empty for any other step.
+std::wstring StepText(int step);
+// Text shown when step 1..7 ends with `result` (0 = success); empty for any other step.
+std::wstring StepEndText(int step, int result);
+// The progress bar never shows less than 6 while packets flow; the text shows the true percentage.
+unsigned StepPercent(unsigned total, unsigned sent);
+unsigned BarValue(unsigned percent);
+// "Время обновления: hh:mm:ss" for an elapsed time in milliseconds (hours wrap at 60).
+std::wstring ElapsedText(uint32_t elapsedMs);

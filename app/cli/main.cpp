@@ -1,0 +1,54 @@
+// iap-cli: the command-line updater, a second front end over the same engine as the main window.
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/cli/CliOptions.h"
+#include "app/cli/Inspect.h"
+#include "app/cli/PortReport.h"
+#include "app/cli/RunUpdate.h"
+#include "engine/Trace.h"
+#include "transport/PortList.h"
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
+
+void PrintText(std::FILE* out, const std::wstring& text) {
+    const std::string bytes = WideToUtf8(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const ParseResult parsed = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.ok) {
+        std::fprintf(stderr, "iap-cli: %s (см. iap-cli --help)\n", parsed.error.c_str());
+        return EXIT_USAGE;
+    }
+    const CliOptions& options = parsed.options;
+    switch (options.mode) {
+        case CliOptions::Mode::Help:
+            PrintText(stdout, CliUsage());
+            return EXIT_RUN_OK;
+        case CliOptions::Mode::ListPorts:
+            if (!options.ports.empty()) SetPortList(options.ports);
+            return ListPorts(stdout);
+        case CliOptions::Mode::Inspect:
+            SetTraceFile(nullptr);
+            return InspectFolder(WithSeparator(options.folder.empty() ? ProgramFolder() : options.folder), stdout);
+        case CliOptions::Mode::Update:
+            break;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return RunUpdate(options, stdout, stderr, g_interrupted);
+}

@@ -1,0 +1,37 @@
+// The engine's receive path: every chunk the serial reader delivers is collected, traced, and cut
+// into answer frames that go to the protocol driver in arrival order. Runs on the reader thread only.
+#include <cwchar>
+#include <string>
+
+#include "engine/DealMsg.h"
+#include "engine/ReceivePath.h"
+#include "engine/Trace.h"
+#include "engine/TrafficLog.h"
+#include "engine/Work_BK.h"
+
+int CWork_BK::OnReceive(const uint8_t* data, uint32_t length) {
+    if (data == nullptr || length == 0) return 1;
+    receiveBuffer_.Append(data, static_cast<int>(length));
+    // One trace call per few hundred bytes instead of one per byte; the text is the same.
+    std::wstring line = L"Data is :";
+    wchar_t piece[8];
+    for (uint32_t i = 0; i < length; ++i) {
+        std::swprintf(piece, 8, L" %02x", data[i]);
+        line += piece;
+        if (line.size() > TRACE_BUFFER_CHARS - 16) {
+            Trace(L"%ls", line.c_str());
+            line.clear();
+        }
+    }
+    line += L"\r\n";
+    Trace(L"%ls", line.c_str());
+    TrafficLogReceivedChunk(data, static_cast<int>(length));
+
+    CRawString frame;
+    while (ExtractFrame(receiveBuffer_, FindAnswerFrame, frame, true)) {
+        TrafficLogReceivedFrame(frame.Data(), frame.Size());
+        CDealMsg::Instance()->Deal(frame);
+    }
+    TrimReceiveBuffer(receiveBuffer_);
+    return 1;
+}

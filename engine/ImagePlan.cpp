@@ -1,0 +1,57 @@
+#include "engine/ImagePlan.h"
+
+#include <algorithm>
+
+#include "engine/FirmwareRecords.h"
+#include "engine/IspCodes.h"
+#include "files/File_EDogMusicPic.h"
+#include "files/File_Project.h"
+#include "files/File_Radar.h"
+
+namespace {
+
+constexpr int kFirmwareStartPayload = 2;
+constexpr int kRadarStartPayload = 4;
+constexpr int kProjectPayloadHeader = 5;
+
+template <typename Image>
+ImagePlan PlanPackets(const Image& image, int startPayload) {
+    ImagePlan plan;
+    if (image.GetPacketCount() == 0) return plan;
+    plan.frames = 2;
+    plan.wireBytes = 2 * ISP_FRAME_OVERHEAD + startPayload;
+    for (const CRawString& packet : image) {
+        ++plan.packets;
+        ++plan.frames;
+        plan.wireBytes += ISP_FRAME_OVERHEAD + packet.Size();
+    }
+    return plan;
+}
+
+}  // namespace
+
+ImagePlan PlanProject(const CFile_Project& image) {
+    ImagePlan plan;
+    if (image.GetPacketCount() == 0) return plan;
+    bool any = false;
+    plan.sendable = WalkFirmwareRecords(image, [&](const CPacket_Hex& record, int upper) {
+        const uint32_t low = static_cast<uint32_t>(upper) * 65536u + record.GetAddress();
+        const uint32_t high = low + record.GetDataLength();
+        plan.lowAddress = any ? std::min(plan.lowAddress, low) : low;
+        plan.highAddress = any ? std::max(plan.highAddress, high) : high;
+        any = true;
+        ++plan.packets;
+        plan.wireBytes += ISP_FRAME_OVERHEAD + kProjectPayloadHeader + record.GetDataLength();
+    });
+    if (!plan.sendable) return plan;
+    plan.frames = plan.packets + 2;
+    plan.wireBytes += 2 * ISP_FRAME_OVERHEAD + kFirmwareStartPayload;
+    return plan;
+}
+
+ImagePlan PlanData(const CFile_EDogMusicPic& image) { return PlanPackets(image, 0); }
+ImagePlan PlanRadar(const CFile_Radar& image) { return PlanPackets(image, kRadarStartPayload); }
+
+double LineSeconds(long long bytes, uint32_t baud) {
+    return baud == 0 ? 0.0 : static_cast<double>(bytes) * 10.0 / static_cast<double>(baud);
+}
