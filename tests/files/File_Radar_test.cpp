@@ -1,0 +1,168 @@
+// The radar firmware reader: 1024/128 cutting, the size the device is told, and files whose size
+// and content disagree.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "files/File_Radar.h"
+#include "files/FilesTestSupport.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using filestest::Wide;
+
+std::vector<int> PacketSizes(const CFile_Radar& reader) {
+    std::vector<int> sizes;
+    for (const CRawString& packet : reader) sizes.push_back(packet.Size());
+    return sizes;
+}
+
+std::vector<uint8_t> Joined(const CFile_Radar& reader) {
+    std::vector<uint8_t> bytes;
+    for (const CRawString& packet : reader) bytes.insert(bytes.end(), packet.Data(), packet.Data() + packet.Size());
+    return bytes;
+}
+
+std::vector<int> Repeat(int count, int size) { return std::vector<int>(static_cast<size_t>(count), size); }
+
+std::vector<int> Join(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(FileRadarTest, CuttingTable) {
+    struct Row {
+        uint32_t size;
+        std::vector<int> packets;
+    };
+    const Row rows[] = {
+        {3372, {1024, 1024, 1024, 128, 128, 44}},
+        {1024, {1024}},
+        {1000, Join(Repeat(7, 128), {104})},
+        {0, {}},
+        {1, {1}},
+        {128, {128}},
+        {129, {128, 1}},
+        {1023, Join(Repeat(7, 128), {127})},
+        {1025, {1024, 1}},
+        {2048, {1024, 1024}},
+        {70000, Join(Repeat(68, 1024), Join(Repeat(2, 128), {112}))},
+    };
+    testsupport::TempDir dir;
+    for (const Row& row : rows) {
+        const std::vector<uint8_t> bytes = filestest::RandomBytes(row.size, row.size);
+        testsupport::WriteFile(dir.File("rdfwd.bin"), bytes);
+        CFile_Radar reader(17, 45, 21, 13);
+        EXPECT_EQ(reader.Load(Wide(dir.File("rdfwd.bin")).c_str()), row.size > 0 ? 1 : 0) << row.size;
+        EXPECT_EQ(reader.GetFileSize(), row.size);
+        EXPECT_EQ(PacketSizes(reader), row.packets) << row.size;
+        EXPECT_EQ(CFile_Radar::PlannedPacketCount(row.size), row.packets.size()) << row.size;
+        EXPECT_EQ(reader.GetTotalBytes(), static_cast<long long>(row.size));
+        EXPECT_EQ(Joined(reader), bytes) << row.size;
+    }
+}
+
+TEST(FileRadarTest, GetPacketBounds) {
+    testsupport::TempDir dir;
+    const std::vector<uint8_t> bytes = filestest::RandomBytes(9, 3372);
+    testsupport::WriteFile(dir.File("rdfwd.bin"), bytes);
+    CFile_Radar reader(17, 45, 21, 13);
+    ASSERT_EQ(reader.Load(Wide(dir.File("rdfwd.bin")).c_str()), 1);
+
+    const uint8_t marker[] = {0x5A};
+    CRawString out(marker, 1);
+    for (int index : {6, 7, -1, INT_MAX, INT_MIN}) {
+        EXPECT_EQ(reader.GetPacket(index, out), 0) << index;
+        EXPECT_EQ(out, CRawString(marker, 1)) << "out must stay untouched";
+        EXPECT_EQ(reader.PacketAt(index), nullptr);
+    }
+    ASSERT_EQ(reader.GetPacket(5, out), 1);
+    EXPECT_EQ(std::vector<uint8_t>(out.Data(), out.Data() + out.Size()),
+              std::vector<uint8_t>(bytes.end() - 44, bytes.end()));
+}
+
+TEST(FileRadarTest, MissingFileKeepsListAndSize) {
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir.File("rdfwd.bin"), filestest::RandomBytes(10, 1000));
+    testsupport::WriteFile(dir.File("empty.bin"), {});
+    CFile_Radar reader(17, 45, 21, 13);
+    EXPECT_EQ(reader.GetFileSize(), 0u);
+    ASSERT_EQ(reader.Load(Wide(dir.File("rdfwd.bin")).c_str()), 1);
+    for (const std::string& path : {dir.File("missing.bin"), dir.Path(), std::string()}) {
+        EXPECT_EQ(reader.Load(Wide(path).c_str()), 0) << path;
+        EXPECT_EQ(reader.GetFileSize(), 1000u) << path;
+        EXPECT_EQ(reader.GetPacketCount(), 8) << path;
+    }
+    EXPECT_EQ(reader.Load(nullptr), 0);
+    EXPECT_EQ(reader.GetPacketCount(), 8);
+
+    reader.Clear();
+    EXPECT_EQ(reader.GetPacketCount(), 0);
+    EXPECT_EQ(reader.GetFileSize(), 1000u);
+
+    EXPECT_EQ(reader.Load(Wide(dir.File("empty.bin")).c_str()), 0);
+    EXPECT_EQ(reader.GetFileSize(), 0u);
+    EXPECT_EQ(reader.GetPacketCount(), 0);
+}
+
+// A sysfs attribute claims 4096 bytes and delivers a few: the device would be told a size the packets
+// do not add up to, so nothing is loaded.
+TEST(FileRadarTest, FileDeliveringFewerBytesThanItsSizeIsRefused) {
+    const char* path = "/sys/kernel/mm/transparent_hugepage/enabled";
+    struct stat info {};
+    if (stat(path, &info) != 0 || info.st_size != 4096) GTEST_SKIP() << path << " is not a 4096-byte sysfs file here";
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir.File("rdfwd.bin"), filestest::RandomBytes(11, 2000));
+    CFile_Radar reader(17, 45, 21, 13);
+    ASSERT_EQ(reader.Load(Wide(dir.File("rdfwd.bin")).c_str()), 1);
+
+    testsupport::TraceCapture trace;
+    EXPECT_EQ(reader.Load(Wide(path).c_str()), 0);
+    EXPECT_EQ(reader.GetPacketCount(), 0);
+    EXPECT_EQ(reader.GetFileSize(), 0u);
+    EXPECT_TRUE(trace.Contains(L"of its 4096 bytes")) << std::string(WideToUtf8(trace.Text()));
+}
+
+// A pipe has no size to tell the device; it is opened but loads nothing.
+TEST(FileRadarTest, UnseekableFileIsRefused) {
+    testsupport::TempDir dir;
+    const std::string fifo = dir.File("rdfwd.bin");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> opened{false};
+    // The reader's open blocks until a writer exists; retry a non-blocking open until it does.
+    std::thread writer([&] {
+        while (!stop.load()) {
+            const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                // No write: the reader may have closed already, and a write would raise SIGPIPE.
+                opened.store(true);
+                close(fd);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    CFile_Radar reader(17, 45, 21, 13);
+    testsupport::TraceCapture trace;
+    const int result = reader.Load(Wide(fifo).c_str());
+    stop.store(true);
+    writer.join();
+    EXPECT_TRUE(opened.load());
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(reader.GetPacketCount(), 0);
+    EXPECT_EQ(reader.GetFileSize(), 0u);
+    EXPECT_TRUE(trace.Contains(L"cannot be sent"));
+}
+
+}  // namespace

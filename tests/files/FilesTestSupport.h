@@ -1,0 +1,46 @@
+// Inputs shared by the update-file reader tests: HEX lines, seeded random bytes, wide paths.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/Trace.h"
+
+namespace filestest {
+
+inline std::wstring Wide(const std::string& path) { return Utf8ToWide(path); }
+
+// One Intel HEX record line with a correct checksum, upper-case digits and CR LF.
+inline std::string HexLine(uint8_t type, uint16_t offset, const std::vector<uint8_t>& data,
+                           const char* lineEnd = "\r\n") {
+    unsigned sum = static_cast<unsigned>(data.size()) + (offset >> 8) + (offset & 0xFF) + type;
+    char field[16];
+    std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(data.size() & 0xFF),
+                  static_cast<unsigned>(offset), static_cast<unsigned>(type));
+    std::string line = field;
+    for (uint8_t byte : data) {
+        std::snprintf(field, sizeof field, "%02X", static_cast<unsigned>(byte));
+        line += field;
+        sum += byte;
+    }
+    std::snprintf(field, sizeof field, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + field + lineEnd;
+}
+
+inline std::vector<uint8_t> RandomBytes(uint32_t seed, size_t count) {
+    std::mt19937 random(seed);
+    std::vector<uint8_t> bytes(count);
+    for (auto& byte : bytes) byte = static_cast<uint8_t>(random());
+    return bytes;
+}
+
+inline std::vector<uint8_t> Concat(const std::vector<std::vector<uint8_t>>& parts) {
+    std::vector<uint8_t> out;
+    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+}  // namespace filestest
