@@ -11,10 +11,14 @@
 // reads return at once, so a write never waits behind a read.
 //
 // Every operation returns 0 on failure and never throws; the OS reason goes to the trace.
+//
+// Port numbers map to devices through PortList.h; port 0 and numbers beyond the list do not exist.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "transport/AutoThread.h"
@@ -33,35 +37,51 @@ constexpr int SERIAL_READ_CHUNK = 1024;
 
 class CSerial : public CAutoThread, public CMuTexObject {
 public:
-    // receiver may be null (set later); reserved is ignored; readerPauseMs is slept after each read pass.
+    // receiver may be null (set later); reserved is ignored. readerPauseMs bounds each pass of the
+    // reader: it waits at most that long for bytes, and pauses that long after a failed read.
     CSerial(CSerialObject* receiver, int reserved, uint32_t readerPauseMs);
+    // The same over a given back end (tests inject faults this way); null means the platform's.
+    CSerial(std::unique_ptr<CSerialBackend> backend, CSerialObject* receiver, uint32_t readerPauseMs);
     ~CSerial() override;
 
     int SetReceiver(CSerialObject* receiver);
     // Not owned; null means nothing is asked after the handshake.
     void SetOpenHook(CSerialOpenHook* hook);
 
+    // Closes any open port, then opens, probes and switches `port` to the transfer line (see above).
+    // Nonzero on success; 0 leaves the port closed, with the reason in LastOpenError().
     int Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
+    // Reprograms an open port with DTR low and RTS high. 0 when closed or refused (byte size 5..8,
+    // parity 0..2 and stop bits 0 or 2 are the values the POSIX back end accepts).
     int SetLineParams(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
+    // Writes the 'E' frame for `port` and reads one answer: 1 when at least 5 bytes came back and
+    // byte 3 is 'F'. Only valid before the reader runs (Open calls it).
     int Probe(uint8_t port);
     // 1 when every byte was written; 0 for null data, a zero length or a closed port.
     int Write(const uint8_t* data, uint32_t length);
+    // Stops the reader, then closes the device; harmless on a closed port.
     void Close();
     bool IsOpen() const;
 
     // Why the last Open failed, in words a user can act on ("", "missing", "busy", "permission", ...).
     enum class OpenError { None, Missing, PermissionDenied, Busy, LineSettings, NoAnswer, Other };
     OpenError LastOpenError() const { return lastOpenError_.load(); }
-    // The device path (POSIX) or name (Windows) of the last port Open tried.
+    // The device path (POSIX) or name (Windows) of the last port Open tried; empty when that port
+    // number has no device.
     std::string LastPortName() const;
 
 protected:
     int Run() override;
 
 private:
+    // Records why Open failed, traces it with the OS reason, closes what is open; returns 0.
+    int FailOpen(OpenError error, const char* what);
+
     std::atomic<CSerialObject*> receiver_{nullptr};
     std::atomic<CSerialOpenHook*> openHook_{nullptr};
     const uint32_t readerPauseMs_;
     std::unique_ptr<CSerialBackend> backend_;
     std::atomic<OpenError> lastOpenError_{OpenError::None};
+    mutable std::mutex nameMutex_;
+    std::string lastPortName_;
 };

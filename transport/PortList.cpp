@@ -1,0 +1,107 @@
+#include "transport/PortList.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+#include "transport/PortListScan.h"
+
+namespace {
+
+std::mutex g_listMutex;
+std::vector<std::string> g_userList;
+
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+// The list given by the user or the environment; empty when neither gives one.
+std::vector<std::string> GivenPortList() {
+    {
+        std::lock_guard<std::mutex> lock(g_listMutex);
+        if (!g_userList.empty()) return g_userList;
+    }
+    const char* text = std::getenv("IAP_PORTS");
+    return text == nullptr ? std::vector<std::string>() : SplitPortListText(text);
+}
+
+}  // namespace
+
+std::vector<std::string> SplitPortListText(const std::string& text) {
+    std::vector<std::string> entries;
+    size_t begin = 0;
+    while (begin <= text.size()) {
+        size_t end = text.find(':', begin);
+        if (end == std::string::npos) end = text.size();
+        if (end > begin) entries.push_back(text.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return entries;
+}
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+    size_t i = 0;
+    size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (IsDigit(a[i]) && IsDigit(b[j])) {
+            size_t endA = i;
+            size_t endB = j;
+            while (endA < a.size() && IsDigit(a[endA])) ++endA;
+            while (endB < b.size() && IsDigit(b[endB])) ++endB;
+            // Compare the values without converting (a run may be longer than any integer type).
+            size_t startA = i;
+            size_t startB = j;
+            while (startA + 1 < endA && a[startA] == '0') ++startA;
+            while (startB + 1 < endB && b[startB] == '0') ++startB;
+            const size_t lengthA = endA - startA;
+            const size_t lengthB = endB - startB;
+            if (lengthA != lengthB) return lengthA < lengthB;
+            const int order = a.compare(startA, lengthA, b, startB, lengthB);
+            if (order != 0) return order < 0;
+            // Equal values: fewer leading zeros first, so the order stays strict.
+            if (endA - i != endB - j) return endA - i < endB - j;
+            i = endA;
+            j = endB;
+            continue;
+        }
+        if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+std::vector<std::string> ScanSerialDevices(const std::string& folder, const std::vector<std::string>& prefixes) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        names.push_back(it->path().filename().string());
+
+    std::vector<std::string> devices;
+    for (const std::string& prefix : prefixes) {
+        std::vector<std::string> group;
+        for (const std::string& name : names)
+            if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0) group.push_back(name);
+        std::sort(group.begin(), group.end(), NaturalLess);
+        for (const std::string& name : group) devices.push_back(folder + "/" + name);
+    }
+    return devices;
+}
+
+void SetPortList(const std::vector<std::string>& paths) {
+    std::lock_guard<std::mutex> lock(g_listMutex);
+    g_userList = paths;
+}
+
+std::vector<std::string> GetPortList() {
+    std::vector<std::string> given = GivenPortList();
+    return given.empty() ? SystemPortList() : given;
+}
+
+std::string PortPath(unsigned port) {
+    if (port == 0) return std::string();
+    const std::vector<std::string> given = GivenPortList();
+    if (given.empty()) return SystemPortPath(port);
+    return port <= given.size() ? given[port - 1] : std::string();
+}

@@ -1,0 +1,23 @@
+// The pieces of the port-list rules of PortList.h, apart so tests can check them one by one.
+// Pure functions (ScanSerialDevices reads a folder); any thread may call them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The entries of a colon-separated list, in order; empty entries are dropped.
+std::vector<std::string> SplitPortListText(const std::string& text);
+
+// Name order in which runs of digits compare by value: "ttyS2" before "ttyS10".
+bool NaturalLess(const std::string& a, const std::string& b);
+
+// The entries of `folder` whose names start with one of `prefixes` and go on after it, as
+// folder + "/" + name: grouped by prefix in the given order, naturally sorted within a group.
+// An unreadable or missing folder gives an empty list.
+std::vector<std::string> ScanSerialDevices(const std::string& folder, const std::vector<std::string>& prefixes);
+
+// Platform part (PortList_posix.cpp / PortList_win32.cpp).
+// The system's serial devices when neither a user list nor IAP_PORTS is given.
+std::vector<std::string> SystemPortList();
+// The device of port n (1-based) in that case; empty when there is none.
+std::string SystemPortPath(unsigned port);

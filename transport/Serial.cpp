@@ -1,0 +1,195 @@
+#include "transport/Serial.h"
+
+#include <algorithm>
+#include <array>
+
+#include "engine/IspCodes.h"
+#include "engine/Packet_ISP.h"
+#include "engine/Trace.h"
+#include "transport/PortList.h"
+#include "transport/SerialBackend.h"
+#include "transport/SerialObject.h"
+#include "transport/SerialOpenHook.h"
+#include "transport/TickCount.h"
+
+namespace {
+
+// The smallest answer frame is 5 bytes; the probe looks at nothing but its command byte.
+constexpr int kMinAnswerSize = ISP_FRAME_OVERHEAD;
+
+const char* OpenErrorWords(CSerial::OpenError error) {
+    switch (error) {
+        case CSerial::OpenError::None: return "ok";
+        case CSerial::OpenError::Missing: return "missing";
+        case CSerial::OpenError::PermissionDenied: return "permission denied";
+        case CSerial::OpenError::Busy: return "busy";
+        case CSerial::OpenError::LineSettings: return "line settings refused";
+        case CSerial::OpenError::NoAnswer: return "no answer";
+        case CSerial::OpenError::Other: return "failed";
+    }
+    return "failed";
+}
+
+CSerial::OpenError FromOpenStatus(SerialOpenStatus status) {
+    switch (status) {
+        case SerialOpenStatus::Ok: return CSerial::OpenError::None;
+        case SerialOpenStatus::Missing: return CSerial::OpenError::Missing;
+        case SerialOpenStatus::PermissionDenied: return CSerial::OpenError::PermissionDenied;
+        case SerialOpenStatus::Busy: return CSerial::OpenError::Busy;
+        case SerialOpenStatus::Other: return CSerial::OpenError::Other;
+    }
+    return CSerial::OpenError::Other;
+}
+
+}  // namespace
+
+CSerial::CSerial(CSerialObject* receiver, int /*reserved*/, uint32_t readerPauseMs)
+    : CSerial(nullptr, receiver, readerPauseMs) {}
+
+CSerial::CSerial(std::unique_ptr<CSerialBackend> backend, CSerialObject* receiver, uint32_t readerPauseMs)
+    : CAutoThread(SERIAL_STOP_WAIT_MS),
+      receiver_(receiver),
+      readerPauseMs_(readerPauseMs),
+      backend_(backend ? std::move(backend) : CreateSerialBackend()) {}
+
+CSerial::~CSerial() {
+    // CAutoThread's destructor would stop the reader only after this object's members are gone.
+    Close();
+}
+
+int CSerial::SetReceiver(CSerialObject* receiver) {
+    receiver_.store(receiver);
+    return 1;
+}
+
+void CSerial::SetOpenHook(CSerialOpenHook* hook) { openHook_.store(hook); }
+
+std::string CSerial::LastPortName() const {
+    std::lock_guard<std::mutex> lock(nameMutex_);
+    return lastPortName_;
+}
+
+int CSerial::FailOpen(OpenError error, const char* what) {
+    lastOpenError_.store(error);
+    const std::string reason = backend_->LastErrorText();
+    Trace(L"[CSerial] %hs %hs: %hs%hs%hs\r\n", LastPortName().c_str(), what, OpenErrorWords(error),
+          reason.empty() ? "" : ", ", reason.c_str());
+    Close();
+    return 0;
+}
+
+int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
+    if (IsOpen()) Close();
+
+    const std::string path = PortPath(port);
+    {
+        std::lock_guard<std::mutex> lock(nameMutex_);
+        lastPortName_ = path;
+    }
+    if (path.empty()) {
+        // Scans walk through many port numbers; one without a device is not worth a trace line.
+        lastOpenError_.store(OpenError::Missing);
+        return 0;
+    }
+
+    const SerialOpenStatus status = backend_->OpenDevice(path);
+    if (status != SerialOpenStatus::Ok) return FailOpen(FromOpenStatus(status), "open");
+    // Nothing stale can be queued on a port that was just opened; a refused purge is no reason to
+    // give the port up.
+    backend_->Purge();
+    if (!backend_->SetHandshakeTimeouts()) return FailOpen(OpenError::LineSettings, "handshake time-outs");
+
+    SerialLineSettings scanLine;
+    scanLine.baud = baud;
+    scanLine.byteSize = byteSize;
+    scanLine.parity = parity;
+    scanLine.stopBits = stopBits;
+    scanLine.dtr = true;
+    scanLine.rts = true;
+    if (!backend_->SetLine(scanLine)) return FailOpen(OpenError::LineSettings, "line settings");
+
+    if (!Probe(port)) {
+        lastOpenError_.store(OpenError::NoAnswer);
+        Trace(L"[CSerial] %hs: no device answered the handshake\r\n", path.c_str());
+        Close();
+        return 0;
+    }
+
+    // A port left at the scan speed, or reading with the handshake waits, would look open but lose
+    // the transfer; both failures therefore fail the open instead of being ignored.
+    if (!backend_->SetTransferTimeouts()) return FailOpen(OpenError::LineSettings, "transfer time-outs");
+    if (!SetLineParams(SERIAL_TRANSFER_BAUD, 8, SERIAL_PARITY_NONE, SERIAL_ONE_STOP_BIT))
+        return FailOpen(OpenError::LineSettings, "transfer line settings");
+
+    if (CSerialOpenHook* hook = openHook_.load()) {
+        hook->RestartCommandSender();
+        hook->RequestDeviceInfo(port);
+    }
+
+    if (!Start()) return FailOpen(OpenError::Other, "reader thread start");
+    lastOpenError_.store(OpenError::None);
+    Trace(L"[CSerial] %hs open at %u baud\r\n", path.c_str(), SERIAL_TRANSFER_BAUD);
+    return 1;
+}
+
+int CSerial::SetLineParams(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
+    if (!IsOpen()) return 0;
+    SerialLineSettings line;
+    line.baud = baud;
+    line.byteSize = byteSize;
+    line.parity = parity;
+    line.stopBits = stopBits;
+    line.dtr = false;
+    line.rts = true;
+    return backend_->SetLine(line) ? 1 : 0;
+}
+
+int CSerial::Probe(uint8_t port) {
+    CPacket_ISP frame;
+    frame.Pack(CMD_DEVICE_INFO, &port, 1);
+    if (!Write(frame.GetFrameData(), static_cast<uint32_t>(frame.GetFrameSize()))) return 0;
+
+    std::array<uint8_t, SERIAL_READ_CHUNK> answer{};
+    const int count = backend_->Read(answer.data(), static_cast<int>(answer.size()));
+    return count >= kMinAnswerSize && answer[FRAME_OFFSET_CMD] == ANS_DEVICE_INFO ? 1 : 0;
+}
+
+int CSerial::Write(const uint8_t* data, uint32_t length) {
+    if (data == nullptr || length == 0 || !IsOpen()) return 0;
+    if (backend_->Write(data, length)) return 1;
+    const std::string reason = backend_->LastErrorText();
+    Trace(L"[CSerial] write of %u bytes failed: %hs\r\n", length, reason.c_str());
+    return 0;
+}
+
+void CSerial::Close() {
+    backend_->Purge();
+    // The reader must be gone before the handle it reads from.
+    Stop();
+    backend_->CloseDevice();
+}
+
+bool CSerial::IsOpen() const { return backend_->IsOpen(); }
+
+int CSerial::Run() {
+    std::array<uint8_t, SERIAL_READ_CHUNK> buffer{};
+    bool failing = false;
+    while (!IsStopping()) {
+        const int count = backend_->ReadAvailable(buffer.data(), static_cast<int>(buffer.size()), readerPauseMs_);
+        if (count > 0) {
+            failing = false;
+            if (CSerialObject* receiver = receiver_.load())
+                receiver->OnReceive(buffer.data(), static_cast<uint32_t>(count));
+        } else if (count < 0) {
+            // A hung-up line fails every read at once; pausing keeps the loop from spinning, and
+            // one trace line per outage keeps the trace readable.
+            if (!failing) {
+                const std::string reason = backend_->LastErrorText();
+                Trace(L"[CSerial] read failed: %hs\r\n", reason.c_str());
+                failing = true;
+            }
+            SleepMs(std::max<uint32_t>(readerPauseMs_, 1));
+        }
+    }
+    return 0;
+}

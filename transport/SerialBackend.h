@@ -1,0 +1,64 @@
+// CSerialBackend: the operating system's side of CSerial, one implementation per platform
+// (Serial_posix.cpp over termios, a Win32 one over the comm API). Private to the transport layer and
+// its tests; nothing here names a termios or Win32 type.
+//
+// Threads: OpenDevice, Purge, the time-out regimes, SetLine and CloseDevice are called by the one
+// controlling thread (the thread that calls CSerial::Open/Close). Read and ReadAvailable are called by
+// one reader at a time (the controlling thread during the handshake, the reader thread afterwards);
+// Write by one writer at a time, concurrently with the reader. CloseDevice may run while a Write is in
+// progress: the handle is closed only after the write has returned, so no operation ever uses a
+// closed or re-used handle (the POSIX back end also makes such a write fail at once; a UART without
+// flow control drains by itself, so a back end may instead let the write finish).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Line settings with the Win32 DCB's values: parity 0 none, 1 odd, 2 even; stop bits 0 one, 2 two.
+struct SerialLineSettings {
+    uint32_t baud = 0;
+    uint8_t byteSize = 8;
+    uint8_t parity = 0;
+    uint8_t stopBits = 0;
+    bool dtr = true;  // true: the DTR line is asserted
+    bool rts = true;  // true: the RTS line is asserted
+};
+
+enum class SerialOpenStatus { Ok, Missing, PermissionDenied, Busy, Other };
+
+class CSerialBackend {
+public:
+    virtual ~CSerialBackend() = default;
+
+    // Opens the device for exclusive use (a second opener, in this or another process, gets Busy).
+    // Any device this object held is closed first.
+    virtual SerialOpenStatus OpenDevice(const std::string& path) = 0;
+    // Discards what is queued in both directions. 1 on success, 0 when closed or on failure.
+    virtual int Purge() = 0;
+    // Handshake regime: a Read of n bytes waits up to 1 + n ms for the first byte and returns 1 ms
+    // after the last one; a write of n bytes may take up to 500 + 100 * n ms. 1 on success.
+    virtual int SetHandshakeTimeouts() = 0;
+    // Transfer regime: a Read returns at once with what is buffered; writes have no time-out (but
+    // still end when the device is closed). 1 on success.
+    virtual int SetTransferTimeouts() = 0;
+    // Programs the line: raw 8-bit transfer, no flow control, the given rate, frame and modem lines.
+    // Modem lines that the device does not have (pseudo-terminals) are not an error. 1 on success.
+    virtual int SetLine(const SerialLineSettings& settings) = 0;
+    // One read under the current regime. Bytes read (0 when none came), or -1 on failure.
+    virtual int Read(uint8_t* buffer, int capacity) = 0;
+    // Waits at most waitMs for the first byte, then returns what is buffered without waiting further.
+    // Bytes read, 0 when none came in time, -1 on failure (including a far end that hung up); a
+    // failure returns at once, so the caller decides how long to pause.
+    virtual int ReadAvailable(uint8_t* buffer, int capacity, uint32_t waitMs) = 0;
+    // Writes every byte or fails. 1 only when all `length` bytes went out.
+    virtual int Write(const uint8_t* data, uint32_t length) = 0;
+    // Releases the device; harmless when nothing is open.
+    virtual void CloseDevice() = 0;
+    virtual bool IsOpen() const = 0;
+    // The OS reason of the last failed operation on the calling thread ("" when none failed yet).
+    virtual std::string LastErrorText() const = 0;
+};
+
+// The platform's back end (defined by the platform's Serial_*.cpp).
+std::unique_ptr<CSerialBackend> CreateSerialBackend();
