@@ -12,6 +12,8 @@
 #include "engine/RawString.h"
 #include "files/Packet_Hex.h"
 
+class CImageFile;
+
 class CFile_Radar {
 public:
     static constexpr int kLargePacketBytes = 1024;
@@ -50,7 +52,7 @@ public:
 
 private:
     // Reads the planned packets; returns the bytes read.
-    long long ReadPackets(class CImageFile& file, uint32_t size);
+    long long ReadPackets(CImageFile& file, uint32_t size);
 
     HexLineShapes shapes_;
     std::vector<CRawString> packets_;
