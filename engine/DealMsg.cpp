@@ -61,6 +61,14 @@ void CDealMsg::StoreSettings(const CRawString& frame) {
         Engine().SetSettingsBlock(block);
 }
 
+// The packet is counted before the queue lets the next frame go: otherwise the sender could write the
+// image's end command and end the run while this thread still reports the last packet, and the window
+// would get a packet after the end of the run.
+void CDealMsg::AcceptPacket(uint8_t command) {
+    Engine().NotifyPacketSent();
+    Engine().OnAnswer(command);
+}
+
 void CDealMsg::Deal(const CRawString& frame) {
     CWork_BK& engine = Engine();
     const uint8_t code = At(frame, FRAME_OFFSET_CMD);
@@ -71,10 +79,7 @@ void CDealMsg::Deal(const CRawString& frame) {
     switch (code) {
         case ANS_ACK:
             if (answered == CMD_FIRMWARE_DATA) {
-                if (status == ACK_STATUS_ACCEPTED) {
-                    engine.OnAnswer(CMD_FIRMWARE_DATA);
-                    engine.NotifyPacketSent();
-                }
+                if (status == ACK_STATUS_ACCEPTED) AcceptPacket(CMD_FIRMWARE_DATA);
             } else if (answered == CMD_FIRMWARE_END) {
                 engine.OnAnswer(CMD_FIRMWARE_END);
                 engine.NotifyStepEnd(0);
@@ -137,15 +142,11 @@ void CDealMsg::Deal(const CRawString& frame) {
         case ANS_EDOG_RESULT:
         case ANS_MUSIC_RESULT:
         case ANS_PIC_RESULT:
-            if (status == PACKET_STATUS_ACCEPTED) {
-                engine.OnAnswer(answered);
-                engine.NotifyPacketSent();
-            }
+            if (status == PACKET_STATUS_ACCEPTED) AcceptPacket(answered);
             break;
         case ANS_RADAR_RESULT:
             // The radar module's result byte carries no accepted/refused meaning.
-            engine.OnAnswer(answered);
-            engine.NotifyPacketSent();
+            AcceptPacket(answered);
             break;
         case ANS_SETTINGS:
             engine.OnAnswer(answered);

@@ -65,6 +65,7 @@ public:
 
 private:
     static CWork_BK& Engine();
+    void AcceptPacket(uint8_t command);
     void Queue(uint8_t cmd, const void* payload, int length);
 
     std::atomic<int> mode_{2};

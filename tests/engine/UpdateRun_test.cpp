@@ -1,0 +1,253 @@
+// Whole update runs: the engine in this process, the device simulator on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "engine/IspCodes.h"
+#include "engine/Trace.h"
+#include "transport/PortList.h"
+#include "support/HexText.h"
+#include "support/UpdateRunFixture.h"
+
+using namespace testsupport;
+
+namespace {
+
+const std::vector<std::string> kAllImages = {"AC7811_project.hex", "flagdata.bin", "audioHead.bin", "picHead.bin",
+                                             "rdfwd.bin"};
+
+// The commands after connecting (the two 'E' frames and the two settings reads).
+std::vector<uint8_t> RunCommands(const std::vector<LoggedFrame>& frames) {
+    std::vector<uint8_t> all = CommandsReceived(frames);
+    size_t skip = 0;
+    while (skip < all.size() && (all[skip] == CMD_DEVICE_INFO || all[skip] == CMD_READ_SETTINGS ||
+                                 all[skip] == CMD_READ_SETTINGS_INFO))
+        ++skip;
+    return std::vector<uint8_t>(all.begin() + static_cast<long>(skip), all.end());
+}
+
+TEST_F(UpdateRunTest, AllFiveImagesArriveIntactInOrder) {
+    UseSamples(kAllImages);
+    Connect();
+    ASSERT_TRUE(RunUpdate());
+    const auto frames = StopDevice();
+
+    for (const char* image : {"flagdata.bin", "audioHead.bin", "picHead.bin", "rdfwd.bin"})
+        EXPECT_EQ(ReadFile(OutDir() + "/" + image), ReadFile(FilesDir() + image)) << image;
+
+    // The firmware: every data record at its load address; the second type-04 record moves on a segment.
+    const std::vector<uint8_t> image = ReadFile(OutDir() + "/firmware.bin");
+    const std::string baseText(reinterpret_cast<const char*>(ReadFile(OutDir() + "/firmware.base").data()), 10);
+    const uint32_t base = static_cast<uint32_t>(std::stoul(baseText, nullptr, 16));
+    const std::vector<uint8_t> hex = ReadFile(FilesDir() + "AC7811_project.hex");
+    // Rebuild what the file says with the test's own reading of its lines.
+    std::vector<HexRecord> records;
+    std::string text(hex.begin(), hex.end());
+    size_t pos = 0;
+    while ((pos = text.find(':', pos)) != std::string::npos) {
+        auto byteAt = [&](size_t i) { return static_cast<uint8_t>(std::stoi(text.substr(pos + 1 + 2 * i, 2), nullptr, 16)); };
+        HexRecord r{byteAt(3), static_cast<uint16_t>(byteAt(1) << 8 | byteAt(2)), {}};
+        for (uint8_t i = 0; i < byteAt(0); ++i) r.data.push_back(byteAt(4 + i));
+        records.push_back(r);
+        pos += 1;
+    }
+    std::string why;
+    EXPECT_TRUE(SameMemory(MemoryOf(records), MemoryFromImage(base, image), &why)) << why;
+    EXPECT_GT(image.size(), 65536u - (base & 0xFFFF)) << "the sample should cross a 64 KiB segment";
+
+    // The order of a run: firmware, data, audio, pictures, radar, each start - packets - end.
+    const std::vector<uint8_t> expected = {CMD_FIRMWARE_START, CMD_FIRMWARE_DATA, CMD_FIRMWARE_END,
+                                           CMD_EDOG_START,     CMD_EDOG_PACKET,   CMD_EDOG_END,
+                                           CMD_MUSIC_START,    CMD_MUSIC_PACKET,  CMD_MUSIC_END,
+                                           CMD_PIC_START,      CMD_PIC_PACKET,    CMD_PIC_END,
+                                           CMD_RADAR_START,    CMD_RADAR_PACKET,  CMD_RADAR_END};
+    EXPECT_EQ(CommandRuns(RunCommands(frames)), expected);
+
+    // Step messages: begin and end of steps 1..5 in order, then the end of the run.
+    std::vector<std::pair<uint32_t, NotifyWParam>> steps;
+    for (const EngineMessage& m : window_.Messages())
+        if (m.message == WM_ENGINE_STEP_BEGIN || m.message == WM_ENGINE_STEP_END) {
+            const auto step = std::make_pair(m.message, m.wParam);
+            if (steps.empty() || steps.back() != step) steps.push_back(step);
+        }
+    const std::vector<std::pair<uint32_t, NotifyWParam>> expectedSteps = {
+        {WM_ENGINE_STEP_BEGIN, 1}, {WM_ENGINE_STEP_END, 1}, {WM_ENGINE_STEP_BEGIN, 2}, {WM_ENGINE_STEP_END, 2},
+        {WM_ENGINE_STEP_BEGIN, 3}, {WM_ENGINE_STEP_END, 3}, {WM_ENGINE_STEP_BEGIN, 4}, {WM_ENGINE_STEP_END, 4},
+        {WM_ENGINE_STEP_BEGIN, 5}, {WM_ENGINE_STEP_END, 5}, {WM_ENGINE_STEP_END, 7}};
+    EXPECT_EQ(steps, expectedSteps);
+    for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_END)) EXPECT_EQ(m.lParam, 0);
+
+    // Progress counts up to the step totals (the firmware total also counts the records not sent).
+    int dataRecords = 0;
+    for (const HexRecord& r : records) dataRecords += r.type == 0;
+    std::map<NotifyWParam, NotifyLParam> totals;
+    int step = 0;
+    std::map<int, NotifyLParam> lastSent;
+    for (const EngineMessage& m : window_.Messages()) {
+        if (m.message == WM_ENGINE_STEP_BEGIN) {
+            step = static_cast<int>(m.wParam);
+            totals[m.wParam] = m.lParam;
+        }
+        if (m.message == WM_ENGINE_PACKET) {
+            EXPECT_EQ(m.wParam, static_cast<NotifyWParam>(totals[static_cast<NotifyWParam>(step)]));
+            EXPECT_EQ(m.lParam, lastSent[step] + 1);
+            lastSent[step] = m.lParam;
+        }
+    }
+    EXPECT_EQ(totals[1], static_cast<NotifyLParam>(records.size()));
+    EXPECT_EQ(lastSent[1], dataRecords);
+    for (int s = 2; s <= 5; ++s) EXPECT_EQ(lastSent[s], totals[static_cast<NotifyWParam>(s)]) << "step " << s;
+}
+
+TEST_F(UpdateRunTest, OnlyTheRadarImageStartsWithTheRadarStep) {
+    UseSamples({"rdfwd.bin"});
+    Connect();
+    ASSERT_TRUE(RunUpdate());
+    const auto frames = StopDevice();
+    EXPECT_EQ(CommandRuns(RunCommands(frames)),
+              (std::vector<uint8_t>{CMD_RADAR_START, CMD_RADAR_PACKET, CMD_RADAR_END}));
+    // The start carries the image size, 32-bit little-endian: 70000 = 70 11 01 00.
+    for (const LoggedFrame& f : frames) {
+        if (f.fromTool && f.Cmd() == CMD_RADAR_START)
+            EXPECT_EQ(f.bytes, (std::vector<uint8_t>{0xAC, 0x09, 0x00, 0x41, 0x70, 0x11, 0x01, 0x00, 0xC3}));
+    }
+    EXPECT_EQ(ReadFile(OutDir() + "/rdfwd.bin"), ReadFile(FilesDir() + "rdfwd.bin"));
+}
+
+TEST_F(UpdateRunTest, PicturesThenRadarAnnounceTheRadarStepOnThePictureEnd) {
+    UseSamples({"picHead.bin", "rdfwd.bin"});
+    Connect();
+    ASSERT_TRUE(RunUpdate());
+    const auto frames = StopDevice();
+    EXPECT_EQ(CommandRuns(RunCommands(frames)),
+              (std::vector<uint8_t>{CMD_PIC_START, CMD_PIC_PACKET, CMD_PIC_END, CMD_RADAR_START, CMD_RADAR_PACKET,
+                                    CMD_RADAR_END}));
+    // Once right after the radar start is queued, once more on the device's ready answer.
+    int radarBegins = 0;
+    for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_BEGIN)) radarBegins += m.wParam == 5;
+    EXPECT_EQ(radarBegins, 2);
+}
+
+TEST_F(UpdateRunTest, DataAndPicturesWithoutAudioSkipTheAudioStep) {
+    UseSamples({"flagdata.bin", "picHead.bin"});
+    Connect();
+    ASSERT_TRUE(RunUpdate());
+    const auto frames = StopDevice();
+    EXPECT_EQ(CommandRuns(RunCommands(frames)),
+              (std::vector<uint8_t>{CMD_EDOG_START, CMD_EDOG_PACKET, CMD_EDOG_END, CMD_PIC_START, CMD_PIC_PACKET,
+                                    CMD_PIC_END}));
+    EXPECT_EQ(ReadFile(OutDir() + "/picHead.bin"), ReadFile(FilesDir() + "picHead.bin"));
+}
+
+TEST_F(UpdateRunTest, EditedSettingsWithoutImagesAreTheWholeRun) {
+    UseSamples({});
+    Connect();
+    SettingsBlock edited;
+    for (size_t i = 0; i < edited.size(); ++i) edited[i] = static_cast<uint8_t>(0xA0 + i);
+    engine_.SetSettingsBlock(edited.data());
+    engine_.SetSettingsPending(1);
+    ASSERT_TRUE(RunUpdate());
+    const auto frames = StopDevice();
+    EXPECT_EQ(RunCommands(frames), (std::vector<uint8_t>{CMD_WRITE_SETTINGS}));
+    const auto ends = MessagesOf(WM_ENGINE_STEP_END);
+    ASSERT_EQ(ends.size(), 2u);
+    EXPECT_EQ(ends[0], (EngineMessage{WM_ENGINE_STEP_END, 6, 0}));
+    EXPECT_EQ(ends[1], (EngineMessage{WM_ENGINE_STEP_END, 7, 0}));
+    EXPECT_EQ(ReadFile(OutDir() + "/settings.bin"), std::vector<uint8_t>(edited.begin(), edited.end()));
+}
+
+TEST_F(UpdateRunTest, NothingToSendEndsTheRunAtOnce) {
+    UseSamples({});
+    Connect();
+    ASSERT_TRUE(RunUpdate(2000));
+    EXPECT_EQ(window_.Messages(), (std::vector<EngineMessage>{{WM_ENGINE_STEP_END, 7, 0}}));
+    const auto frames = StopDevice();
+    EXPECT_TRUE(RunCommands(frames).empty());
+}
+
+TEST_F(UpdateRunTest, ASecondRunSendsEverythingAgainAndWritesPendingSettingsLast) {
+    UseSamples({"flagdata.bin", "rdfwd.bin"});
+    Connect();
+    SettingsBlock edited{};
+    edited[3] = 7;
+    engine_.SetSettingsBlock(edited.data());
+    engine_.SetSettingsPending(1);
+    ASSERT_TRUE(RunUpdate());
+    ASSERT_TRUE(RunUpdate());
+    const auto frames = StopDevice();
+    const std::vector<uint8_t> once = {CMD_EDOG_START, CMD_EDOG_PACKET, CMD_EDOG_END,  CMD_RADAR_START,
+                                       CMD_RADAR_PACKET, CMD_RADAR_END, CMD_WRITE_SETTINGS};
+    std::vector<uint8_t> twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(CommandRuns(RunCommands(frames)), twice);
+    EXPECT_EQ(CountCommand(RunCommands(frames), CMD_WRITE_SETTINGS), 2);
+    // The simulator keeps the last transfer of each image: the second run's copy is intact too.
+    EXPECT_EQ(ReadFile(OutDir() + "/flagdata.bin"), ReadFile(FilesDir() + "flagdata.bin"));
+}
+
+TEST_F(UpdateRunTest, LineFaultsOnTheAnswersDoNotDisturbTheRun) {
+    UseSamples({"picHead.bin", "rdfwd.bin"});
+    Connect({"--split"});
+    ASSERT_TRUE(RunUpdate());
+    StopDevice();
+    EXPECT_EQ(ReadFile(OutDir() + "/picHead.bin"), ReadFile(FilesDir() + "picHead.bin"));
+    EXPECT_EQ(ReadFile(OutDir() + "/rdfwd.bin"), ReadFile(FilesDir() + "rdfwd.bin"));
+    for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_END)) EXPECT_EQ(m.lParam, 0);
+}
+
+TEST_F(UpdateRunTest, ADuplicatedAcknowledgementLosesNoPacket) {
+    UseSamples({"flagdata.bin"});
+    Connect({"--duplicate", "0x23@3"});
+    ASSERT_TRUE(RunUpdate());
+    const auto frames = StopDevice();
+    EXPECT_EQ(ReadFile(OutDir() + "/flagdata.bin"), ReadFile(FilesDir() + "flagdata.bin"));
+}
+
+TEST_F(UpdateRunTest, AnUnansweredPacketEndsTheRunWithAFailureAndIsNotResent) {
+    UseSamples({"flagdata.bin", "rdfwd.bin"});
+    EngineOptions options = engine_.Options();
+    options.waitSliceMs = 200;
+    options.noAnswerSlices = 2;
+    engine_.SetOptions(options);
+    Connect({"--no-answer", "0x23@3"});
+    ASSERT_TRUE(RunUpdate(10000));
+    const auto ends = MessagesOf(WM_ENGINE_STEP_END);
+    ASSERT_EQ(ends.size(), 2u);
+    EXPECT_EQ(ends[0], (EngineMessage{WM_ENGINE_STEP_END, 2, 1}));
+    EXPECT_EQ(ends[1], (EngineMessage{WM_ENGINE_STEP_END, 7, 1}));
+    const auto frames = StopDevice();
+    const auto commands = RunCommands(frames);
+    EXPECT_EQ(CountCommand(commands, CMD_EDOG_PACKET), 3);
+    EXPECT_EQ(CountCommand(commands, CMD_RADAR_START), 0) << "a failed run starts no further image";
+    EXPECT_EQ(CountCommand(commands, CMD_EDOG_END), 0);
+}
+
+TEST_F(UpdateRunTest, AFirmwareFileWithoutLeadingAddressRecordFailsTheRun) {
+    const std::vector<HexRecord> records = {{0x00, 0x0000, {1, 2, 3, 4}}, {0x01, 0, {}}};
+    WriteTextFile(FilesDir() + "AC7811_project.hex", HexFile(records, "0105\r\n"));
+    WriteFile(FilesDir() + "rdfwd.bin", PseudoRandomBytes(3000, 5));
+    Connect();
+    ASSERT_TRUE(RunUpdate(10000));
+    const auto ends = MessagesOf(WM_ENGINE_STEP_END);
+    ASSERT_EQ(ends.size(), 2u);
+    EXPECT_EQ(ends[0], (EngineMessage{WM_ENGINE_STEP_END, 1, 1}));
+    EXPECT_EQ(ends[1], (EngineMessage{WM_ENGINE_STEP_END, 7, 1}));
+    const auto commands = RunCommands(StopDevice());
+    EXPECT_EQ(commands, (std::vector<uint8_t>{CMD_FIRMWARE_START}));
+}
+
+TEST_F(UpdateRunTest, NoDeviceLeavesThePortClosedAndSendsNothing) {
+    sim_ = std::make_unique<DevSimProcess>(std::vector<std::string>{"--silent"});
+    ASSERT_TRUE(sim_->Started());
+    SetPortList({sim_->PtyPath()});
+    ASSERT_EQ(engine_.StartEngine(50, 256000, Utf8ToWide(FilesDir())), 1);
+    ASSERT_TRUE(WaitUntil([&] { return engine_.GetConnectState() == ConnectState::NoDevice; }, 5000));
+    EXPECT_FALSE(engine_.Port().IsOpen());
+    EXPECT_TRUE(window_.Messages().empty());
+    const auto report = engine_.LastScanReport();
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_EQ(report[0].first, sim_->PtyPath());
+    EXPECT_EQ(report[0].second, CSerial::OpenError::NoAnswer);
+}
+
+}  // namespace
