@@ -108,8 +108,9 @@ TEST_F(UpdateRunTest, OnlyTheRadarImageStartsWithTheRadarStep) {
               (std::vector<uint8_t>{CMD_RADAR_START, CMD_RADAR_PACKET, CMD_RADAR_END}));
     // The start carries the image size, 32-bit little-endian: 70000 = 70 11 01 00.
     for (const LoggedFrame& f : frames) {
-        if (f.fromTool && f.Cmd() == CMD_RADAR_START)
+        if (f.fromTool && f.Cmd() == CMD_RADAR_START) {
             EXPECT_EQ(f.bytes, (std::vector<uint8_t>{0xAC, 0x09, 0x00, 0x41, 0x70, 0x11, 0x01, 0x00, 0xC3}));
+        }
     }
     EXPECT_EQ(ReadFile(OutDir() + "/rdfwd.bin"), ReadFile(FilesDir() + "rdfwd.bin"));
 }
