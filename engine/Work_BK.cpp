@@ -148,7 +148,7 @@ int CWork_BK::ConnectAndLoad() {
         const int opened = serial_.Open(static_cast<uint8_t>(port), baudRate_.load(), kByteSize,
                                         SERIAL_PARITY_NONE, SERIAL_ONE_STOP_BIT);
         const std::string name = serial_.LastPortName();
-        if (!name.empty() && (opened || serial_.LastOpenError() != CSerial::OpenError::Missing))
+        if (!name.empty())
             report.emplace_back(name, opened ? CSerial::OpenError::None : serial_.LastOpenError());
         if (opened) {
             found = true;

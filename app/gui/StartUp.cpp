@@ -1,0 +1,33 @@
+#include "app/gui/StartUp.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "app/common/VersionFile.h"
+#include "engine/Trace.h"
+#include "ui/DialogBuilder.h"
+#include "ui/PaintManagerUI.h"
+#include "ui/VersionStrings.h"
+
+int ReadVersionFile(const std::wstring& folder) {
+    VersionLines lines;
+    const int opened = ReadVersionLines(WideToUtf8(folder) + "ver.txt", lines);
+    VerDeviceType = lines.lines[0];
+    VerFileFirmware = lines.lines[1];
+    VerFileData = lines.lines[2];
+    VerFileRadar = lines.lines[3];
+    return opened;
+}
+
+std::wstring CheckSkins() {
+    const std::wstring folder = CPaintManagerUI::GetResourcePath();
+    if (!QFileInfo(QString::fromStdWString(folder)).isDir()) return L"the skin folder " + folder + L" is missing";
+    const wchar_t* const skins[] = {L"frame_Update.xml", L"Frame_Set.xml", L"Frame_Set_Client_1.xml", L"Frame_Set_Client_2.xml"};
+    for (const wchar_t* skin : skins) {
+        const std::wstring path = CDialogBuilder::SkinPath(skin);
+        const bool required = skin == skins[0];
+        if (!required && !QFileInfo::exists(QString::fromStdWString(path))) continue;
+        if (std::wstring fault = CDialogBuilder::CheckSkinXml(path); !fault.empty()) return fault;
+    }
+    return {};
+}

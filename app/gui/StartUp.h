@@ -1,0 +1,13 @@
+// Start-up steps of the window program that come before the main window. UI thread only.
+#pragma once
+
+#include <string>
+
+// Reads "ver.txt" in `folder` (ending with a separator) into VerDeviceType, VerFileFirmware,
+// VerFileData and VerFileRadar. 1 when the file was opened, else 0 (the strings stay empty).
+int ReadVersionFile(const std::wstring& folder);
+
+// Empty when the skin folder exists, holds the main window's skin and every skin file in it is
+// well-formed XML; else a message for the user naming the folder or file and the fault. A settings
+// skin that is missing is no start-up error: only the settings window can't open.
+std::wstring CheckSkins();

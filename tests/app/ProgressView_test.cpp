@@ -1,0 +1,103 @@
+// How iap-cli shows a run: plain lines for logs, a redrawn line on a terminal.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/cli/ProgressView.h"
+#include "app/cli/StepTexts.h"
+#include "engine/Trace.h"
+
+namespace {
+
+// Collects what a view writes.
+class Capture {
+public:
+    Capture() : file_(open_memstream(&buffer_, &size_)) {}
+    ~Capture() {
+        std::fclose(file_);
+        std::free(buffer_);
+    }
+    std::FILE* File() { return file_; }
+    std::wstring Text() {
+        std::fflush(file_);
+        return Utf8ToWide(std::string(buffer_, size_));
+    }
+
+private:
+    char* buffer_ = nullptr;
+    size_t size_ = 0;
+    std::FILE* file_;
+};
+
+size_t CountOf(const std::wstring& text, const std::wstring& piece) {
+    size_t n = 0;
+    for (size_t at = text.find(piece); at != std::wstring::npos; at = text.find(piece, at + 1)) ++n;
+    return n;
+}
+
+TEST(StepTextsTest, PercentBarAndClock) {
+    struct Row {
+        unsigned sent, bar, percent;
+    };
+    for (const Row& row : {Row{1, 6, 0}, Row{2, 6, 1}, Row{12, 6, 6}, Row{13, 6, 6}, Row{14, 7, 7}, Row{200, 100, 100}}) {
+        EXPECT_EQ(StepPercent(200, row.sent), row.percent) << row.sent;
+        EXPECT_EQ(BarValue(StepPercent(200, row.sent)), row.bar) << row.sent;
+    }
+    EXPECT_EQ(StepPercent(0, 5), 0u);  // a step without packets never divides by zero
+    EXPECT_EQ(ElapsedText(3723456), L"Время обновления: 01:02:03");
+    EXPECT_EQ(ElapsedText(61u * 3600u * 1000u), L"Время обновления: 01:00:00");
+    EXPECT_EQ(StepText(3), L"Обновление звуковых файпов...");
+    EXPECT_EQ(StepEndText(3, 0), L"Обновление звуковых файлов прошло успешно!");
+    EXPECT_EQ(StepEndText(7, 1), L"Ошибка обновления!");
+    EXPECT_EQ(StepEndText(8, 0), L"");
+}
+
+TEST(ProgressViewTest, PlainModePrintsStartsEndsAndOneLinePerTenPercent) {
+    Capture out;
+    CProgressView view(out.File(), CProgressView::Mode::Plain);
+    view.RunStarted(1000);
+    view.StepBegin(2, 200, 1000);
+    for (unsigned sent = 1; sent <= 200; ++sent) view.Packet(200, sent, 1000 + sent);
+    view.StepEnd(2, 0, 1500);
+    view.StepEnd(7, 0, 4000);
+    const std::wstring text = out.Text();
+    EXPECT_NE(text.find(L"Старт обновления...\n"), std::wstring::npos);
+    EXPECT_NE(text.find(L"Обновление базы камер... (200)\n"), std::wstring::npos);
+    EXPECT_EQ(CountOf(text, L"%"), 10u) << "one line at each of 10 %, 20 %, ..., 100 %";
+    EXPECT_NE(text.find(L"100% (200/200)"), std::wstring::npos);
+    EXPECT_NE(text.find(L"Обновление базы камер прошло успешно!\n"), std::wstring::npos);
+    EXPECT_NE(text.find(L"Успешно обновлено!  Время обновления: 00:00:03\n"), std::wstring::npos);
+    EXPECT_EQ(text.find(L"\x1b"), std::wstring::npos) << "no terminal control in plain mode";
+}
+
+TEST(ProgressViewTest, TerminalModeRedrawsOneLineWithTheBarFloor) {
+    Capture out;
+    CProgressView view(out.File(), CProgressView::Mode::Terminal);
+    view.RunStarted(0);
+    view.StepBegin(1, 200, 0);
+    view.Packet(200, 1, 61000);
+    const std::wstring early = view.TerminalLine(61000);
+    // Bar at the floor of 6 (1 of 30 cells), true percentage 0 %.
+    EXPECT_EQ(early.substr(0, 32), L"[#.............................]");
+    EXPECT_NE(early.find(L"  0% Обновление ПО..."), std::wstring::npos);
+    EXPECT_NE(early.find(L"Время обновления: 00:01:01"), std::wstring::npos);
+    view.Packet(200, 200, 62000);
+    EXPECT_EQ(view.TerminalLine(62000).substr(0, 32), L"[##############################]");
+    view.Tick(63000);
+    view.StepEnd(1, 1, 64000);
+    const std::wstring text = out.Text();
+    EXPECT_NE(text.find(L"\r\x1b[K"), std::wstring::npos);
+    EXPECT_NE(text.find(L"\r\x1b[KНе удалось обновить ПО!\n"), std::wstring::npos) << "the end text stays on its own line";
+    EXPECT_NE(text.find(L"100%"), std::wstring::npos);
+}
+
+TEST(ProgressViewTest, AStepAnnouncedTwiceIsDrawnOnce) {
+    Capture out;
+    CProgressView view(out.File(), CProgressView::Mode::Plain);
+    view.StepBegin(4, 10, 0);
+    view.StepBegin(4, 10, 0);
+    EXPECT_EQ(CountOf(out.Text(), L"Обновление файла ресурсов отображения..."), 1u);
+}
+
+}  // namespace
