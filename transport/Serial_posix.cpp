@@ -33,8 +33,11 @@ using Clock = std::chrono::steady_clock;
 
 // A wait is cut into slices this long so that a close ends it promptly.
 constexpr int kWaitSliceMs = 50;
-// Handshake regime, as the Win32 comm time-outs of the same port would give it.
-constexpr int kReadIntervalMs = 1;
+// Handshake regime, as the Win32 comm time-outs of the same port would give it. The gap between
+// bytes is nominally 1 ms there, but Windows runs that timer at its clock resolution (about 16 ms),
+// so an answer that arrives in pieces (USB adapter packets, a slow scan rate, where one byte alone
+// takes a millisecond) still passes the handshake. A strict 1 ms would cut such an answer short.
+constexpr int kReadIntervalMs = 16;
 constexpr int kReadTotalConstantMs = 1;
 constexpr int kReadTotalPerByteMs = 1;
 constexpr int kWriteTotalConstantMs = 500;

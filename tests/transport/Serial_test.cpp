@@ -100,13 +100,19 @@ private:
 // Plays the device for one handshake: reads the probe from the master, waits, answers.
 class ProbeAnswerer {
 public:
-    ProbeAnswerer(int masterFd, Bytes answer, int delayMs = 0, std::function<void()> onProbe = {})
-        : thread_([this, masterFd, answer, delayMs, onProbe] {
+    // pieceGapMs > 0 writes the answer byte by byte with that gap.
+    ProbeAnswerer(int masterFd, Bytes answer, int delayMs = 0, std::function<void()> onProbe = {},
+                  int pieceGapMs = 0)
+        : thread_([this, masterFd, answer, delayMs, onProbe, pieceGapMs] {
               probe_ = ReadFrom(masterFd, kProbeOfPort1.size(), 3000);
               if (probe_.empty()) return;
               if (onProbe) onProbe();
               if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-              if (!answer.empty() && ::write(masterFd, answer.data(), answer.size()) < 0) probe_.clear();
+              const size_t piece = pieceGapMs > 0 ? 1 : answer.size();
+              for (size_t at = 0; at < answer.size(); at += piece) {
+                  if (at > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pieceGapMs));
+                  if (::write(masterFd, answer.data() + at, piece) < 0) probe_.clear();
+              }
           }) {}
     ~ProbeAnswerer() { Join(); }
     const Bytes& Probe() {
@@ -212,15 +218,17 @@ TEST_F(SerialPtyTest, HandshakeAnswerRules) {
         const char* name;
         Bytes answer;
         int delayMs;
+        int pieceGapMs;
         bool opens;
     };
     const Case cases[] = {
-        {"valid", DeviceInfoAnswer(1), 0, true},
-        {"valid after 300 ms", DeviceInfoAnswer(1), 300, true},
-        {"only four bytes", {0xAC, 0x04, 0x00, 0x46}, 0, false},
-        {"byte 3 is not F", Frame(0x47, {}), 0, false},
-        {"answer after 1100 ms", DeviceInfoAnswer(1), 1100, false},
-        {"no answer", {}, 0, false},
+        {"valid", DeviceInfoAnswer(1), 0, 0, true},
+        {"valid after 300 ms", DeviceInfoAnswer(1), 300, 0, true},
+        {"valid in 1-byte pieces 2 ms apart", DeviceInfoAnswer(1), 0, 2, true},
+        {"only four bytes", {0xAC, 0x04, 0x00, 0x46}, 0, 0, false},
+        {"byte 3 is not F", Frame(0x47, {}), 0, 0, false},
+        {"answer after 1100 ms", DeviceInfoAnswer(1), 1100, 0, false},
+        {"no answer", {}, 0, 0, false},
     };
     const size_t fds = OpenFdCount();
     const size_t threads = ThreadCount();
@@ -228,7 +236,7 @@ TEST_F(SerialPtyTest, HandshakeAnswerRules) {
         SCOPED_TRACE(c.name);
         hookEvents_.clear();
         {
-            ProbeAnswerer device(pty_.MasterFd(), c.answer, c.delayMs);
+            ProbeAnswerer device(pty_.MasterFd(), c.answer, c.delayMs, {}, c.pieceGapMs);
             EXPECT_EQ(serial_.Open(1, 256000, 8, 0, 0) != 0, c.opens);
             EXPECT_EQ(device.Probe(), kProbeOfPort1);
         }
