@@ -13,10 +13,15 @@ struct CAutoThread::ThreadState {
     std::condition_variable ended;
     bool done = false;
     int exitCode = -1;
+    // Set when the object gives up waiting for this thread; the thread then always reads "stopping".
+    std::atomic<bool> abandoned{false};
+    const CAutoThread* owner = nullptr;
 };
 
 namespace {
 std::atomic<uint32_t> g_nextThreadId{1};
+// The state of the CAutoThread thread running on this OS thread (null on other threads).
+thread_local const void* t_threadState = nullptr;
 }
 
 CAutoThread::CAutoThread(uint32_t stopWaitMs) : stopWaitMs_(stopWaitMs) {}
@@ -28,8 +33,10 @@ bool CAutoThread::Start() {
     if (thread_) return true;
     stopFlag_.store(0, std::memory_order_release);
     auto state = std::make_shared<ThreadState>();
+    state->owner = this;
     try {
         thread_ = std::make_unique<std::thread>([this, state] {
+            t_threadState = state.get();
             const int code = Run();
             std::lock_guard<std::mutex> lock(state->mutex);
             state->exitCode = code;
@@ -50,8 +57,7 @@ bool CAutoThread::Stop() {
     if (!thread_) return true;
     if (thread_->get_id() == std::this_thread::get_id()) {
         // A thread cannot wait for itself; it ends on its own once it sees the flag.
-        thread_->detach();
-        thread_.reset();
+        Abandon();
         return true;
     }
     bool ended;
@@ -73,17 +79,19 @@ bool CAutoThread::Stop() {
 
 bool CAutoThread::Terminate() {
     if (!thread_) return false;
-    if (thread_->get_id() == std::this_thread::get_id()) {
-        thread_->detach();
-        thread_.reset();
-    } else {
-        Abandon();
-    }
+    Abandon();
     stopFlag_.store(1, std::memory_order_release);
     return true;
 }
 
+int CAutoThread::IsStopping() const {
+    if (stopFlag_.load(std::memory_order_acquire)) return 1;
+    const auto* own = static_cast<const ThreadState*>(t_threadState);
+    return own != nullptr && own->owner == this && own->abandoned.load(std::memory_order_acquire) ? 1 : 0;
+}
+
 void CAutoThread::Abandon() {
+    state_->abandoned.store(true, std::memory_order_release);
     thread_->detach();
     thread_.reset();
     // The exit code of a thread that did not end reads -1, as after a kill.

@@ -27,7 +27,9 @@ public:
     // Abandons the thread at once (detached, exit code -1). False when there was no thread.
     bool Terminate();
 
-    int IsStopping() const { return stopFlag_.load(std::memory_order_acquire); }
+    // 1 when a stop was requested. An abandoned thread always reads 1, even after a new thread
+    // started on this object, so it never runs beside its successor.
+    int IsStopping() const;
     bool IsRunning() const { return thread_ != nullptr; }
     // Identifier of the current (or last) thread; every Start gives a new one.
     uint32_t GetThreadId() const { return threadId_.load(); }
@@ -45,5 +47,6 @@ private:
     std::unique_ptr<std::thread> thread_;
     std::shared_ptr<ThreadState> state_;
     std::atomic<uint32_t> threadId_{0};
+
     const uint32_t stopWaitMs_;
 };

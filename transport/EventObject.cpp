@@ -10,11 +10,13 @@ bool CEventObject::Create(const wchar_t* /*name*/, bool manualReset, bool initia
 }
 
 void CEventObject::Set() {
+    bool manualReset;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         signalled_ = true;
+        manualReset = manualReset_;
     }
-    if (manualReset_)
+    if (manualReset)
         signal_.notify_all();
     else
         signal_.notify_one();

@@ -269,3 +269,41 @@ TEST(SingletonTest, NullOutsideTheObjectsLifetime) {
 }
 
 }  // namespace
+
+namespace {
+
+// The first run blocks past the stop wait, then loops on the flag like a normal worker would.
+class LateWorker : public CAutoThread {
+public:
+    LateWorker() : CAutoThread(100) {}
+    ~LateWorker() override { Stop(); }
+    std::atomic<bool> release{false};
+    std::atomic<int> runs{0};
+    std::atomic<int> finished{0};
+
+protected:
+    int Run() override {
+        const int run = ++runs;
+        if (run == 1)
+            while (!release) std::this_thread::sleep_for(milliseconds(1));
+        while (!IsStopping()) std::this_thread::sleep_for(milliseconds(1));
+        ++finished;
+        return run;
+    }
+};
+
+TEST(AutoThreadTest, AnAbandonedThreadNeverRunsBesideItsSuccessor) {
+    LateWorker worker;
+    ASSERT_TRUE(worker.Start());
+    ASSERT_TRUE(WaitUntil([&] { return worker.runs == 1; }, 1000));
+    ASSERT_TRUE(worker.Start());  // the first thread is abandoned after 100 ms
+    ASSERT_TRUE(WaitUntil([&] { return worker.runs == 2; }, 1000));
+    worker.release = true;
+    // The abandoned thread reads "stopping" although the object's flag is clear for the new thread.
+    EXPECT_TRUE(WaitUntil([&] { return worker.finished == 1; }, 1000));
+    EXPECT_EQ(worker.IsStopping(), 0);
+    worker.Stop();
+    EXPECT_EQ(worker.finished, 2);
+}
+
+}  // namespace
