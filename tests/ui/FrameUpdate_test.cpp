@@ -1,0 +1,404 @@
+// The main window against a recording engine: what each engine message shows, the update button's
+// settings rule, the elapsed-time clock and the settings window's round trip.
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+#include <thread>
+
+#include "UiTestSupport.h"
+#include "ui/Frame_Set.h"
+#include "ui/Frame_Update.h"
+#include "ui/VersionStrings.h"
+
+using namespace uitest;
+
+namespace {
+
+class FrameUpdateTest : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        VerDeviceType = L"AC7811\n";
+        VerFileFirmware = L"0105\n";
+        VerFileData = L"0300\n";
+        VerFileRadar = L"1a2c";
+    }
+    void TearDown() override {
+        VerDeviceType.clear();
+        VerFileFirmware.clear();
+        VerFileData.clear();
+        VerFileRadar.clear();
+        WindowTest::TearDown();
+    }
+
+    std::unique_ptr<CFrame_Update> Open(const std::wstring& skin = L"frame_Update.xml") {
+        auto frame = std::make_unique<CFrame_Update>(skin, L"/srv/update/");
+        EXPECT_EQ(frame->Create(nullptr, L"IAP Tool", kVisibleWindow, UI_WS_EX_WINDOWEDGE), 1)
+            << QString::fromStdWString(frame->LastError()).toStdString();
+        frame->SetTickSource([this] { return now_; });
+        return frame;
+    }
+
+    static intptr_t Send(CFrame_Update& frame, uint32_t message, NotifyWParam w, NotifyLParam l) {
+        return frame.GetHWND()->Send(message, w, l);
+    }
+
+    // A window in the middle of a run: the device answered and the user pressed "btn_update".
+    std::unique_ptr<CFrame_Update> OpenRunning() {
+        auto frame = Open();
+        Send(*frame, WM_ENGINE_READY, 0, 0);
+        Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
+        EXPECT_TRUE(Click(*frame, L"btn_update"));
+        return frame;
+    }
+
+    static void ExpectButtons(const CFrame_Update& frame, bool enabled) {
+        for (const wchar_t* name : {L"btn_update", L"btn_settings", L"btn_cancel"})
+            EXPECT_EQ(Control(frame, name).IsEnabled(), enabled) << QString::fromWCharArray(name).toStdString();
+    }
+
+    uint32_t now_ = 5000;
+};
+
+TEST_F(FrameUpdateTest, OpeningStartsTheEngineAndShowsTheFileVersions) {
+    auto frame = Open();
+    EXPECT_EQ(engine_.window, frame->GetHWND());
+    ASSERT_NE(engine_.window, nullptr);
+    EXPECT_EQ(engine_.portLimit, 50u);
+    EXPECT_EQ(engine_.baudRate, 256000u);
+    EXPECT_EQ(engine_.folder, L"/srv/update/");
+    EXPECT_EQ(engine_.calls, (std::vector<std::string>{"SetNotifyWindow", "StartEngine"}));
+    // The lines of ver.txt keep their line end; the labels show the value only.
+    EXPECT_EQ(Text(*frame, L"lbl_device_type"), L"AC7811");
+    EXPECT_EQ(Text(*frame, L"lbl_file_firmwareversion"), L"0105");
+    EXPECT_EQ(Text(*frame, L"lbl_file_dataversion"), L"0300");
+    EXPECT_EQ(Text(*frame, L"lbl_file_radarversion"), L"1a2c");
+    for (const wchar_t* name : {L"lbl_device_firmwareversion", L"lbl_device_dataversion", L"lbl_device_radarversion"})
+        EXPECT_EQ(Text(*frame, name), L"");
+    // Until the device answers there is nothing to update and no settings to edit.
+    EXPECT_FALSE(Control(*frame, L"btn_update").IsEnabled());
+    EXPECT_FALSE(Control(*frame, L"btn_settings").IsEnabled());
+    EXPECT_TRUE(Control(*frame, L"btn_cancel").IsEnabled());
+    EXPECT_TRUE(frame->Host()->isVisible());
+    EXPECT_TRUE(frame->Host()->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_EQ(frame->Host()->windowTitle(), QString("IAP Tool"));
+}
+
+TEST_F(FrameUpdateTest, DefaultToolFolderIsTheProgramFolder) {
+    CFrame_Update frame(L"frame_Update.xml");
+    ASSERT_EQ(frame.Create(nullptr, L"IAP Tool", kVisibleWindow, 0), 1);
+    EXPECT_EQ(engine_.folder, CPaintManagerUI::GetInstancePath());
+    EXPECT_FALSE(engine_.folder.empty());
+    EXPECT_EQ(engine_.folder.back(), L'/');
+}
+
+TEST_F(FrameUpdateTest, ReadyEnablesUpdateAndShowsDeviceVersions) {
+    auto frame = Open();
+    VerFileFirmware = L"0106\n";  // the labels are refreshed from the strings
+    bool handled = true;
+    EXPECT_EQ(frame->HandleCustomMessage(WM_ENGINE_READY, 0, 0, handled), 0);
+    EXPECT_FALSE(handled);
+    EXPECT_TRUE(Control(*frame, L"btn_update").IsEnabled());
+    EXPECT_FALSE(Control(*frame, L"btn_settings").IsEnabled());
+    EXPECT_EQ(Text(*frame, L"lbl_file_firmwareversion"), L"0106");
+    EXPECT_EQ(Text(*frame, L"lbl_device_firmwareversion"), L"0012");
+    EXPECT_EQ(Text(*frame, L"lbl_device_dataversion"), L"0256");
+    EXPECT_EQ(Text(*frame, L"lbl_device_radarversion"), L"1a2b");
+}
+
+TEST_F(FrameUpdateTest, SettingsAnswerEnablesSettingsAndFillsTheEditBuffer) {
+    auto frame = Open();
+    for (size_t i = 0; i < engine_.block.size(); ++i) engine_.block[i] = static_cast<uint8_t>(i + 1);
+    EXPECT_EQ(Send(*frame, WM_ENGINE_SETTINGS, 0, 0), 0);
+    EXPECT_TRUE(Control(*frame, L"btn_settings").IsEnabled());
+    EXPECT_FALSE(Control(*frame, L"btn_update").IsEnabled());
+    EXPECT_EQ(SettingsEditBuffer, engine_.block);
+}
+
+TEST_F(FrameUpdateTest, ProgressHasAFloorOfSixButThePercentageIsTrue) {
+    auto frame = OpenRunning();
+    Send(*frame, WM_ENGINE_STEP_BEGIN, 2, 200);
+    struct Row {
+        NotifyLParam sent;
+        int bar;
+        const wchar_t* label;
+    };
+    const Row rows[] = {{1, 6, L"0%"},   {2, 6, L"1%"},   {12, 6, L"6%"},
+                        {13, 6, L"6%"},  {14, 7, L"7%"},  {200, 100, L"100%"}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "sent " << r.sent);
+        EXPECT_EQ(Send(*frame, WM_ENGINE_PACKET, 200, r.sent), 0);
+        EXPECT_EQ(Control(*frame, L"prog_step").GetValue(), r.bar);
+        EXPECT_EQ(Text(*frame, L"lbl_progress"), r.label);
+        EXPECT_EQ(Text(*frame, L"lbl_status"), L"Обновление базы камер...");
+        EXPECT_EQ(frame->StepTotal(), 200u);
+        EXPECT_EQ(frame->StepSent(), static_cast<uint32_t>(r.sent));
+    }
+}
+
+TEST_F(FrameUpdateTest, APacketMessageWithoutPacketsShowsNoProgress) {
+    auto frame = OpenRunning();
+    Send(*frame, WM_ENGINE_STEP_BEGIN, 5, 0);
+    EXPECT_EQ(Send(*frame, WM_ENGINE_PACKET, 0, 3), 0);
+    EXPECT_EQ(Control(*frame, L"prog_step").GetValue(), 6);
+    EXPECT_EQ(Text(*frame, L"lbl_progress"), L"0%");
+}
+
+TEST_F(FrameUpdateTest, StepBeginShowsTheStepText) {
+    struct Row {
+        NotifyWParam step;
+        const wchar_t* status;
+        int bar;
+    };
+    const Row rows[] = {
+        {1, L"Обновление ПО...", 0},
+        {2, L"Обновление базы камер...", 0},
+        {3, L"Обновление звуковых файпов...", 0},
+        {4, L"Обновление файла ресурсов отображения...", 0},
+        {5, L"Обновление ПО радарной части...", 0},
+        {6, L"Обновление меню устройства...", 0},
+        {7, L"", 100},
+        {0, L"", 0},
+        {8, L"", 0},
+    };
+    auto frame = OpenRunning();
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "step " << r.step);
+        Send(*frame, WM_ENGINE_PACKET, 10, 5);  // leaves a percentage the step begin must clear
+        EXPECT_EQ(Send(*frame, WM_ENGINE_STEP_BEGIN, r.step, 321), 0);
+        EXPECT_EQ(Text(*frame, L"lbl_status"), r.status);
+        EXPECT_EQ(Text(*frame, L"lbl_progress"), L"");
+        EXPECT_EQ(Control(*frame, L"prog_step").GetValue(), r.bar);
+        EXPECT_EQ(frame->CurrentStep(), static_cast<int>(r.step));
+        EXPECT_EQ(frame->StepTotal(), 321u);
+        EXPECT_EQ(frame->StepSent(), 0u);
+        // Progress keeps showing the step that began last.
+        Send(*frame, WM_ENGINE_PACKET, 321, 1);
+        EXPECT_EQ(Text(*frame, L"lbl_status"), r.status);
+    }
+}
+
+TEST_F(FrameUpdateTest, StepEndTextsAndButtons) {
+    struct Row {
+        NotifyWParam step;
+        const wchar_t* failed;
+        const wchar_t* succeeded;
+    };
+    const Row rows[] = {
+        {1, L"Не удалось обновить ПО!", L"Обновление ПО прошло успешно!"},
+        {2, L"Не удалось обновить базу камер!", L"Обновление базы камер прошло успешно!"},
+        {3, L"Не удалось обновить звуковые файлы!", L"Обновление звуковых файлов прошло успешно!"},
+        {4, L"Не удалось обновить раздел ресурсов!", L"Обновление файла ресурсов отображения прошло успешно!"},
+        {5, L"Не удалось обновить ПО радарной части!", L"Обновление ПО радарной части прошло успешно!"},
+        {6, L"Не удалось обновить меню устройства!", L"Меню устройства обновлено успешно!"},
+        {7, L"Ошибка обновления!", L"Успешно обновлено!"},
+        {8, L"", L""},
+    };
+    for (const Row& r : rows) {
+        for (const NotifyLParam result : {NotifyLParam{0}, NotifyLParam{1}}) {
+            SCOPED_TRACE(testing::Message() << "step " << r.step << " result " << result);
+            auto frame = OpenRunning();
+            Send(*frame, WM_ENGINE_STEP_BEGIN, r.step == 8 ? 3 : r.step, 40);
+            Send(*frame, WM_ENGINE_PACKET, 40, 20);
+            EXPECT_EQ(Send(*frame, WM_ENGINE_STEP_END, r.step, result), 0);
+            EXPECT_EQ(Text(*frame, L"lbl_status"), result == 0 ? r.succeeded : r.failed);
+            EXPECT_EQ(Control(*frame, L"prog_step").GetValue(), 100);
+            EXPECT_EQ(Text(*frame, L"lbl_progress"), L"");
+            const bool runEnded = r.step == 7;
+            ExpectButtons(*frame, runEnded);
+            EXPECT_EQ(frame->IsTimerRunning(USE_TIME_TIMER), !runEnded);
+            if (runEnded) {
+                EXPECT_EQ(frame->CurrentStep(), 7);
+            }
+        }
+    }
+}
+
+TEST_F(FrameUpdateTest, ElapsedTimeFormat) {
+    struct Row {
+        uint32_t startTick;
+        uint32_t elapsedMs;
+        const wchar_t* text;
+    };
+    const Row rows[] = {
+        {5000, 3723456, L"Время обновления: 01:02:03"},
+        {5000, 61u * 3600u * 1000u, L"Время обновления: 01:00:00"},
+        {5000, 999, L"Время обновления: 00:00:00"},
+        {5000, 59999, L"Время обновления: 00:00:59"},
+        // The tick count wraps after 49.7 days; the elapsed time doesn't care.
+        {0xFFFFFC18u, 3000, L"Время обновления: 00:00:03"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "elapsed " << r.elapsedMs);
+        now_ = r.startTick;
+        auto frame = OpenRunning();
+        EXPECT_TRUE(frame->IsTimerRunning(USE_TIME_TIMER));
+        now_ = r.startTick + r.elapsedMs;
+        bool handled = true;
+        EXPECT_EQ(frame->HandleCustomMessage(UI_WM_TIMER, USE_TIME_TIMER, 0, handled), 0);
+        EXPECT_FALSE(handled);
+        EXPECT_EQ(Text(*frame, L"lbl_usetime"), r.text);
+        // Another timer changes nothing.
+        now_ += 7000;
+        frame->HandleCustomMessage(UI_WM_TIMER, USE_TIME_TIMER + 1, 0, handled);
+        frame->HandleCustomMessage(UI_WM_TIMER, 0, 0, handled);
+        EXPECT_EQ(Text(*frame, L"lbl_usetime"), r.text);
+    }
+}
+
+TEST_F(FrameUpdateTest, TheClockTicksOnItsOwnAndStopsAtTheEndOfTheRun) {
+    auto frame = OpenRunning();
+    now_ += 5000;
+    ASSERT_TRUE(PumpUntil([&] { return Text(*frame, L"lbl_usetime") == L"Время обновления: 00:00:05"; }, 3000));
+    Send(*frame, WM_ENGINE_STEP_END, 7, 0);
+    now_ += 60000;
+    QTimer pause;  // run the event loop for a few periods of the clock: the label must stay
+    int ticks = 0;
+    QObject::connect(&pause, &QTimer::timeout, [&] { ++ticks; });
+    pause.start(100);
+    ASSERT_TRUE(PumpUntil([&] { return ticks >= 3; }, 3000));
+    EXPECT_EQ(Text(*frame, L"lbl_usetime"), L"Время обновления: 00:00:05");
+}
+
+TEST_F(FrameUpdateTest, UpdateButtonStartsTheRun) {
+    auto frame = Open();
+    Send(*frame, WM_ENGINE_READY, 0, 0);
+    Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
+    Send(*frame, WM_ENGINE_PACKET, 10, 5);
+    engine_.calls.clear();
+    ASSERT_TRUE(Click(*frame, L"btn_update"));
+    ExpectButtons(*frame, false);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Старт обновления...");
+    EXPECT_EQ(Control(*frame, L"prog_step").GetValue(), 0);
+    EXPECT_TRUE(frame->IsTimerRunning(USE_TIME_TIMER));
+    EXPECT_EQ(frame->CurrentStep(), 0);
+    EXPECT_EQ(frame->StepTotal(), 0u);
+    EXPECT_EQ(frame->StepSent(), 0u);
+    EXPECT_EQ(engine_.runs, 1);
+    // A disabled button does nothing: a second press cannot start a second run.
+    Click(*frame, L"btn_update");
+    EXPECT_EQ(engine_.runs, 1);
+}
+
+TEST_F(FrameUpdateTest, UpdateButtonHandsOnlyEditedSettingsToTheEngine) {
+    SettingsBlock device{};
+    for (size_t i = 0; i < device.size(); ++i) device[i] = static_cast<uint8_t>(i % 3);
+    SettingsBlock edited = device;
+    edited[26] = static_cast<uint8_t>(device[26] + 1);
+
+    struct Row {
+        const char* name;
+        SettingsBlock buffer;
+        bool written;
+    };
+    const Row rows[] = {{"unchanged", device, false}, {"all zero", SettingsBlock{}, false}, {"edited", edited, true}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        engine_.block = device;
+        engine_.pending = 0;
+        auto frame = Open();
+        Send(*frame, WM_ENGINE_READY, 0, 0);
+        SettingsEditBuffer = r.buffer;
+        engine_.calls.clear();
+        ASSERT_TRUE(Click(*frame, L"btn_update"));
+        if (r.written) {
+            EXPECT_EQ(engine_.calls,
+                      (std::vector<std::string>{"SetSettingsPending", "SetSettingsBlock", "StartUpdateRun"}));
+            EXPECT_EQ(engine_.pending, 1);
+            EXPECT_EQ(engine_.block, edited);
+        } else {
+            EXPECT_EQ(engine_.calls, (std::vector<std::string>{"StartUpdateRun"}));
+            EXPECT_EQ(engine_.pending, 0);
+            EXPECT_EQ(engine_.block, device);
+        }
+        EXPECT_EQ(SettingsEditBuffer, r.buffer);
+    }
+}
+
+TEST_F(FrameUpdateTest, CancelClosesTheWindowAndEndsTheModalLoop) {
+    auto frame = Open();
+    QTimer::singleShot(0, [&] { Click(*frame, L"btn_cancel"); });
+    EXPECT_EQ(frame->ShowModal(), 1);
+    EXPECT_FALSE(frame->IsWindowOpen());
+    EXPECT_FALSE(frame->Host()->isVisible());
+    // A closed window is gone for the engine: its messages are dropped.
+    EXPECT_EQ(Send(*frame, WM_ENGINE_READY, 0, 0), 0);
+    EXPECT_FALSE(Control(*frame, L"btn_update").IsEnabled());
+}
+
+TEST_F(FrameUpdateTest, SettingsButtonRunsTheSettingsWindowModallyInItsPlace) {
+    auto frame = Open();
+    Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
+    int opened = 0;
+    bool mainHidden = false;
+    frame->SetSettingsWindowHook([&](CFrame_Set& settings) {
+        ++opened;
+        mainHidden = !frame->Host()->isVisible();
+        EXPECT_TRUE(settings.Host()->isVisible());
+        EXPECT_EQ(settings.Host()->windowTitle(), QString("IAP Tool"));
+        QTimer::singleShot(0, [&settings] { Click(settings, L"btn_cancel"); });
+    });
+    ASSERT_TRUE(Click(*frame, L"btn_settings"));  // returns when the settings window has closed
+    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(mainHidden);
+    EXPECT_TRUE(frame->Host()->isVisible());
+    EXPECT_TRUE(frame->IsWindowOpen());
+}
+
+TEST_F(FrameUpdateTest, EngineThreadsWaitUntilTheWindowHasShownTheirMessage) {
+    auto frame = Open();
+    NotifyHandle handle = frame->GetHWND();
+    std::atomic<bool> done{false};
+    std::atomic<int> readsWhenReturned{-1};
+    std::thread reader([&] {
+        handle->Send(WM_ENGINE_READY, 0, 0);
+        readsWhenReturned = engine_.versionReads.load();
+        handle->Send(WM_ENGINE_STEP_BEGIN, 4, 50);
+        for (NotifyLParam sent = 1; sent <= 50; ++sent) handle->Send(WM_ENGINE_PACKET, 50, sent);
+        handle->Send(WM_ENGINE_STEP_END, 4, 0);
+        done = true;
+    });
+    ASSERT_TRUE(PumpUntil([&] { return done.load(); }, 5000));
+    reader.join();
+    EXPECT_EQ(readsWhenReturned.load(), 1) << "Send returned before the window handled the message";
+    EXPECT_TRUE(Control(*frame, L"btn_update").IsEnabled());
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Обновление файла ресурсов отображения прошло успешно!");
+}
+
+TEST_F(FrameUpdateTest, ASkinWithoutTheControlsStillWorks) {
+    testsupport::TempDir dir;
+    testsupport::WriteTextFile(dir.File("bare.xml"), R"(<?xml version="1.0" encoding="UTF-8"?>
+<ui version="4.0"><class>bare</class>
+ <widget class="QWidget" name="bare">
+  <layout class="QVBoxLayout" name="l"><item><widget class="QPushButton" name="btn_update"/></item></layout>
+ </widget>
+</ui>)");
+    auto frame = Open(QString::fromStdString(dir.File("bare.xml")).toStdWString());
+    Send(*frame, WM_ENGINE_READY, 0, 0);
+    Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
+    ASSERT_TRUE(Click(*frame, L"btn_update"));
+    Send(*frame, WM_ENGINE_STEP_BEGIN, 1, 10);
+    Send(*frame, WM_ENGINE_PACKET, 10, 3);
+    bool handled = false;
+    frame->HandleCustomMessage(UI_WM_TIMER, USE_TIME_TIMER, 0, handled);
+    Send(*frame, WM_ENGINE_STEP_END, 7, 0);
+    EXPECT_TRUE(Control(*frame, L"btn_update").IsEnabled());
+    EXPECT_EQ(engine_.runs, 1);
+}
+
+TEST_F(FrameUpdateTest, ABrokenSkinIsAClearError) {
+    testsupport::TempDir dir;
+    testsupport::WriteTextFile(dir.File("broken.xml"), "<ui version=\"4.0\"><widget class=\"QWidget\" name=\"x\">");
+    CFrame_Update frame(QString::fromStdString(dir.File("broken.xml")).toStdWString(), L"/tmp/");
+    EXPECT_EQ(frame.Create(nullptr, L"IAP Tool", kVisibleWindow, 0), 0);
+    EXPECT_NE(frame.LastError().find(L"broken.xml"), std::wstring::npos);
+    EXPECT_NE(frame.LastError().find(L"not valid XML"), std::wstring::npos);
+    EXPECT_EQ(frame.GetHWND(), nullptr);
+    EXPECT_TRUE(engine_.calls.empty()) << "no engine start without a window";
+    EXPECT_EQ(frame.ShowModal(), -1);
+}
+
+}  // namespace
+
+IAP_UI_TEST_MAIN()

@@ -1,0 +1,232 @@
+#include "ui/Frame_Update.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <memory>
+#include <string_view>
+
+#include "engine/UpdateStep.h"
+#include "transport/TickCount.h"
+#include "ui/EngineLink.h"
+#include "ui/Frame_Set.h"
+#include "ui/SettingsEditBuffer.h"
+#include "ui/VersionStrings.h"
+
+namespace {
+
+constexpr std::wstring_view kClientClasses[] = {L"ButtonUI", L"OptionUI", L"SliderUI",
+                                                L"EditUI", L"RichEditUI", L"ComboUI"};
+
+constexpr uint32_t kPortLimit = 50;
+constexpr uint32_t kBaudRate = 256000;
+constexpr int kIconResource = 108;
+constexpr int kProgressFloor = 6;  // the bar never shows less while packets flow
+constexpr int kProgressFull = 100;
+
+const wchar_t* StepText(NotifyWParam step) {
+    switch (step) {
+    case StepProject: return L"Обновление ПО...";
+    case StepEDog: return L"Обновление базы камер...";
+    case StepMusic: return L"Обновление звуковых файпов...";
+    case StepPic: return L"Обновление файла ресурсов отображения...";
+    case StepRadar: return L"Обновление ПО радарной части...";
+    case StepSettings: return L"Обновление меню устройства...";
+    default: return L"";
+    }
+}
+
+const wchar_t* StepEndText(NotifyWParam step, bool failed) {
+    switch (step) {
+    case StepProject: return failed ? L"Не удалось обновить ПО!" : L"Обновление ПО прошло успешно!";
+    case StepEDog: return failed ? L"Не удалось обновить базу камер!" : L"Обновление базы камер прошло успешно!";
+    case StepMusic: return failed ? L"Не удалось обновить звуковые файлы!" : L"Обновление звуковых файлов прошло успешно!";
+    case StepPic:
+        return failed ? L"Не удалось обновить раздел ресурсов!" : L"Обновление файла ресурсов отображения прошло успешно!";
+    case StepRadar: return failed ? L"Не удалось обновить ПО радарной части!" : L"Обновление ПО радарной части прошло успешно!";
+    case StepSettings: return failed ? L"Не удалось обновить меню устройства!" : L"Меню устройства обновлено успешно!";
+    case StepFinished: return failed ? L"Ошибка обновления!" : L"Успешно обновлено!";
+    default: return L"";
+    }
+}
+
+}  // namespace
+
+CFrame_Update::CFrame_Update(std::wstring skinFile, std::wstring toolFolder)
+    : skinFile_(std::move(skinFile)), toolFolder_(std::move(toolFolder)), tick_(&GetTickCountMs) {}
+
+CFrame_Update::~CFrame_Update() = default;
+
+void CFrame_Update::SetTickSource(TickSource source) { tick_ = source ? std::move(source) : TickSource(&GetTickCountMs); }
+
+void CFrame_Update::SetSettingsWindowHook(SettingsWindowHook hook) { settingsHook_ = std::move(hook); }
+
+int CFrame_Update::HitTest(const HitTestInput& input) { return NcHitTest(input, kClientClasses); }
+
+int CFrame_Update::OnNcHitTest(UiPoint screenPoint) {
+    const CPaintManagerUI& pm = PaintManager();
+    HitTestInput in;
+    in.point = pm.ScreenToClient(screenPoint);
+    in.client = pm.GetClientSize();
+    in.maximized = pm.IsZoomed();
+    in.sizeBox = pm.GetSizeBox();
+    in.caption = pm.GetCaptionRect();
+    const CControlUI control = pm.FindControl(in.point);
+    in.hasControl = static_cast<bool>(control);
+    in.controlClass = control.GetClass();
+    return HitTest(in);
+}
+
+QWidget* CFrame_Update::CreateControl(const std::wstring&) { return nullptr; }
+
+void CFrame_Update::SetControlText(const wchar_t* name, const std::wstring& text) {
+    if (CControlUI control = PaintManager().FindControl(name)) control.SetText(text);
+}
+
+void CFrame_Update::SetControlEnabled(const wchar_t* name, bool enabled) {
+    if (CControlUI control = PaintManager().FindControl(name)) control.SetEnabled(enabled);
+}
+
+void CFrame_Update::SetProgress(int value) {
+    if (CControlUI bar = PaintManager().FindControl(L"prog_step")) bar.SetValue(value);
+}
+
+void CFrame_Update::InitWindow() {
+    // ver.txt lines keep their line end; a one-line label shows the value without it.
+    SetControlText(L"lbl_device_type", WithoutLineEnd(VerDeviceType));
+    SetControlText(L"lbl_device_firmwareversion", L"");
+    SetControlText(L"lbl_device_dataversion", L"");
+    SetControlText(L"lbl_device_radarversion", L"");
+    SetControlText(L"lbl_file_firmwareversion", WithoutLineEnd(VerFileFirmware));
+    SetControlText(L"lbl_file_dataversion", WithoutLineEnd(VerFileData));
+    SetControlText(L"lbl_file_radarversion", WithoutLineEnd(VerFileRadar));
+    Engine().SetNotifyWindow(GetHWND());
+    Engine().StartEngine(kPortLimit, kBaudRate, toolFolder_.empty() ? CPaintManagerUI::GetInstancePath() : toolFolder_);
+    SetIcon(kIconResource);
+    CenterWindow();
+}
+
+intptr_t CFrame_Update::HandleCustomMessage(uint32_t message, NotifyWParam wParam, NotifyLParam lParam, bool& handled) {
+    handled = false;
+    switch (message) {
+    case WM_ENGINE_READY:
+        SetControlText(L"lbl_file_firmwareversion", WithoutLineEnd(VerFileFirmware));
+        SetControlText(L"lbl_file_dataversion", WithoutLineEnd(VerFileData));
+        SetControlText(L"lbl_file_radarversion", WithoutLineEnd(VerFileRadar));
+        // The device has just told its versions; show them beside the files' versions.
+        SetControlText(L"lbl_device_firmwareversion", Engine().DeviceFirmwareVersion());
+        SetControlText(L"lbl_device_dataversion", Engine().DeviceDataVersion());
+        SetControlText(L"lbl_device_radarversion", Engine().DeviceRadarVersion());
+        SetControlEnabled(L"btn_update", true);
+        break;
+    case WM_ENGINE_SETTINGS:
+        SetControlEnabled(L"btn_settings", true);
+        Engine().GetSettingsBlock(SettingsEditBuffer.data());
+        break;
+    case WM_ENGINE_STEP_BEGIN: OnStepBegin(wParam, lParam); break;
+    case WM_ENGINE_PACKET: OnPacket(wParam, lParam); break;
+    case WM_ENGINE_STEP_END: OnStepEnd(wParam, lParam); break;
+    case UI_WM_TIMER:
+        if (wParam == static_cast<NotifyWParam>(USE_TIME_TIMER)) OnUseTimeTimer();
+        break;
+    default: break;
+    }
+    return 0;
+}
+
+void CFrame_Update::OnStepBegin(NotifyWParam step, NotifyLParam total) {
+    currentStep_ = static_cast<int>(step);
+    stepTotal_ = static_cast<uint32_t>(total);
+    stepSent_ = 0;
+    SetProgress(step == StepFinished ? kProgressFull : 0);
+    SetControlText(L"lbl_progress", L"");
+    SetControlText(L"lbl_status", StepText(static_cast<NotifyWParam>(currentStep_)));
+}
+
+void CFrame_Update::OnPacket(NotifyWParam total, NotifyLParam sent) {
+    stepTotal_ = static_cast<uint32_t>(total);
+    stepSent_ = static_cast<uint32_t>(sent);
+    // The engine never reports a step without packets; should it, the step shows no progress rather
+    // than dividing by zero.
+    const uint32_t percent = stepTotal_ != 0 ? stepSent_ * 100u / stepTotal_ : 0u;
+    const int shown = static_cast<int>(std::min<uint32_t>(percent, kProgressFull));
+    SetProgress(std::max(shown, kProgressFloor));
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%d%%", static_cast<int>(percent));
+    SetControlText(L"lbl_progress", text);
+    SetControlText(L"lbl_status", StepText(static_cast<NotifyWParam>(currentStep_)));
+}
+
+void CFrame_Update::OnStepEnd(NotifyWParam step, NotifyLParam result) {
+    const wchar_t* text = StepEndText(step, result != 0);
+    if (step == StepFinished) {
+        currentStep_ = StepFinished;
+        SetControlEnabled(L"btn_update", true);
+        SetControlEnabled(L"btn_settings", true);
+        SetControlEnabled(L"btn_cancel", true);
+    }
+    SetProgress(kProgressFull);
+    SetControlText(L"lbl_progress", L"");
+    SetControlText(L"lbl_status", text);
+    if (step == StepFinished) KillTimer(USE_TIME_TIMER);
+}
+
+void CFrame_Update::OnUseTimeTimer() {
+    const uint32_t elapsedMs = tick_() - startTick_;
+    const uint32_t seconds = elapsedMs / 1000u;
+    wchar_t text[64];
+    std::swprintf(text, 64, L"Время обновления: %02d:%02d:%02d", static_cast<int>((seconds / 3600u) % 60u),
+                  static_cast<int>((seconds / 60u) % 60u), static_cast<int>(seconds % 60u));
+    SetControlText(L"lbl_usetime", text);
+}
+
+void CFrame_Update::Notify(TNotifyUI& msg) {
+    if (msg.type == L"click") OnClick(msg);
+    WindowImplBase::Notify(msg);
+}
+
+void CFrame_Update::OnClick(TNotifyUI& msg) {
+    const std::wstring name = msg.sender.GetName();
+    if (name == L"btn_settings") {
+        OpenSettings();
+    } else if (name == L"btn_cancel") {
+        Close(1);
+    } else if (name == L"btn_update") {
+        StartUpdate(msg);
+    }
+}
+
+void CFrame_Update::OpenSettings() {
+    ShowWindow(false);
+    auto settings = std::make_unique<CFrame_Set>(L"Frame_Set.xml");
+    if (settings->Create(nullptr, L"IAP Tool", UI_WS_VISIBLE | UI_WS_OVERLAPPEDWINDOW, UI_WS_EX_WINDOWEDGE) != 0) {
+        if (settingsHook_) settingsHook_(*settings);
+        settings->ShowModal();
+    }
+    ShowWindow(true);
+}
+
+void CFrame_Update::StartUpdate(TNotifyUI& msg) {
+    msg.sender.SetEnabled(false);
+    SetControlEnabled(L"btn_settings", false);
+    SetControlEnabled(L"btn_cancel", false);
+
+    currentStep_ = 0;
+    startTick_ = tick_();
+    SetTimer(USE_TIME_TIMER, USE_TIME_PERIOD_MS);
+    stepTotal_ = 0;
+    stepSent_ = 0;
+
+    SettingsBlock device{};
+    Engine().GetSettingsBlock(device.data());
+    const bool edited = SettingsEditBuffer != device;
+    const bool anySet = std::any_of(SettingsEditBuffer.begin(), SettingsEditBuffer.end(), [](uint8_t b) { return b != 0; });
+    // An all-zero buffer means the device never reported its settings: never write that.
+    if (edited && anySet) {
+        Engine().SetSettingsPending(1);
+        Engine().SetSettingsBlock(SettingsEditBuffer.data());
+    }
+
+    SetControlText(L"lbl_status", L"Старт обновления...");
+    SetProgress(0);
+    Engine().StartUpdateRun();
+}

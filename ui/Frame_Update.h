@@ -1,0 +1,70 @@
+// CFrame_Update: the main window. It starts the engine when it opens, shows the versions of the
+// update files and of the device, runs an update on "btn_update" and follows it with a status line,
+// a progress bar, a percentage and an elapsed-time clock, and opens the settings window.
+//
+// UI thread only. The engine reaches it through its handle (GetHWND), whose messages arrive here on
+// the UI thread while the sending engine thread waits; the handlers touch controls and the engine's
+// plain accessors only and never wait for an engine thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "ui/HitTest.h"
+#include "ui/WindowImplBase.h"
+
+constexpr int USE_TIME_TIMER = 10086;
+constexpr uint32_t USE_TIME_PERIOD_MS = 100;
+
+class CFrame_Update : public WindowImplBase {
+public:
+    // `toolFolder` holds the update files; empty means the program's folder. It ends with a separator.
+    explicit CFrame_Update(std::wstring skinFile, std::wstring toolFolder = std::wstring());
+    ~CFrame_Update() override;
+
+    std::wstring GetWindowClassName() const override { return L"CFrame_Update"; }
+    std::wstring GetSkinFile() override { return skinFile_; }
+    void InitWindow() override;
+    int OnNcHitTest(UiPoint screenPoint) override;
+    intptr_t HandleCustomMessage(uint32_t message, NotifyWParam wParam, NotifyLParam lParam, bool& handled) override;
+    void Notify(TNotifyUI& msg) override;
+    QWidget* CreateControl(const std::wstring& className) override;
+
+    // This window's hit test: the caption drags except over buttons, options, sliders, edits and combo
+    // boxes.
+    static int HitTest(const HitTestInput& input);
+
+    // The millisecond clock of the elapsed time (default: the system's tick count). Tests replace it.
+    using TickSource = std::function<uint32_t()>;
+    void SetTickSource(TickSource source);
+
+    // The settings window was opened and has closed (for tests that drive it).
+    using SettingsWindowHook = std::function<void(class CFrame_Set& window)>;
+    void SetSettingsWindowHook(SettingsWindowHook hook);
+
+    int CurrentStep() const { return currentStep_; }
+    uint32_t StepTotal() const { return stepTotal_; }
+    uint32_t StepSent() const { return stepSent_; }
+
+private:
+    void OnClick(TNotifyUI& msg);
+    void StartUpdate(TNotifyUI& msg);
+    void OpenSettings();
+    void OnStepBegin(NotifyWParam step, NotifyLParam total);
+    void OnPacket(NotifyWParam total, NotifyLParam sent);
+    void OnStepEnd(NotifyWParam step, NotifyLParam result);
+    void OnUseTimeTimer();
+    void SetControlText(const wchar_t* name, const std::wstring& text);
+    void SetControlEnabled(const wchar_t* name, bool enabled);
+    void SetProgress(int value);
+
+    std::wstring skinFile_;
+    std::wstring toolFolder_;
+    int currentStep_ = 0;
+    uint32_t stepTotal_ = 0;
+    uint32_t stepSent_ = 0;
+    uint32_t startTick_ = 0;
+    TickSource tick_;
+    SettingsWindowHook settingsHook_;
+};

@@ -1,0 +1,3 @@
+#include "ui/SettingsEditBuffer.h"
+
+SettingsBlock SettingsEditBuffer{};
