@@ -1,0 +1,44 @@
+// Line faults the simulator injects on purpose, so tests can watch the tool cope with a lost,
+// refused, corrupt, duplicated or interrupted answer.
+//
+// A rule names a command code and the ordinal N of the frame carrying it: "the 3rd 0x23 frame".
+// Ordinals count every valid frame received with that code since start, from 1 (the tool's probe is
+// therefore 'E' #1 and its device-information request 'E' #2). Single-threaded use.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class FaultKind {
+    NoAnswer,     // the answer is lost on the line; the device still acts on the frame
+    Reject,       // the device refuses the frame: a status other than accepted, nothing stored
+    Corrupt,      // the answer goes out with a wrong checksum
+    Duplicate,    // the answer goes out twice
+    NoticeAfter,  // a 0x1B device notice follows the answer
+};
+
+struct FaultRule {
+    FaultKind kind;
+    uint8_t cmd;
+    unsigned ordinal;  // 1 = the first frame with this code
+};
+
+class CFaultPlan {
+public:
+    void Add(const FaultRule& rule) { rules_.push_back(rule); }
+    bool Has(FaultKind kind, uint8_t cmd, unsigned ordinal) const;
+    bool Empty() const { return rules_.empty(); }
+
+private:
+    std::vector<FaultRule> rules_;
+};
+
+// Parses "CMD@N" (CMD 0x00..0xFF in hex with 0x prefix or decimal, N >= 1). Returns 1 and fills
+// cmd/ordinal, or 0 with a readable reason in `error`.
+int ParseFaultSpec(const std::string& text, uint8_t& cmd, unsigned& ordinal, std::string& error);
+
+// Parses an unsigned number, hex with a 0x prefix or decimal, within [minValue, maxValue].
+// Returns 1 on success, 0 for anything else (empty, sign, trailing characters, out of range).
+int ParseUnsigned(const std::string& text, unsigned long minValue, unsigned long maxValue,
+                  unsigned long& value);

@@ -1,0 +1,177 @@
+#include "sim/Options.h"
+
+#include <functional>
+
+namespace {
+
+constexpr unsigned long kMaxDelayMs = 600000;
+constexpr unsigned long kMaxBaud = 12000000;
+
+struct ValueOption {
+    const char* name;
+    std::function<int(const std::string&, SimOptions&, std::string&)> apply;
+};
+
+int ParseVersion(const std::string& value, uint16_t& out, std::string& error, const char* name) {
+    unsigned long parsed = 0;
+    if (!ParseUnsigned(value, 0, 0xFFFF, parsed)) {
+        error = std::string(name) + " needs a number 0..65535 (decimal or 0x hex), got '" + value + "'";
+        return 0;
+    }
+    out = static_cast<uint16_t>(parsed);
+    return 1;
+}
+
+int ParseMs(const std::string& value, unsigned& out, std::string& error, const char* name) {
+    unsigned long parsed = 0;
+    if (!ParseUnsigned(value, 0, kMaxDelayMs, parsed)) {
+        error = std::string(name) + " needs milliseconds 0..600000, got '" + value + "'";
+        return 0;
+    }
+    out = static_cast<unsigned>(parsed);
+    return 1;
+}
+
+int NonEmpty(const std::string& value, std::string& out, std::string& error, const char* name) {
+    if (value.empty()) {
+        error = std::string(name) + " needs a non-empty path";
+        return 0;
+    }
+    out = value;
+    return 1;
+}
+
+std::function<int(const std::string&, SimOptions&, std::string&)> Fault(FaultKind kind,
+                                                                      const char* name) {
+    return [kind, name](const std::string& value, SimOptions& o, std::string& error) {
+        uint8_t cmd = 0;
+        unsigned ordinal = 0;
+        if (!ParseFaultSpec(value, cmd, ordinal, error)) {
+            error = std::string(name) + ": " + error;
+            return 0;
+        }
+        o.faults.Add(FaultRule{kind, cmd, ordinal});
+        return 1;
+    };
+}
+
+const std::vector<ValueOption>& ValueOptions() {
+    static const std::vector<ValueOption> table = {
+        {"--link", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.linkPath, e, "--link"); }},
+        {"--device", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.devicePath, e, "--device"); }},
+        {"--out", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.outDir, e, "--out"); }},
+        {"--make-samples", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.makeSamplesDir, e, "--make-samples"); }},
+        {"--settings", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.settingsFile, e, "--settings"); }},
+        {"--settings-info", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.settingsInfoFile, e, "--settings-info"); }},
+        {"--baud", [](const std::string& v, SimOptions& o, std::string& e) {
+             unsigned long baud = 0;
+             if (!ParseUnsigned(v, 50, kMaxBaud, baud)) {
+                 e = "--baud needs a rate 50..12000000, got '" + v + "'";
+                 return 0;
+             }
+             o.baud = static_cast<unsigned>(baud);
+             return 1;
+         }},
+        {"--fw-version", [](const std::string& v, SimOptions& o, std::string& e) { return ParseVersion(v, o.firmwareVersion, e, "--fw-version"); }},
+        {"--data-version", [](const std::string& v, SimOptions& o, std::string& e) { return ParseVersion(v, o.dataVersion, e, "--data-version"); }},
+        {"--radar-version", [](const std::string& v, SimOptions& o, std::string& e) { return ParseVersion(v, o.radarVersion, e, "--radar-version"); }},
+        {"--delay-ms", [](const std::string& v, SimOptions& o, std::string& e) { return ParseMs(v, o.delayMs, e, "--delay-ms"); }},
+        {"--probe-delay-ms", [](const std::string& v, SimOptions& o, std::string& e) { return ParseMs(v, o.probeDelayMs, e, "--probe-delay-ms"); }},
+        {"--no-answer", Fault(FaultKind::NoAnswer, "--no-answer")},
+        {"--reject", Fault(FaultKind::Reject, "--reject")},
+        {"--corrupt", Fault(FaultKind::Corrupt, "--corrupt")},
+        {"--duplicate", Fault(FaultKind::Duplicate, "--duplicate")},
+        {"--notice-after", Fault(FaultKind::NoticeAfter, "--notice-after")},
+    };
+    return table;
+}
+
+bool* FlagField(const std::string& name, SimOptions& o) {
+    if (name == "--exit-after-finish") return &o.exitAfterFinish;
+    if (name == "--silent") return &o.silent;
+    if (name == "--split") return &o.split;
+    if (name == "--junk") return &o.junk;
+    if (name == "--help" || name == "-h") return &o.help;
+    return nullptr;
+}
+
+}  // namespace
+
+int ParseOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool hasInlineValue = false;
+        const size_t eq = name.find('=');
+        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+            hasInlineValue = true;
+        }
+        if (bool* flag = FlagField(name, options)) {
+            if (hasInlineValue) {
+                error = name + " takes no value";
+                return 0;
+            }
+            *flag = true;
+            continue;
+        }
+        const ValueOption* option = nullptr;
+        for (const ValueOption& candidate : ValueOptions()) {
+            if (name == candidate.name) option = &candidate;
+        }
+        if (option == nullptr) {
+            error = "unknown option '" + args[i] + "' (see --help)";
+            return 0;
+        }
+        if (!hasInlineValue) {
+            if (i + 1 >= args.size()) {
+                error = name + " needs a value";
+                return 0;
+            }
+            value = args[++i];
+        }
+        if (!option->apply(value, options, error)) return 0;
+    }
+    if (!options.devicePath.empty() && !options.linkPath.empty()) {
+        error = "--link applies to the pseudo-terminal only, not to --device";
+        return 0;
+    }
+    return 1;
+}
+
+std::string UsageText() {
+    return
+        "Usage: iap-devsim [options]\n"
+        "Plays the device side of the IAP serial line. Without --device it creates a pseudo-terminal\n"
+        "and prints its slave path as the first line of standard output.\n"
+        "\n"
+        "Line:\n"
+        "  --link PATH            also make a symlink PATH to the pty slave (removed on exit)\n"
+        "  --device PATH          use this serial device (raw, 256000 baud where possible)\n"
+        "  --baud N               pace both directions like an 8N1 line at N baud\n"
+        "Device:\n"
+        "  --fw-version N         firmware version in the 0x46 answer (default 12)\n"
+        "  --data-version N       data version in the 0x46 answer (default 256)\n"
+        "  --radar-version N      radar firmware version in the 0x46 answer (default 0x1a2b)\n"
+        "  --settings FILE        73-byte device settings block for 'G'\n"
+        "  --settings-info FILE   73-byte settings information block for 'I'\n"
+        "Recording:\n"
+        "  --out DIR              write received images, settings, frames.log and summary.txt\n"
+        "  --exit-after-finish    exit 0 when the run has ended: 1 s without traffic after a\n"
+        "                         settings write or an image end (11 s after the firmware end)\n"
+        "Faults (CMD in hex like 0x23, N counts frames with that code from 1):\n"
+        "  --silent               never answer anything\n"
+        "  --no-answer CMD@N      lose the answer to the N-th CMD frame (repeatable)\n"
+        "  --reject CMD@N         refuse the N-th CMD frame with a non-accepted status\n"
+        "  --corrupt CMD@N        answer the N-th CMD frame with a bad checksum\n"
+        "  --duplicate CMD@N      send the answer to the N-th CMD frame twice\n"
+        "  --notice-after CMD@N   send a 0x1B notice after answering the N-th CMD frame\n"
+        "  --split                write every answer in 1-byte pieces about 1 ms apart\n"
+        "  --junk                 prefix every answer with junk bytes including a false 0xAC\n"
+        "  --delay-ms N           delay every answer by N ms\n"
+        "  --probe-delay-ms N     delay only the answers to 'E' by N ms\n"
+        "Other:\n"
+        "  --make-samples DIR     write a deterministic set of update files to DIR and exit\n"
+        "  --help                 show this text\n";
+}

@@ -1,0 +1,39 @@
+// Command line of iap-devsim.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/FaultPlan.h"
+
+// Exit status for a bad command line (sysexits EX_USAGE).
+constexpr int SIM_EXIT_USAGE = 64;
+
+struct SimOptions {
+    std::string linkPath;         // symlink to the pty slave; empty = none
+    std::string devicePath;       // a real serial device instead of a pty; empty = pty
+    std::string outDir;           // where received images and logs go; empty = nothing written
+    std::string makeSamplesDir;   // non-empty: write the sample set there and exit
+    std::string settingsFile;     // 73-byte device settings block; empty = built-in default
+    std::string settingsInfoFile; // 73-byte settings information block; empty = built-in default
+    unsigned baud = 0;            // 0 = no line pacing
+    uint16_t firmwareVersion = 12;
+    uint16_t dataVersion = 256;
+    uint16_t radarVersion = 0x1a2b;
+    unsigned delayMs = 0;         // before every answer
+    unsigned probeDelayMs = 0;    // before answers to 'E' only
+    bool exitAfterFinish = false;
+    bool silent = false;
+    bool split = false;
+    bool junk = false;
+    bool help = false;
+    CFaultPlan faults;
+};
+
+// Fills `options` from the arguments (without the program name). Accepts "--name value" and
+// "--name=value". Returns 1 on success; 0 with a one-line reason in `error` otherwise.
+int ParseOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
+
+// The --help text, one option per line.
+std::string UsageText();

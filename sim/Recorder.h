@@ -1,0 +1,70 @@
+// The --out folder: what the simulated device received, in files a test compares with the
+// source update files.
+//
+//   frames.log            one line per frame: "> " received, "< " sent, hex bytes; frames longer
+//                         than 32 bytes show their first 16 bytes then " ... (N bytes)".
+//                         "! " lines are refused incoming bytes, "# " lines notes and faults.
+//   firmware.bin          firmware as memory, lowest to highest address written, gaps 0xFF
+//   firmware.base         "0x%08X\n", the lowest address (0x00000000 when nothing was written)
+//   firmware_version.txt  "%04X\n", the version the firmware start command carried
+//   flagdata.bin, audioHead.bin, picHead.bin, rdfwd.bin
+//                         the packet payloads of each image's last transfer, concatenated
+//   radar_size.txt        "%u\n", the size the radar start command announced
+//   settings.bin          the last 73-byte block written with 0x4A
+//   summary.txt           "name value" lines: frame and error counts, then "rx 0xCC N" and
+//                         "tx 0xCC N" per command code
+//
+// Image files are rewritten when their image ends and on exit, each through a temporary file and
+// a rename, so a reader never sees half a file. Files of images that never came are not written;
+// outputs of an earlier run in the same folder are removed at Open. Single-threaded use.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/DeviceModel.h"
+#include "sim/FrameReader.h"
+
+class CRecorder {
+public:
+    CRecorder() = default;
+    CRecorder(const CRecorder&) = delete;
+    CRecorder& operator=(const CRecorder&) = delete;
+
+    // Creates the folder if needed and starts frames.log. Without a successful Open every other
+    // call records nothing. Returns 1, or 0 with a reason.
+    int Open(const std::string& outDir, std::string& error);
+
+    void LogReceived(const std::vector<uint8_t>& frame);
+    void LogSent(const std::vector<uint8_t>& frame);  // also counts it for the summary
+    void LogRejected(RejectReason reason, const std::vector<uint8_t>& bytes);
+    void LogNote(const std::string& text);
+
+    void WriteImage(SimImage image, const CDeviceModel& model);
+    void WriteSettings(const CDeviceModel& model);
+    void WriteSummary(const CDeviceModel& model, const CFrameReader& reader);
+    // Everything the device holds, then the summary.
+    void WriteAll(const CDeviceModel& model, const CFrameReader& reader);
+
+    unsigned long FramesSent() const { return framesSent_; }
+
+private:
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    void LogLine(const char* prefix, const std::vector<uint8_t>& bytes, const std::string& suffix);
+    int WriteWhole(const std::string& name, const void* data, size_t size);
+    int WriteText(const std::string& name, const std::string& text);
+
+    std::string dir_;
+    std::unique_ptr<std::FILE, FileCloser> log_;
+    std::map<uint8_t, unsigned long> sentCounts_;
+    unsigned long framesSent_ = 0;
+};
+
+// "aa bb cc" for short byte strings; the first 16 bytes then " ... (N bytes)" for long ones.
+std::string HexLine(const std::vector<uint8_t>& bytes);

@@ -1,0 +1,24 @@
+// A deterministic set of update files for end-to-end runs: the same bytes on every call.
+//
+//   AC7811_project.hex  24 KiB of firmware from 0x0800C000 (two 64 KiB segments) in 16-byte
+//                       records, CR LF line ends, then a start-address record, the end-of-file
+//                       record and the version trailer "0105\r\n"
+//   flagdata.bin 300000 bytes, audioHead.bin 250000, picHead.bin 200000 (none a multiple of 4096)
+//   rdfwd.bin    70000 bytes (not a multiple of 1024)
+//   ver.txt      "AC7811\n0105\n0300\n1a2c\n"
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr uint32_t kSampleFirmwareBase = 0x0800C000;
+constexpr uint32_t kSampleFirmwareBytes = 24 * 1024;
+constexpr uint32_t kSampleEntryPoint = 0x0800C101;
+
+// Writes the set into `dir` (created if missing). Returns 1, or 0 with a reason.
+int WriteSampleSet(const std::string& dir, std::string& error);
+
+// The firmware as memory from kSampleFirmwareBase, and the HEX text that carries it.
+std::vector<uint8_t> SampleFirmwareBytes();
+std::string SampleHexText();
