@@ -11,3 +11,8 @@ cmake --build "$build"
 # Qt's offscreen platform lets the window tests run without a display.
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure --timeout 600 -j2
+
+# The traffic logs are a build-time switch; check the switched-on build too.
+cmake -S "$here" -B "$build-trafficlog" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DIAP_TRAFFIC_LOG=ON >/dev/null
+cmake --build "$build-trafficlog" --target engine_TrafficLog_test
+ctest --test-dir "$build-trafficlog" --output-on-failure -R TrafficLogTest

@@ -46,6 +46,7 @@ void CProgressView::Redraw(uint32_t nowMs) {
     if (mode_ != Mode::Terminal) return;
     Write(kClearLine + TerminalLine(nowMs));
     lineOpen_ = true;
+    drawnMs_ = nowMs;
 }
 
 void CProgressView::RunStarted(uint32_t nowMs) {
@@ -107,5 +108,7 @@ void CProgressView::StepEnd(int step, int result, uint32_t nowMs) {
 
 void CProgressView::Tick(uint32_t nowMs) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (mode_ == Mode::Terminal && lineOpen_) Redraw(nowMs);
+    // Only the clock moves here; redraw when its seconds change.
+    if (mode_ == Mode::Terminal && lineOpen_ && (nowMs - startMs_) / 1000 != (drawnMs_ - startMs_) / 1000)
+        Redraw(nowMs);
 }

@@ -41,4 +41,5 @@ private:
     std::wstring percentText_;
     int lastDecile_ = -1;
     bool lineOpen_ = false;
+    uint32_t drawnMs_ = 0;  // when the terminal line was last drawn
 };
