@@ -1,0 +1,185 @@
+// The window program as a whole: one instance at a time, the skin checks at start-up, "ver.txt" in
+// the labels, and the program folder as the current folder.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "GuiProcess.h"
+#include "support/DevSimProcess.h"
+#include "support/TestSupport.h"
+
+using namespace uitest;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kSkins[] = {"frame_Update.xml", "Frame_Set.xml", "Frame_Set_Client_1.xml", "Frame_Set_Client_2.xml"};
+
+class IapToolTest : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directory(Runtime()); }
+
+    // Each test has its own session folder, so its instance guard is its own.
+    std::string Runtime() const { return dir_.File("runtime"); }
+    std::vector<std::string> Env() const { return {"XDG_RUNTIME_DIR=" + Runtime()}; }
+
+    // A copy of the program in a folder of its own, with the skins unless `withSkin` is false.
+    std::string InstallCopy(bool withSkin = true) {
+        const fs::path folder = dir_.File("app");
+        fs::create_directories(folder);
+        fs::copy_file(ToolPath(), folder / "iap-tool", fs::copy_options::overwrite_existing);
+        if (withSkin) {
+            fs::create_directories(folder / "Skin");
+            for (const char* skin : kSkins)
+                fs::copy_file(fs::path(IAP_SOURCE_DIR) / "Skin" / skin, folder / "Skin" / skin, fs::copy_options::overwrite_existing);
+        }
+        return (folder / "iap-tool").string();
+    }
+
+    std::unique_ptr<GuiProcess> Start(const std::string& program, const std::vector<std::string>& args,
+                                      const std::string& cwd = "") {
+        std::vector<std::string> all = {"--automation", "--port", dir_.File("no-such-port")};
+        all.insert(all.end(), args.begin(), args.end());
+        return std::make_unique<GuiProcess>(program, all, Env(), dir_.File("stderr" + std::to_string(++runs_) + ".txt"), cwd);
+    }
+
+    testsupport::ProcessResult RunOnce(const std::string& program, const std::vector<std::string>& args = {}) {
+        std::vector<std::string> argv = {program, "--port", dir_.File("no-such-port")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<std::string> env = Env();
+        env.push_back("QT_QPA_PLATFORM=offscreen");
+        return testsupport::RunProcess(argv, 10000, env);
+    }
+
+    testsupport::TempDir dir_;
+    int runs_ = 0;
+};
+
+TEST_F(IapToolTest, ASecondInstanceEndsAtOnceAndSilently) {
+    auto first = Start(ToolPath(), {});
+    ASSERT_TRUE(first->WaitReady(10000)) << first->Stderr();
+    const testsupport::ProcessResult second = RunOnce(ToolPath());
+    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(second.out, "");
+    EXPECT_EQ(second.err, "");
+    EXPECT_LT(second.seconds, 2.0);
+    // The first one is untouched.
+    EXPECT_TRUE(first->Get("btn_cancel").found);
+    EXPECT_EQ(first->Command("quit"), "ok");
+    EXPECT_EQ(first->Wait(10000), 0);
+    // Once it has ended the next instance starts.
+    auto third = Start(ToolPath(), {});
+    EXPECT_TRUE(third->WaitReady(10000)) << third->Stderr();
+}
+
+TEST_F(IapToolTest, ACrashedInstanceLeavesNoStaleLock) {
+    auto first = Start(ToolPath(), {});
+    ASSERT_TRUE(first->WaitReady(10000)) << first->Stderr();
+    const std::string lock = Runtime() + "/{5A7136DF-3CE5-4278-931A-96E9F480A93B}}.lock";
+    ASSERT_TRUE(fs::exists(lock));
+    first->Kill(SIGKILL);
+    EXPECT_EQ(first->Wait(10000), -1);
+    auto next = Start(ToolPath(), {});
+    EXPECT_TRUE(next->WaitReady(10000)) << next->Stderr();
+    EXPECT_EQ(next->Command("quit"), "ok");
+    EXPECT_EQ(next->Wait(10000), 0);
+}
+
+TEST_F(IapToolTest, AMissingSkinFolderIsAClearError) {
+    const std::string program = InstallCopy(false);
+    const testsupport::ProcessResult run = RunOnce(program);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("skin folder"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(dir_.File("app/Skin")), std::string::npos) << run.err;
+}
+
+TEST_F(IapToolTest, ASkinThatIsNotXmlIsAClearError) {
+    for (const char* broken : {"frame_Update.xml", "Frame_Set_Client_2.xml"}) {
+        SCOPED_TRACE(broken);
+        const std::string program = InstallCopy();
+        testsupport::WriteTextFile(dir_.File(std::string("app/Skin/") + broken), "<ui version=\"4.0\"><widget class=\"QWidget\">\n<oops");
+        const testsupport::ProcessResult run = RunOnce(program);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(broken), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("not valid XML"), std::string::npos) << run.err;
+    }
+    const std::string program = InstallCopy();
+    fs::remove(dir_.File("app/Skin/frame_Update.xml"));
+    const testsupport::ProcessResult run = RunOnce(program);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("frame_Update.xml"), std::string::npos) << run.err;
+}
+
+TEST_F(IapToolTest, VersionFileLinesFromTheProgramFolderWhateverTheCurrentFolder) {
+    const std::string program = InstallCopy();
+    const std::string longLine(3000, 'x');
+    struct Row {
+        const char* name;
+        std::string text;
+        std::vector<std::string> labels;  // device type, firmware, data, radar
+    };
+    const Row rows[] = {
+        {"two lines", "AC7811\n0105\n", {"AC7811", "0105", "", ""}},
+        {"no last line end", "AC7811\n0105\n0300\n1a2c", {"AC7811", "0105", "0300", "1a2c"}},
+        {"more than four", "A\nB\nC\nD\nE\nF\n", {"A", "B", "C", "D"}},
+        {"long line", longLine + "\nNEXT\n", {std::string(2047, 'x'), std::string(953, 'x'), "NEXT", ""}},
+        {"cyrillic", "Радар-детектор\n", {"Радар-детектор", "", "", ""}},
+    };
+    const char* const labels[] = {"lbl_device_type", "lbl_file_firmwareversion", "lbl_file_dataversion", "lbl_file_radarversion"};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        testsupport::WriteTextFile(dir_.File("app/ver.txt"), r.text);
+        // Started from elsewhere: the program's own folder still holds ver.txt and the skins.
+        auto tool = Start(program, {}, dir_.Path());
+        ASSERT_TRUE(tool->WaitReady(10000)) << tool->Stderr();
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(tool->Get(labels[i]).text, r.labels[static_cast<size_t>(i)]) << labels[i];
+        EXPECT_EQ(tool->Command("quit"), "ok");
+        EXPECT_EQ(tool->Wait(10000), 0);
+    }
+}
+
+TEST_F(IapToolTest, FolderOptionNamesTheUpdateFolder) {
+    testsupport::WriteTextFile(dir_.File("ver.txt"), "FROM-FOLDER\n");
+    auto tool = Start(ToolPath(), {"--folder", dir_.Path()});
+    ASSERT_TRUE(tool->WaitReady(10000)) << tool->Stderr();
+    EXPECT_EQ(tool->Get("lbl_device_type").text, "FROM-FOLDER");
+    EXPECT_EQ(tool->Command("quit"), "ok");
+    EXPECT_EQ(tool->Wait(10000), 0);
+}
+
+TEST_F(IapToolTest, BadCommandLinesAreRefused) {
+    struct Row {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Row rows[] = {
+        {{"--folder", dir_.File("missing")}, "no such folder"},
+        {{"--folder"}, "needs a value"},
+        {{"--bogus"}, "unknown option --bogus"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.message);
+        std::vector<std::string> argv = {ToolPath()};
+        argv.insert(argv.end(), r.args.begin(), r.args.end());
+        const testsupport::ProcessResult run = testsupport::RunProcess(argv, 10000, Env());
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("Usage"), std::string::npos);
+    }
+}
+
+// Without a device nothing is offered but quitting; closing the window ends the program cleanly.
+TEST_F(IapToolTest, WithoutADeviceTheWindowWaitsAndCancelEndsTheProgram) {
+    auto tool = Start(ToolPath(), {});
+    ASSERT_TRUE(tool->WaitReady(10000)) << tool->Stderr();
+    EXPECT_FALSE(tool->Get("btn_update").enabled);
+    EXPECT_FALSE(tool->Get("btn_settings").enabled);
+    EXPECT_EQ(tool->Command("click btn_update"), "disabled");
+    EXPECT_EQ(tool->Command("click btn_cancel"), "ok");
+    EXPECT_EQ(tool->Wait(10000), 0);
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+// Start-up pieces in this process: the version strings as read (line ends kept), the command line,
+// and the instance guard's lock.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/gui/GuiOptions.h"
+#include "app/gui/InstanceGuard.h"
+#include "app/gui/StartUp.h"
+#include "support/TestSupport.h"
+#include "ui/VersionStrings.h"
+
+namespace {
+
+TEST(ReadVersionFile, LinesKeepTheirEndsAndMissingLinesStayEmpty) {
+    struct Row {
+        const char* name;
+        std::string text;
+        std::wstring type, firmware, data, radar;
+    };
+    const Row rows[] = {
+        {"two lines", "AC7811\n0105\n", L"AC7811\n", L"0105\n", L"", L""},
+        {"no last line end", "AC7811\n0105\n0300\n1a2c", L"AC7811\n", L"0105\n", L"0300\n", L"1a2c"},
+        {"fifth line ignored", "a\nb\nc\nd\ne\n", L"a\n", L"b\n", L"c\n", L"d\n"},
+        {"split line", std::string(3000, 'z') + "\n", std::wstring(2047, L'z'), std::wstring(953, L'z') + L"\n", L"", L""},
+        {"utf-8", "Тип\n", L"Тип\n", L"", L"", L""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        testsupport::TempDir dir;
+        testsupport::WriteTextFile(dir.File("ver.txt"), r.text);
+        VerFileRadar = L"stale";
+        EXPECT_EQ(ReadVersionFile(std::wstring(dir.Path().begin(), dir.Path().end()) + L"/"), 1);
+        EXPECT_EQ(VerDeviceType, r.type);
+        EXPECT_EQ(VerFileFirmware, r.firmware);
+        EXPECT_EQ(VerFileData, r.data);
+        EXPECT_EQ(VerFileRadar, r.radar);
+    }
+}
+
+TEST(ReadVersionFile, AMissingFileLeavesTheStringsEmpty) {
+    testsupport::TempDir dir;
+    VerDeviceType = L"stale";
+    EXPECT_EQ(ReadVersionFile(std::wstring(dir.Path().begin(), dir.Path().end()) + L"/"), 0);
+    EXPECT_EQ(VerDeviceType, L"");
+    EXPECT_EQ(VerFileRadar, L"");
+}
+
+TEST(GuiOptions, OwnOptionsAndQtsOptions) {
+    testsupport::TempDir dir;
+    const std::string relative = std::filesystem::relative(dir.Path()).string();
+    std::vector<std::string> args = {"iap-tool", "-platform", "offscreen", "--port", "/dev/a", "--port", "/dev/b",
+                                     "--folder", relative, "--automation"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    const GuiOptions options = ParseGuiOptions(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(options.error, "");
+    EXPECT_EQ(options.ports, (std::vector<std::string>{"/dev/a", "/dev/b"}));
+    EXPECT_EQ(options.folder, std::wstring(dir.Path().begin(), dir.Path().end()) + L"/");
+    EXPECT_TRUE(options.automation);
+    EXPECT_FALSE(options.help);
+}
+
+class InstanceGuardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* old = std::getenv("XDG_RUNTIME_DIR");
+        hadRuntime_ = old != nullptr;
+        if (hadRuntime_) oldRuntime_ = old;
+        setenv("XDG_RUNTIME_DIR", dir_.Path().c_str(), 1);
+    }
+    void TearDown() override {
+        if (hadRuntime_) setenv("XDG_RUNTIME_DIR", oldRuntime_.c_str(), 1);
+        else unsetenv("XDG_RUNTIME_DIR");
+    }
+
+    testsupport::TempDir dir_;
+    bool hadRuntime_ = false;
+    std::string oldRuntime_;
+};
+
+TEST_F(InstanceGuardTest, OneHolderAtATime) {
+    {
+        CInstanceGuard first;
+        ASSERT_EQ(first.Acquire(), CInstanceGuard::Result::Acquired) << first.Error();
+        EXPECT_TRUE(std::filesystem::exists(dir_.File("{5A7136DF-3CE5-4278-931A-96E9F480A93B}}.lock")));
+        CInstanceGuard second;
+        EXPECT_EQ(second.Acquire(), CInstanceGuard::Result::AlreadyRunning);
+    }
+    CInstanceGuard again;
+    EXPECT_EQ(again.Acquire(), CInstanceGuard::Result::Acquired) << again.Error();
+}
+
+TEST_F(InstanceGuardTest, WithoutASessionFolderTheLockIsTheUsersOwnInTmp) {
+    unsetenv("XDG_RUNTIME_DIR");
+    CInstanceGuard guard;
+    const CInstanceGuard::Result result = guard.Acquire();
+    // Another instance of this user may hold it on a developer's machine; both answers name the file.
+    EXPECT_NE(result, CInstanceGuard::Result::Failed) << guard.Error();
+    EXPECT_TRUE(std::filesystem::exists("/tmp/{5A7136DF-3CE5-4278-931A-96E9F480A93B}}-" + std::to_string(getuid()) + ".lock"));
+}
+
+TEST_F(InstanceGuardTest, ALockPathThatCannotBeOpenedIsAFailureNotAHang) {
+    // A symbolic link where the lock file belongs is never followed.
+    std::filesystem::create_symlink(dir_.File("elsewhere"), dir_.File("{5A7136DF-3CE5-4278-931A-96E9F480A93B}}.lock"));
+    CInstanceGuard guard;
+    EXPECT_EQ(guard.Acquire(), CInstanceGuard::Result::Failed);
+    EXPECT_NE(guard.Error().find("cannot open"), std::string::npos) << guard.Error();
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("elsewhere")));
+}
+
+}  // namespace
