@@ -17,7 +17,7 @@ struct SimOptions {
     std::string makeSamplesDir;   // non-empty: write the sample set there and exit
     std::string settingsFile;     // 73-byte device settings block; empty = built-in default
     std::string settingsInfoFile; // 73-byte settings information block; empty = built-in default
-    unsigned baud = 0;            // 0 = no line pacing
+    unsigned baud = 0;            // pty: pacing rate, 0 = none; device: line speed, 0 = 256000
     uint16_t firmwareVersion = 12;
     uint16_t dataVersion = 256;
     uint16_t radarVersion = 0x1a2b;

@@ -14,16 +14,16 @@ std::chrono::microseconds LineTime(unsigned baud, size_t bytes) {
     return std::chrono::microseconds{(bits * 1000000LL + baud - 1) / baud};
 }
 
-COutbox::COutbox(unsigned baud, bool split, bool junk) : baud_(baud), split_(split), junk_(junk) {}
+COutbox::COutbox(unsigned baud, bool split) : baud_(baud), split_(split) {}
 
 const std::vector<uint8_t>& COutbox::JunkBytes() {
     static const std::vector<uint8_t> junk = {0x55, 0xAC, 0x03, 0x00, 0x13};
     return junk;
 }
 
-void COutbox::Queue(const std::vector<uint8_t>& frame, SimClock::time_point earliest) {
+void COutbox::Queue(const std::vector<uint8_t>& frame, SimClock::time_point earliest, bool junkPrefix) {
     std::vector<uint8_t> wire;
-    if (junk_) wire = JunkBytes();
+    if (junkPrefix) wire = JunkBytes();
     wire.insert(wire.end(), frame.begin(), frame.end());
 
     const SimClock::time_point start = std::max(earliest, lineFreeAt_);

@@ -20,10 +20,11 @@ std::chrono::microseconds LineTime(unsigned baud, size_t bytes);
 
 class COutbox {
 public:
-    COutbox(unsigned baud, bool split, bool junk);
+    COutbox(unsigned baud, bool split);
 
-    // Queues one answer frame to be sent no earlier than `earliest` plus its line time.
-    void Queue(const std::vector<uint8_t>& frame, SimClock::time_point earliest);
+    // Queues one answer frame to be sent no earlier than `earliest` plus its line time, behind
+    // JunkBytes() when `junkPrefix` is set.
+    void Queue(const std::vector<uint8_t>& frame, SimClock::time_point earliest, bool junkPrefix);
 
     bool Empty() const { return chunks_.empty(); }
     // When the next write is due; time_point::max() when nothing waits.
@@ -47,7 +48,6 @@ private:
 
     unsigned baud_;
     bool split_;
-    bool junk_;
     SimClock::time_point lineFreeAt_{};
     std::deque<Chunk> chunks_;
 };

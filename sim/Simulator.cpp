@@ -55,7 +55,7 @@ CSimulator::CSimulator(const SimOptions& options, DeviceConfig config, CLineIo& 
                   recorder_.LogRejected(reason, bytes);
               }),
       // A real serial device paces itself; only the pty needs the simulated line time.
-      outbox_(options.devicePath.empty() ? options.baud : 0, options.split, options.junk) {}
+      outbox_(options.devicePath.empty() ? options.baud : 0, options.split) {}
 
 void CSimulator::TakeFrames() {
     const unsigned baud = options_.devicePath.empty() ? options_.baud : 0;
@@ -80,7 +80,10 @@ void CSimulator::HandleFrame(const ReceivedFrame& frame, SimClock::time_point no
     }
     if (!options_.silent) {
         const auto delay = std::chrono::milliseconds(options_.delayMs + (reaction.deviceInfo ? options_.probeDelayMs : 0));
-        for (const auto& answer : reaction.answers) outbox_.Queue(answer, now + delay);
+        // The tool's probe reads the command byte at a fixed offset of whatever arrives first, so
+        // junk before an 'E' answer would only model a device that can never be found.
+        const bool junk = options_.junk && !reaction.deviceInfo;
+        for (const auto& answer : reaction.answers) outbox_.Queue(answer, now + delay, junk);
     }
     if (reaction.started) {
         endArmed_ = false;
