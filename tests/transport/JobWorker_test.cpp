@@ -1,0 +1,155 @@
+// The engine's job worker: order, draining, one worker thread, and stopping (also from inside a job).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "support/TestSupport.h"
+#include "transport/JobWorker.h"
+
+namespace {
+
+using testsupport::WaitUntil;
+using Steps = std::vector<int>;
+
+constexpr int kWaitMs = 2000;
+
+// Records the steps the worker ran and the threads it ran them on.
+class Recorder {
+public:
+    void Add(int step) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        steps_.push_back(step);
+        threads_.insert(std::this_thread::get_id());
+    }
+    Steps Ran() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return steps_;
+    }
+    std::set<std::thread::id> Threads() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return threads_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    Steps steps_;
+    std::set<std::thread::id> threads_;
+};
+
+// Start and Stop must return; a deadlock would hang the test silently, so end the run loudly.
+template <typename Call>
+auto ReturnsOrDie(Call call, const char* what) {
+    auto done = std::async(std::launch::async, call);
+    if (done.wait_for(std::chrono::milliseconds(kWaitMs)) != std::future_status::ready) {
+        std::fprintf(stderr, "%s did not return\n", what);
+        std::_Exit(1);
+    }
+    return done.get();
+}
+
+void StopOrDie(CJobWorker& worker) { ReturnsOrDie([&worker] { worker.Stop(); }, "CJobWorker::Stop"); }
+
+TEST(JobWorkerTest, AllPostsRunInOrderOnOneThreadEvenWhenPostedTogether) {
+    testsupport::TraceCapture trace;
+    Recorder recorder;
+    std::atomic<bool> release{false};
+    CJobWorker worker;
+    worker.SetJobFunction([&](int step) {
+        if (step == 1) WaitUntil([&] { return release.load(); }, kWaitMs);
+        if (step == 3) throw std::runtime_error("image missing");
+        recorder.Add(step);
+    });
+    // Posted before the worker exists, then while it is busy: each batch is one wake-up.
+    worker.PostJob(1);
+    worker.PostJob(2);
+    EXPECT_EQ(worker.PendingJobs(), 2);
+    ASSERT_EQ(worker.Start(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return worker.PendingJobs() == 1; }, kWaitMs));
+    for (int step : {3, 4, 5, 0, 7, -1}) worker.PostJob(step);  // the job function decides what a number means
+    release = true;
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Ran().size() == 7; }, kWaitMs));
+    EXPECT_EQ(recorder.Ran(), (Steps{1, 2, 4, 5, 0, 7, -1}));
+    EXPECT_TRUE(trace.Contains(L"job 3 failed: image missing"));
+    ASSERT_EQ(recorder.Threads().size(), 1u);
+    EXPECT_NE(*recorder.Threads().begin(), std::this_thread::get_id());
+    StopOrDie(worker);
+}
+
+TEST(JobWorkerTest, StartingAgainKeepsTheOneWorker) {
+    Recorder recorder;
+    std::atomic<int> startFromJob{-1};
+    CJobWorker worker;
+    StopOrDie(worker);  // never started: nothing to do
+    worker.SetJobFunction([&](int step) {
+        if (step == 0) startFromJob = worker.Start();
+        recorder.Add(step);
+    });
+    ASSERT_EQ(worker.Start(), 1);
+    ASSERT_EQ(ReturnsOrDie([&worker] { return worker.Start(); }, "a second CJobWorker::Start"), 1);
+    EXPECT_TRUE(worker.IsRunning());
+    for (int step = 0; step < 20; ++step) worker.PostJob(step);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Ran().size() == 20; }, kWaitMs));
+    EXPECT_EQ(startFromJob.load(), 1);
+    EXPECT_EQ(recorder.Threads().size(), 1u);
+
+    StopOrDie(worker);
+    EXPECT_FALSE(worker.IsRunning());
+    ASSERT_EQ(worker.Start(), 1);
+    worker.PostJob(99);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Ran().size() == 21; }, kWaitMs));
+}  // the destructor stops and joins the waiting worker
+
+TEST(JobWorkerTest, StopWaitsForTheJobInProgressAndRunsNoMore) {
+    Recorder recorder;
+    std::atomic<bool> started{false};
+    CJobWorker worker;
+    worker.SetJobFunction([&](int step) {
+        started = true;
+        // Long enough that a Stop that did not join would return first.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        recorder.Add(step);
+    });
+    ASSERT_EQ(worker.Start(), 1);
+    worker.PostJob(1);
+    worker.PostJob(2);
+    ASSERT_TRUE(WaitUntil([&] { return started.load(); }, kWaitMs));
+    StopOrDie(worker);
+    EXPECT_EQ(recorder.Ran(), (Steps{1}));
+    EXPECT_EQ(worker.PendingJobs(), 1);
+    EXPECT_FALSE(worker.IsRunning());
+}
+
+TEST(JobWorkerTest, StopFromInsideAJobReturnsAndEndsTheWorker) {
+    Recorder recorder;
+    std::atomic<bool> stopReturned{false};
+    CJobWorker worker;
+    worker.SetJobFunction([&](int step) {
+        recorder.Add(step);
+        if (step == 1) {
+            worker.Stop();
+            stopReturned = true;
+        }
+    });
+    ASSERT_EQ(worker.Start(), 1);
+    worker.PostJob(1);
+    worker.PostJob(2);
+    if (!WaitUntil([&] { return stopReturned.load(); }, kWaitMs)) {
+        std::fprintf(stderr, "CJobWorker::Stop inside a job did not return\n");
+        std::_Exit(1);
+    }
+    EXPECT_FALSE(worker.IsRunning());
+    EXPECT_FALSE(WaitUntil([&] { return recorder.Ran().size() > 1; }, 200));
+    StopOrDie(worker);  // the controlling thread collects the ended worker
+    EXPECT_EQ(worker.PendingJobs(), 1);
+}
+
+}  // namespace

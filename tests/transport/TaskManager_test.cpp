@@ -1,0 +1,324 @@
+// The command queue and its sender thread, driven through a fake owner that records every frame the
+// sender writes and, like the engine, acknowledges the end commands the device never answers.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/IspCodes.h"
+#include "engine/Packet_ISP.h"
+#include "support/TestSupport.h"
+#include "transport/TaskManager.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Names = std::vector<std::string>;
+using testsupport::TraceCapture;
+using testsupport::WaitUntil;
+
+constexpr int kPromptMs = 1000;  // "at once": far below the default 5000 ms slice
+
+CPacket_ISP Frame(uint8_t cmd, uint8_t tag = 0) {
+    CPacket_ISP frame;
+    frame.Pack(cmd, &tag, 1);
+    return frame;
+}
+
+// "23:01": command byte and first payload byte of a frame.
+std::string Name(const uint8_t* bytes) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X:%02X", bytes[FRAME_OFFSET_CMD], bytes[FRAME_OFFSET_CMD + 1]);
+    return text;
+}
+
+long long Ms(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+}
+
+class FakeOwner : public CTaskManager<CPacket_ISP, FakeOwner> {
+public:
+    struct Event {
+        std::string frame;
+        Clock::time_point at;
+    };
+    explicit FakeOwner(uint32_t sliceMs = kDefaultWaitSliceMs, int noAnswerSlices = kDefaultNoAnswerSlices) {
+        SetWaitSliceMs(sliceMs);
+        SetNoAnswerSlices(noAnswerSlices);
+    }
+    ~FakeOwner() override { StopSender(); }
+
+    // Hooks run on the sender thread; set them before the sender starts.
+    std::function<void(const std::string& frame)> onWrite;            // inside WriteFrame
+    std::function<void(uint8_t cmd, int attemptsBefore)> afterSend;    // inside SendTask, after the write
+    std::function<void()> onNoAnswer;
+
+    std::vector<Event> Writes() const { return Copy(writes_); }
+    std::vector<Event> Reports() const { return Copy(reports_); }
+    Names Written() const {
+        Names names;
+        for (const Event& e : Writes()) names.push_back(e.frame);
+        return names;
+    }
+    size_t WriteCount() const { return Writes().size(); }
+    std::vector<int> AttemptsBefore() const { return Copy(attempts_); }
+    Names Ended() const { return Copy(ended_); }
+
+protected:
+    int WriteFrame(const uint8_t* bytes, int /*length*/) override {
+        const uint8_t cmd = bytes[FRAME_OFFSET_CMD];
+        Add(writes_, Event{Name(bytes), Clock::now()});
+        if (onWrite) onWrite(Name(bytes));
+        if (cmd == CMD_EDOG_END || cmd == CMD_MUSIC_END || cmd == CMD_PIC_END || cmd == CMD_RADAR_END) {
+            OnAnswer(cmd);
+            // Like the engine, read the frame again after acknowledging it (to pick the next image).
+            Add(ended_, Name(bytes));
+        }
+        return 1;
+    }
+    int SendTask(const CPacket_ISP& task, int attemptsBefore) override {
+        Add(attempts_, attemptsBefore);
+        WriteFrame(task.GetFrameData(), task.GetFrameSize());
+        if (afterSend) afterSend(task.GetCmd(), attemptsBefore);
+        return 0;
+    }
+    bool IsNoWaitTask(const CPacket_ISP& task) override {
+        return task.GetCmd() == CMD_READ_SETTINGS || task.GetCmd() == CMD_READ_SETTINGS_INFO;
+    }
+    void OnNoAnswer(const CPacket_ISP& head) override {
+        Add(reports_, Event{Name(head.GetFrameData()), Clock::now()});
+        if (onNoAnswer) onNoAnswer();
+    }
+
+private:
+    template <typename T>
+    void Add(std::vector<T>& list, T item) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        list.push_back(std::move(item));
+    }
+    template <typename T>
+    std::vector<T> Copy(const std::vector<T>& list) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return list;
+    }
+    mutable std::mutex mutex_;
+    std::vector<Event> writes_, reports_;
+    std::vector<int> attempts_;
+    Names ended_;
+};
+
+size_t Count(const std::wstring& text, const std::wstring& piece) {
+    size_t n = 0;
+    for (size_t at = text.find(piece); at != std::wstring::npos; at = text.find(piece, at + 1)) ++n;
+    return n;
+}
+
+TEST(TaskManagerTest, OneFrameInFlightAdvancedByItsAnswer) {
+    TraceCapture trace;
+    FakeOwner owner;  // 5000 ms slice: every prompt write below comes from a wake-up
+    ASSERT_EQ(owner.RestartSender(), 1);
+    ASSERT_EQ(owner.AddTask(Frame(CMD_FIRMWARE_DATA, 1)), 1);
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 1; }, kPromptMs));
+    EXPECT_TRUE(trace.Contains(L" size=1\r\n"));
+
+    // A wake-up now would find packet 1 still at the head and write it a second time.
+    owner.AddTask(Frame(CMD_FIRMWARE_DATA, 2));
+    EXPECT_FALSE(WaitUntil([&] { return owner.WriteCount() > 1; }, 300));
+
+    EXPECT_EQ(owner.OnAnswer(CMD_FIRMWARE_END), 0);
+    EXPECT_EQ(owner.TaskCount(), 2);
+    EXPECT_TRUE(trace.Contains(L"[CMD 06 1A\r\n"));
+    EXPECT_EQ(owner.OnAnswer(CMD_FIRMWARE_DATA), 1);
+    EXPECT_TRUE(trace.Contains(L"[CMD 06 06\r\n"));
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 2; }, kPromptMs));
+    EXPECT_EQ(owner.OnAnswer(CMD_FIRMWARE_DATA), 1);
+    EXPECT_EQ(owner.Written(), (Names{"06:01", "06:02"}));
+    EXPECT_EQ(owner.AttemptsBefore(), (std::vector<int>{0, 0}));
+
+    // An empty queue acknowledges nothing and writes no line.
+    EXPECT_EQ(owner.OnAnswer(CMD_FIRMWARE_DATA), 0);
+    EXPECT_EQ(Count(trace.Text(), L"[CMD "), 3u);
+}
+
+TEST(TaskManagerTest, AnAnswerNeverRemovesAFrameNotYetWritten) {
+    FakeOwner owner;
+    ASSERT_EQ(owner.RestartSender(), 1);
+    owner.Lock();
+    for (uint8_t tag = 1; tag <= 3; ++tag) owner.AddTask(Frame(CMD_EDOG_PACKET, tag));
+    owner.Unlock();
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 1; }, kPromptMs));
+    // Holding the queue keeps packet 2 unwritten: a duplicated answer for packet 1 must not take it.
+    owner.Lock();
+    EXPECT_EQ(owner.OnAnswer(CMD_EDOG_PACKET), 1);
+    EXPECT_EQ(owner.OnAnswer(CMD_EDOG_PACKET), 0);
+    owner.Unlock();
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 2; }, kPromptMs));
+    EXPECT_EQ(owner.OnAnswer(CMD_EDOG_PACKET), 1);
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 3; }, kPromptMs));
+    EXPECT_EQ(owner.Written(), (Names{"23:01", "23:02", "23:03"}));
+}
+
+TEST(TaskManagerTest, ARepeatedSendRemovesOnlyTheFrameItSent) {
+    FakeOwner owner;
+    // The device's answer arrives while the repeat is being written.
+    owner.afterSend = [&owner](uint8_t cmd, int attemptsBefore) {
+        if (cmd == CMD_EDOG_PACKET && attemptsBefore == 1) owner.OnAnswer(CMD_EDOG_PACKET);
+    };
+    ASSERT_EQ(owner.RestartSender(), 1);
+    // One answered frame first, so the sender is known to be waiting for its next wake-up.
+    owner.AddTask(Frame(CMD_FIRMWARE_START));
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 1; }, kPromptMs));
+    ASSERT_EQ(owner.OnAnswer(CMD_FIRMWARE_START), 1);
+    // A wake-up consumed just before the head changed leaves a second one pending for the new head,
+    // which is then written twice. Holding the queue lets the sender wake and wait for it.
+    owner.Lock();
+    owner.AddTask(Frame(CMD_EDOG_START));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    owner.ClearTasks();
+    owner.AddTask(Frame(CMD_EDOG_PACKET, 1));
+    owner.AddTask(Frame(CMD_EDOG_PACKET, 2));
+    owner.Unlock();
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 4; }, kPromptMs)) << owner.WriteCount();
+    EXPECT_EQ(owner.Written(), (Names{"1C:00", "23:01", "23:01", "23:02"}));
+    EXPECT_EQ(owner.AttemptsBefore(), (std::vector<int>{0, 0, 1, 0}));
+    EXPECT_EQ(owner.TaskCount(), 1);
+}
+
+TEST(TaskManagerTest, SettingsReadsAreDroppedAfterOneSliceAndWritesMayReenter) {
+    constexpr uint32_t sliceMs = 150;
+    FakeOwner owner(sliceMs);
+    // The frame after a dropped settings read is written with the queue locked: the end command
+    // acknowledges itself from there, and packet 1's write queues and answers more.
+    owner.onWrite = [&owner](const std::string& frame) {
+        if (frame == "43:01") {
+            owner.AddTask(Frame(CMD_RADAR_PACKET, 2));
+            owner.OnAnswer(CMD_RADAR_PACKET);
+        }
+    };
+    ASSERT_EQ(owner.RestartSender(), 1);
+    owner.Lock();
+    for (uint8_t cmd : {CMD_READ_SETTINGS, CMD_EDOG_END, CMD_READ_SETTINGS_INFO, CMD_RADAR_PACKET})
+        owner.AddTask(Frame(cmd, cmd == CMD_RADAR_PACKET ? 1 : 0));
+    owner.Unlock();
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 5; }, 10 * sliceMs));
+    EXPECT_EQ(owner.Written(), (Names{"47:00", "20:00", "49:00", "43:01", "43:02"}));
+    EXPECT_EQ(owner.Ended(), (Names{"20:00"}));
+    const auto w = owner.Writes();
+    EXPECT_GE(Ms(w[0].at, w[1].at), sliceMs - 5);
+    EXPECT_LT(Ms(w[1].at, w[2].at), sliceMs);  // the end command's own answer sends the next frame
+    EXPECT_GE(Ms(w[2].at, w[3].at), sliceMs - 5);
+    // Any other head waits for its answer.
+    EXPECT_FALSE(WaitUntil([&] { return owner.WriteCount() > 5; }, 2 * sliceMs));
+    EXPECT_EQ(owner.TaskCount(), 1);
+}
+
+TEST(TaskManagerTest, SelfAcknowledgedEndCommandsLeaveAtOnce) {
+    for (const uint8_t end : {CMD_EDOG_END, CMD_MUSIC_END, CMD_PIC_END, CMD_RADAR_END}) {
+        const std::string name = Name(Frame(end).GetFrameData());
+        SCOPED_TRACE(name);
+        FakeOwner owner;
+        ASSERT_EQ(owner.RestartSender(), 1);
+        owner.Lock();
+        owner.AddTask(Frame(end));
+        owner.AddTask(Frame(CMD_PIC_START));
+        owner.Unlock();
+        ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 2; }, kPromptMs));
+        EXPECT_EQ(owner.Written(), (Names{name, "36:00"}));
+        EXPECT_EQ(owner.Ended(), (Names{name}));
+        EXPECT_EQ(owner.TaskCount(), 1);
+    }
+}
+
+TEST(TaskManagerTest, SendTaskRunsOutsideTheQueueLock) {
+    FakeOwner owner;
+    std::atomic<bool> otherThreadGotIn{false};
+    owner.afterSend = [&](uint8_t, int) {
+        // A slow serial write must not keep the reader thread out of the queue.
+        auto other = std::async(std::launch::async, [&owner] { return owner.TaskCount(); });
+        otherThreadGotIn = other.wait_for(std::chrono::milliseconds(kPromptMs)) == std::future_status::ready;
+    };
+    ASSERT_EQ(owner.RestartSender(), 1);
+    owner.AddTask(Frame(CMD_FIRMWARE_START));
+    ASSERT_TRUE(WaitUntil([&] { return otherThreadGotIn.load(); }, 2 * kPromptMs));
+}
+
+TEST(TaskManagerTest, NoAnswerIsReportedAfterTheConfiguredSlicesAndNothingIsResent) {
+    constexpr long long sliceMs = 200;
+    for (const int slices : {1, 2, 3}) {
+        SCOPED_TRACE(slices);
+        FakeOwner owner(sliceMs, slices);
+        ASSERT_EQ(owner.RestartSender(), 1);
+        owner.AddTask(Frame(CMD_PIC_PACKET, 7));
+        ASSERT_TRUE(WaitUntil([&] { return owner.Reports().size() >= 2; }, 4 * slices * sliceMs + 2000));
+        const auto writes = owner.Writes();
+        const auto reports = owner.Reports();
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_EQ(reports[0].frame, "38:07");
+        // Not after slices - 1 slices, not as late as slices + 1; the count starts again after a report.
+        EXPECT_GE(Ms(writes[0].at, reports[0].at), slices * sliceMs - 5);
+        EXPECT_LT(Ms(writes[0].at, reports[0].at), slices * sliceMs + sliceMs / 2);
+        EXPECT_GE(Ms(reports[0].at, reports[1].at), slices * sliceMs - 5);
+    }
+}
+
+TEST(TaskManagerTest, TheOwnerMayClearFromTheReportAndAnEmptyQueueIsNeverReported) {
+    FakeOwner owner(50, 2);
+    owner.onNoAnswer = [&owner] { owner.ClearTasks(); };
+    ASSERT_EQ(owner.RestartSender(), 1);
+    owner.AddTask(Frame(CMD_WRITE_SETTINGS));
+    ASSERT_TRUE(WaitUntil([&] { return owner.TaskCount() == 0; }, 2000));
+    EXPECT_FALSE(WaitUntil([&] { return owner.Reports().size() > 1; }, 500));
+    EXPECT_EQ(owner.Written(), (Names{"4A:00"}));
+}
+
+TEST(TaskManagerTest, StopSenderReturnsAtOnceFromTheMiddleOfAWaitSlice) {
+    TraceCapture trace;
+    FakeOwner owner;  // 5000 ms slice, 2000 ms stop wait
+    ASSERT_EQ(owner.RestartSender(), 1);
+    owner.AddTask(Frame(CMD_EDOG_PACKET, 1));
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 1; }, kPromptMs));
+    const auto start = Clock::now();
+    EXPECT_EQ(owner.StopSender(), 1);
+    EXPECT_LT(Ms(start, Clock::now()), 500);
+    EXPECT_FALSE(owner.IsRunning());
+    EXPECT_FALSE(trace.Contains(L"did not stop"));
+    EXPECT_EQ(owner.TaskCount(), 0);
+    // Frames queued while stopped wait unsent.
+    owner.AddTask(Frame(CMD_EDOG_PACKET, 2));
+    EXPECT_FALSE(WaitUntil([&] { return owner.WriteCount() > 1; }, 200));
+    EXPECT_EQ(owner.TaskCount(), 1);
+}
+
+TEST(TaskManagerTest, RestartAndStartBeginWithAnEmptyQueue) {
+    TraceCapture trace;
+    FakeOwner owner;
+    owner.AddTask(Frame(CMD_EDOG_START));
+    ASSERT_EQ(owner.RestartSender(), 1);
+    EXPECT_EQ(owner.TaskCount(), 0);
+    const uint32_t first = owner.GetThreadId();
+    wchar_t line[64];
+    std::swprintf(line, 64, L"[CTaskManager]Thread:0x%x\r\n", first);
+    EXPECT_TRUE(trace.Contains(line));
+    owner.AddTask(Frame(CMD_PIC_START));
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 1; }, kPromptMs));
+
+    size_t written = 1;
+    for (auto restart : {&FakeOwner::RestartSender, &FakeOwner::StartSender}) {
+        ASSERT_EQ((owner.*restart)(), 1);
+        EXPECT_NE(owner.GetThreadId(), first);
+        EXPECT_EQ(owner.TaskCount(), 0);  // the unanswered head is gone too
+        owner.AddTask(Frame(CMD_RADAR_START));
+        ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == written + 1; }, kPromptMs));
+        ++written;
+    }
+    EXPECT_EQ(owner.Written(), (Names{"36:00", "41:00", "41:00"}));
+    EXPECT_EQ(Count(trace.Text(), L"[CTaskManager]Thread:0x"), 3u);
+}
+
+}  // namespace
