@@ -111,10 +111,15 @@ void CDealMsg::Deal(const CRawString& frame) {
         case ANS_FIRMWARE_START_SEEN:
             engine.ClearTasks();
             break;
-        case ANS_DEVICE_NOTICE:
+        case ANS_DEVICE_NOTICE: {
+            // Emptying the queue discards the rest of a step in progress; say so instead of letting
+            // the run stand still.
+            const int cutShort = engine.QueuedRunStep();
             engine.ClearTasks();
+            if (cutShort != StepNone) engine.FailRun(cutShort);
             AckDevice();
             break;
+        }
         case ANS_EDOG_READY:
             engine.ClearTasks();
             engine.SelectStep(StepEDog);

@@ -348,6 +348,11 @@ void CWork_BK::RunJob(int step) {
     }
 }
 
+int CWork_BK::QueuedRunStep() const {
+    if (!RunActive()) return StepNone;
+    return StepOfCommand(static_cast<uint8_t>(HeadCommand()));
+}
+
 void CWork_BK::FailRun(int step) {
     ClearTasks();
     // Late answers of the failed run must not start further images.
@@ -371,7 +376,10 @@ int CWork_BK::WriteFrame(const uint8_t* bytes, int length) {
     TrafficLogSent(bytes, length);
     const int written = serial_.IsOpen() ? serial_.Write(bytes, static_cast<uint32_t>(length)) : 0;
     const uint8_t cmd = length > FRAME_OFFSET_CMD ? bytes[FRAME_OFFSET_CMD] : 0;
-    if (IsEndCommand(cmd)) {
+    if (cmd == CMD_ACK) {
+        // The device never answers an acknowledgement; waiting for one would block the queue.
+        OnAnswer(cmd);
+    } else if (IsEndCommand(cmd)) {
         // The device never answers an image's end command, so acknowledge it here.
         OnAnswer(cmd);
         NotifyStepEnd(0);

@@ -121,6 +121,13 @@ public:
     int UpperAddress() const { return upperAddress_.load(); }
     void SetUpperAddress(int value) { upperAddress_.store(value); }
 
+    // The step whose commands wait in the queue while a run is going, else StepNone: a device notice
+    // that empties the queue then cuts that step short.
+    int QueuedRunStep() const;
+    // Ends the run in progress with a failure: `step`, then step 7, both with result 1. Later answers
+    // of the failed run start nothing.
+    void FailRun(int step);
+
     // The job worker (step numbers 1 to 5).
     void PostJob(int step);
 
@@ -150,8 +157,6 @@ protected:
 
 private:
     void RunJob(int step);
-    // Ends the run in progress with a failure: `step`, then step 7, both with result 1.
-    void FailRun(int step);
     // Stops everything the connect thread and the run use; called on any thread but the reader's.
     void StopTransport();
     // Waits for a previous connect thread (asking its scan to end at the next port).

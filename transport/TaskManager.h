@@ -142,6 +142,14 @@ public:
     uint32_t WaitSliceMs() const { return waitSliceMs_.load(); }
     int NoAnswerSlices() const { return noAnswerSlices_.load(); }
 
+    // Command byte of the frame at the head, or 0 when the queue is empty (or the lock failed).
+    int HeadCommand() const {
+        auto* self = const_cast<CTaskManager*>(this);
+        CMuTexGuard guard(*self);
+        if (!guard.Locked() || queue_.empty()) return 0;
+        return queue_.front().GetCmd();
+    }
+
     // Number of queued frames (the head included), read under the lock; 0 if the lock failed.
     int TaskCount() const {
         auto* self = const_cast<CTaskManager*>(this);

@@ -188,7 +188,7 @@ TEST_F(UpdateRunTest, ASecondRunSendsEverythingAgainAndWritesPendingSettingsLast
 
 TEST_F(UpdateRunTest, LineFaultsOnTheAnswersDoNotDisturbTheRun) {
     UseSamples({"picHead.bin", "rdfwd.bin"});
-    Connect({"--split"});
+    Connect({"--split", "--junk"});
     ASSERT_TRUE(RunUpdate());
     StopDevice();
     EXPECT_EQ(ReadFile(OutDir() + "/picHead.bin"), ReadFile(FilesDir() + "picHead.bin"));
@@ -249,6 +249,36 @@ TEST_F(UpdateRunTest, NoDeviceLeavesThePortClosedAndSendsNothing) {
     ASSERT_EQ(report.size(), 1u);
     EXPECT_EQ(report[0].first, sim_->PtyPath());
     EXPECT_EQ(report[0].second, CSerial::OpenError::NoAnswer);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UpdateRunTest, ADeviceNoticeThatDiscardsPacketsEndsTheRunWithAFailure) {
+    UseSamples({"flagdata.bin", "rdfwd.bin"});
+    Connect({"--notice-after", "0x23@3"});
+    ASSERT_TRUE(RunUpdate(10000)) << "the run must not stand still";
+    const auto ends = MessagesOf(WM_ENGINE_STEP_END);
+    ASSERT_EQ(ends.size(), 2u);
+    EXPECT_EQ(ends[0], (EngineMessage{WM_ENGINE_STEP_END, 2, 1}));
+    EXPECT_EQ(ends[1], (EngineMessage{WM_ENGINE_STEP_END, 7, 1}));
+    const auto frames = StopDevice();
+    // The notice is acknowledged once, and the acknowledgement does not block the queue: a later
+    // run goes through.
+    int acks = 0;
+    for (const LoggedFrame& f : frames)
+        acks += f.fromTool && f.bytes == std::vector<uint8_t>{0xAC, 0x07, 0x00, 0x0D, 0x1B, 0x02, 0x2A};
+    EXPECT_EQ(acks, 1);
+}
+
+TEST_F(UpdateRunTest, ANoticeBetweenRunsChangesNothing) {
+    UseSamples({"rdfwd.bin"});
+    Connect({"--notice-after", "0x49@1"});  // right after the settings information is read
+    ASSERT_TRUE(RunUpdate(10000));
+    for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_END)) EXPECT_EQ(m.lParam, 0);
+    StopDevice();
+    EXPECT_EQ(ReadFile(OutDir() + "/rdfwd.bin"), ReadFile(FilesDir() + "rdfwd.bin"));
 }
 
 }  // namespace
