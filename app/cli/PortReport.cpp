@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "app/cli/TextOut.h"
 #include "engine/Trace.h"
 #include "transport/PortList.h"
 
@@ -10,11 +11,6 @@ namespace {
 const wchar_t* const kHowToGivePorts =
     L"Укажите порт: iap-cli --port /dev/ttyUSB0 (можно несколько раз) "
     L"или IAP_PORTS=/dev/ttyUSB0:/dev/ttyACM0 iap-cli";
-
-void Print(std::FILE* out, const std::wstring& text) {
-    const std::string bytes = WideToUtf8(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
-}
 
 }  // namespace
 
@@ -43,13 +39,13 @@ std::wstring NoDeviceText(const std::vector<std::pair<std::string, CSerial::Open
 int ListPorts(std::FILE* out) {
     const std::vector<std::string> ports = GetPortList();
     if (ports.empty()) {
-        Print(out, std::wstring(L"Последовательные порты не найдены. ") + kHowToGivePorts + L"\n");
+        PrintText(out, std::wstring(L"Последовательные порты не найдены. ") + kHowToGivePorts + L"\n");
         return 0;
     }
     for (size_t i = 0; i < ports.size(); ++i) {
         wchar_t number[32] = {};
         std::swprintf(number, 32, L"порт %zu: ", i + 1);
-        Print(out, number + Utf8ToWide(ports[i]) + L"\n");
+        PrintText(out, number + Utf8ToWide(ports[i]) + L"\n");
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "app/cli/StepTexts.h"
+#include "app/cli/TextOut.h"
 #include "engine/Trace.h"
 
 namespace {
@@ -11,12 +12,7 @@ const wchar_t* const kClearLine = L"\r\x1b[K";
 
 CProgressView::CProgressView(std::FILE* out, Mode mode) : out_(out), mode_(mode) {}
 
-void CProgressView::Write(const std::wstring& text) {
-    if (out_ == nullptr) return;
-    const std::string bytes = WideToUtf8(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), out_);
-    std::fflush(out_);
-}
+void CProgressView::Write(const std::wstring& text) { PrintText(out_, text); }
 
 void CProgressView::WriteLine(const std::wstring& text) {
     if (mode_ == Mode::Terminal && lineOpen_) {

@@ -15,6 +15,7 @@
 #include "app/cli/UpdateFiles.h"
 #include "app/common/VersionFile.h"
 #include "engine/ImagePlan.h"
+#include "app/cli/TextOut.h"
 #include "engine/Trace.h"
 #include "engine/Work_BK.h"
 #include "transport/PortList.h"
@@ -27,21 +28,6 @@ constexpr uint32_t kProbeMsPerPort = 1500;     // the handshake waits about a se
 constexpr uint32_t kInfoAnswerMs = 10000;      // device information after the port opened
 constexpr uint32_t kSettingsAnswersMs = 12000; // both settings reads (each dropped after one slice)
 constexpr uint32_t kLineBytesPerSecond = SERIAL_TRANSFER_BAUD / 10;
-
-void Print(std::FILE* out, const std::wstring& text) {
-    const std::string bytes = WideToUtf8(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
-    std::fflush(out);
-}
-
-std::wstring Printf(const wchar_t* format, ...) {
-    wchar_t text[512] = {};
-    va_list args;
-    va_start(args, format);
-    std::vswprintf(text, 512, format, args);
-    va_end(args);
-    return text;
-}
 
 struct FileCloser {
     void operator()(std::FILE* file) const {
@@ -59,8 +45,8 @@ bool ReadSettingsFile(const std::string& path, SettingsBlock& block, std::wstrin
     uint8_t bytes[SETTINGS_BLOCK_SIZE + 1];
     const size_t n = std::fread(bytes, 1, sizeof bytes, file.get());
     if (n != SETTINGS_BLOCK_SIZE) {
-        error = Printf(L"файл настроек \"%ls\" должен содержать ровно %d байта, а в нём %ls",
-                       Utf8ToWide(path).c_str(), SETTINGS_BLOCK_SIZE, n > SETTINGS_BLOCK_SIZE ? L"больше" : Printf(L"%zu", n).c_str());
+        error = FormatText(L"файл настроек \"%ls\" должен содержать ровно %d байта, а в нём %ls",
+                       Utf8ToWide(path).c_str(), SETTINGS_BLOCK_SIZE, n > SETTINGS_BLOCK_SIZE ? L"больше" : FormatText(L"%zu", n).c_str());
         return false;
     }
     std::copy(bytes, bytes + SETTINGS_BLOCK_SIZE, block.begin());
@@ -98,8 +84,8 @@ void PrintVersions(std::FILE* out, CWork_BK& engine, const std::string& folder) 
     VersionLines files;
     ReadVersionLines(folder + "ver.txt", files);
     const std::wstring type = TrimLineEnd(files.lines[0]);
-    Print(out, L"Тип устройства: " + (type.empty() ? L"—" : type) + L"\n");
-    Print(out, L"                 устройство   файлы\n");
+    PrintText(out, L"Тип устройства: " + (type.empty() ? L"—" : type) + L"\n");
+    PrintText(out, L"                 устройство   файлы\n");
     const std::wstring rows[3][2] = {
         {engine.DeviceFirmwareVersion(), TrimLineEnd(files.lines[1])},
         {engine.DeviceDataVersion(), TrimLineEnd(files.lines[2])},
@@ -107,7 +93,7 @@ void PrintVersions(std::FILE* out, CWork_BK& engine, const std::string& folder) 
     };
     const wchar_t* const labels[3] = {L"ПО:             ", L"База камер:     ", L"ПО радара:      "};
     for (int i = 0; i < 3; ++i)
-        Print(out, Printf(L"  %ls%-12ls %ls\n", labels[i], rows[i][0].c_str(),
+        PrintText(out, FormatText(L"  %ls%-12ls %ls\n", labels[i], rows[i][0].c_str(),
                           rows[i][1].empty() ? L"—" : rows[i][1].c_str()));
 }
 
@@ -116,7 +102,7 @@ void PrintSummary(std::FILE* out, CWork_BK& engine, const CCliWindow& window) {
                                 PlanData(engine.Pic()), PlanRadar(engine.Radar())};
     const wchar_t* const names[6] = {L"", L"ПО", L"база камер", L"звуковые файлы", L"ресурсы отображения",
                                      L"ПО радарной части"};
-    Print(out, L"Итог:\n");
+    PrintText(out, L"Итог:\n");
     long long totalBytes = 0;
     uint32_t totalMs = 0;
     for (int step = 1; step <= 5; ++step) {
@@ -126,15 +112,15 @@ void PrintSummary(std::FILE* out, CWork_BK& engine, const CCliWindow& window) {
         totalBytes += bytes;
         totalMs += ms;
         const double rate = ms ? static_cast<double>(bytes) * 1000.0 / ms : 0.0;
-        Print(out, Printf(L"  %-20ls %9lld байт  %7.1f с  %8.0f байт/с (%3.0f%% предела линии)%ls\n", names[step],
+        PrintText(out, FormatText(L"  %-20ls %9lld байт  %7.1f с  %8.0f байт/с (%3.0f%% предела линии)%ls\n", names[step],
                           bytes, ms / 1000.0, rate, rate * 100.0 / kLineBytesPerSecond,
                           window.StepResult(step) ? L"  ОШИБКА" : L""));
     }
     if (window.StepRan(6))
-        Print(out, Printf(L"  %-20ls %9d байт%ls\n", L"меню устройства", SETTINGS_BLOCK_SIZE + ISP_FRAME_OVERHEAD,
+        PrintText(out, FormatText(L"  %-20ls %9d байт%ls\n", L"меню устройства", SETTINGS_BLOCK_SIZE + ISP_FRAME_OVERHEAD,
                           window.StepResult(6) ? L"  ОШИБКА" : L""));
     const double rate = totalMs ? static_cast<double>(totalBytes) * 1000.0 / totalMs : 0.0;
-    Print(out, Printf(L"  всего: %lld байт за %.1f с передачи, %.0f байт/с из %u возможных при %u бод\n", totalBytes,
+    PrintText(out, FormatText(L"  всего: %lld байт за %.1f с передачи, %.0f байт/с из %u возможных при %u бод\n", totalBytes,
                       totalMs / 1000.0, rate, kLineBytesPerSecond, SERIAL_TRANSFER_BAUD));
 }
 
@@ -161,12 +147,12 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
     if (!options.settingsFile.empty()) {
         std::wstring error;
         if (!ReadSettingsFile(options.settingsFile, edited, error)) {
-            Print(err, L"iap-cli: " + error + L"\n");
+            PrintText(err, L"iap-cli: " + error + L"\n");
             return EXIT_USAGE;
         }
     }
     if (!AnyUpdateFilePresent(folder))
-        Print(err, L"iap-cli: в папке \"" + Utf8ToWide(folder) +
+        PrintText(err, L"iap-cli: в папке \"" + Utf8ToWide(folder) +
                        L"\" нет ни одного файла обновления (AC7811_project.hex, flagdata.bin, audioHead.bin, "
                        L"picHead.bin, rdfwd.bin)\n");
 
@@ -176,7 +162,7 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
     } else if (!options.traceFile.empty()) {
         traceFile.reset(std::fopen(options.traceFile.c_str(), "w"));
         if (!traceFile) {
-            Print(err, L"iap-cli: журнал \"" + Utf8ToWide(options.traceFile) + L"\" не открывается для записи\n");
+            PrintText(err, L"iap-cli: журнал \"" + Utf8ToWide(options.traceFile) + L"\" не открывается для записи\n");
             return EXIT_USAGE;
         }
         SetTraceFile(traceFile.get());
@@ -187,7 +173,7 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
     if (!options.ports.empty()) SetPortList(options.ports);
     const std::vector<std::string> ports = GetPortList();
     if (ports.empty()) {
-        Print(err, L"iap-cli: " + NoDeviceText({}) + L"\n");
+        PrintText(err, L"iap-cli: " + NoDeviceText({}) + L"\n");
         SetTraceFile(stdout);
         return EXIT_NO_DEVICE;
     }
@@ -214,14 +200,14 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
     switch (WaitForDevice(engine, window, ports.size(), interrupted)) {
         case ConnectOutcome::Ready: break;
         case ConnectOutcome::Interrupted:
-            Print(err, L"iap-cli: прервано до подключения к устройству\n");
+            PrintText(err, L"iap-cli: прервано до подключения к устройству\n");
             return finish(EXIT_RUN_FAILED);
         case ConnectOutcome::NoDevice:
             engine.StopEngine();
-            Print(err, L"iap-cli: " + NoDeviceText(engine.LastScanReport()) + L"\n");
+            PrintText(err, L"iap-cli: " + NoDeviceText(engine.LastScanReport()) + L"\n");
             return finish(EXIT_NO_DEVICE);
         case ConnectOutcome::NoInformation:
-            Print(err, L"iap-cli: устройство ответило на опрос порта, но не прислало сведения о себе\n");
+            PrintText(err, L"iap-cli: устройство ответило на опрос порта, но не прислало сведения о себе\n");
             return finish(EXIT_NO_DEVICE);
     }
 
@@ -232,18 +218,18 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
     engine.GetSettingsBlock(device.data());
     if (!options.saveSettingsFile.empty()) {
         if (!settingsRead) {
-            Print(err, L"iap-cli: устройство не прислало свои настройки; сохранять нечего, обновление не начато\n");
+            PrintText(err, L"iap-cli: устройство не прислало свои настройки; сохранять нечего, обновление не начато\n");
             return finish(EXIT_RUN_FAILED);
         }
         if (!WriteSettingsFile(options.saveSettingsFile, device)) {
-            Print(err, L"iap-cli: настройки не записаны в \"" + Utf8ToWide(options.saveSettingsFile) + L"\"\n");
+            PrintText(err, L"iap-cli: настройки не записаны в \"" + Utf8ToWide(options.saveSettingsFile) + L"\"\n");
             return finish(EXIT_RUN_FAILED);
         }
-        Print(out, L"Настройки устройства сохранены в " + Utf8ToWide(options.saveSettingsFile) + L"\n");
+        PrintText(out, L"Настройки устройства сохранены в " + Utf8ToWide(options.saveSettingsFile) + L"\n");
     }
     if (!options.settingsFile.empty()) {
         if (!settingsRead) {
-            Print(err, L"iap-cli: устройство не прислало свои настройки; изменённые настройки не записаны, "
+            PrintText(err, L"iap-cli: устройство не прислало свои настройки; изменённые настройки не записаны, "
                        L"обновление не начато\n");
             return finish(EXIT_RUN_FAILED);
         }
@@ -258,7 +244,7 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
     window.RunStarted();
     engine.StartUpdateRun();
     if (!window.WaitForRunEnd(interrupted)) {
-        Print(err, L"\niap-cli: обновление прервано пользователем; образы переданы не полностью\n");
+        PrintText(err, L"\niap-cli: обновление прервано пользователем; образы переданы не полностью\n");
         return finish(EXIT_RUN_FAILED);
     }
     PrintSummary(out, engine, window);
@@ -266,7 +252,7 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
         std::wstring failed;
         for (int step = 1; step <= 6; ++step)
             if (window.StepRan(step) && window.StepResult(step) != 0) failed = StepEndText(step, 1);
-        Print(err, L"iap-cli: обновление не удалось" + (failed.empty() ? L"" : L": " + failed) +
+        PrintText(err, L"iap-cli: обновление не удалось" + (failed.empty() ? L"" : L": " + failed) +
                        L" Устройство перестало отвечать или файл нельзя отправить; см. --trace.\n");
         status = EXIT_RUN_FAILED;
     }

@@ -9,6 +9,7 @@
 #include "app/cli/Inspect.h"
 #include "app/cli/PortReport.h"
 #include "app/cli/RunUpdate.h"
+#include "app/cli/TextOut.h"
 #include "engine/Trace.h"
 #include "transport/PortList.h"
 
@@ -17,11 +18,6 @@ namespace {
 std::atomic<bool> g_interrupted{false};
 
 extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
-
-void PrintText(std::FILE* out, const std::wstring& text) {
-    const std::string bytes = WideToUtf8(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
-}
 
 }  // namespace
 

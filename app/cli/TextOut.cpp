@@ -1,0 +1,22 @@
+#include "app/cli/TextOut.h"
+
+#include <cstdarg>
+#include <cwchar>
+
+#include "engine/Trace.h"
+
+void PrintText(std::FILE* out, const std::wstring& text) {
+    if (out == nullptr) return;
+    const std::string bytes = WideToUtf8(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fflush(out);
+}
+
+std::wstring FormatText(const wchar_t* format, ...) {
+    wchar_t text[1024] = {};
+    va_list args;
+    va_start(args, format);
+    std::vswprintf(text, 1024, format, args);
+    va_end(args);
+    return text;
+}

@@ -1,0 +1,10 @@
+// Text for the user on the command line: wide text written as UTF-8 to a narrow stream.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// Writes and flushes `text`; a null stream writes nothing.
+void PrintText(std::FILE* out, const std::wstring& text);
+// vswprintf into a string (at most 1023 characters).
+std::wstring FormatText(const wchar_t* format, ...);
