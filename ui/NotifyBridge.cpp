@@ -21,11 +21,12 @@ namespace {
 // One posted message. The sender waits on its own `finished` flag, so a reply can't be mistaken for
 // another call's, and a call that the UI thread never reaches is released by Close.
 struct PendingCall {
+    // All guarded by NotifyBridgeState::mutex.
     uint32_t message = 0;
     NotifyWParam wParam = 0;
     NotifyLParam lParam = 0;
     intptr_t result = 0;
-    bool finished = false;  // guarded by NotifyBridgeState::mutex
+    bool finished = false;
 };
 
 const QEvent::Type kCallEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -41,15 +42,24 @@ public:
     explicit Receiver(std::shared_ptr<NotifyBridgeState> shared) : shared_(std::move(shared)) {}
 
     bool event(QEvent* e) override {
-        if (e->type() != kCallEvent) return QObject::event(e);
-        auto& call = static_cast<CallEvent*>(e)->call_;
-        intptr_t result = 0;
-        if (!shared_->closed.load()) result = shared_->handler(call->message, call->wParam, call->lParam);
-        {
-            std::lock_guard lock(shared_->mutex);
-            call->result = result;
-            call->finished = true;
+        // The event was built on the sending thread and published under this mutex; reading it
+        // (its type included) under the same mutex keeps that ordering visible to race checkers.
+        std::unique_lock lock(shared_->mutex);
+        if (e->type() != kCallEvent) {
+            lock.unlock();
+            return QObject::event(e);
         }
+        auto& call = static_cast<CallEvent*>(e)->call_;
+        const uint32_t message = call->message;
+        const NotifyWParam wParam = call->wParam;
+        const NotifyLParam lParam = call->lParam;
+        lock.unlock();
+        intptr_t result = 0;
+        if (!shared_->closed.load()) result = shared_->handler(message, wParam, lParam);
+        lock.lock();
+        call->result = result;
+        call->finished = true;
+        lock.unlock();
         shared_->done.notify_all();
         return true;
     }
@@ -73,10 +83,16 @@ intptr_t CNotifyBridge::Send(uint32_t message, NotifyWParam wParam, NotifyLParam
     if (QThread::currentThread() == receiver_->thread()) return shared->handler(message, wParam, lParam);
 
     auto call = std::make_shared<PendingCall>();
-    call->message = message;
-    call->wParam = wParam;
-    call->lParam = lParam;
-    QCoreApplication::postEvent(receiver_.get(), new CallEvent(call));
+    auto* event = new CallEvent(call);
+    {
+        // Published under our own mutex: the hand-over through Qt's event queue is then ordered for
+        // race checkers too, which don't see inside Qt's locks.
+        std::lock_guard lock(shared->mutex);
+        call->message = message;
+        call->wParam = wParam;
+        call->lParam = lParam;
+    }
+    QCoreApplication::postEvent(receiver_.get(), event);
     std::unique_lock lock(shared->mutex);
     shared->done.wait(lock, [&] { return call->finished || shared->closed.load(); });
     return call->finished ? call->result : 0;

@@ -3,11 +3,25 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstdlib>
+
 #include "app/common/VersionFile.h"
 #include "engine/Trace.h"
 #include "ui/DialogBuilder.h"
 #include "ui/PaintManagerUI.h"
 #include "ui/VersionStrings.h"
+
+std::wstring CheckDisplay() {
+#if defined(__linux__)
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') return {};
+    }
+    return L"no display to show the window on (set DISPLAY, or QT_QPA_PLATFORM=offscreen)";
+#else
+    return {};
+#endif
+}
 
 int ReadVersionFile(const std::wstring& folder) {
     VersionLines lines;

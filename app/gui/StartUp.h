@@ -7,6 +7,11 @@
 // VerFileData and VerFileRadar. 1 when the file was opened, else 0 (the strings stay empty).
 int ReadVersionFile(const std::wstring& folder);
 
+// Empty when the windows have somewhere to appear; else a message for the user. On Linux that takes an
+// X or Wayland display, or a platform chosen with QT_QPA_PLATFORM (such as "offscreen"), since Qt
+// aborts the program when it finds none. Needs no QApplication.
+std::wstring CheckDisplay();
+
 // Empty when the skin folder exists, holds the main window's skin and every skin file in it is
 // well-formed XML; else a message for the user naming the folder or file and the fault. A settings
 // skin that is missing is no start-up error: only the settings window can't open.

@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (std::wstring fault = CheckDisplay(); !fault.empty()) return Fail(fault);
     QApplication app(argc, argv);
     // The automation channel owns standard output; diagnostics move to standard error.
     if (options.automation) SetTraceFile(stderr);

@@ -217,16 +217,6 @@ TEST_F(FrameSetTest, CheckBoxesBindTheirBytesWithZeroForChecked) {
     EXPECT_EQ(SettingsEditBuffer[71], 1);
 }
 
-TEST_F(FrameSetTest, UncheckingTheFirstBoxStoresOneAtByte61) {
-    SettingsEditBuffer = PatternBlock(0);
-    SettingsEditBuffer[61] = 0;
-    auto window = Open();
-    ASSERT_TRUE(Control(*window, L"checkbox_frame1_1_1").GetCheck());
-    ASSERT_TRUE(Click(*window, L"checkbox_frame1_1_1"));
-    ASSERT_TRUE(Click(*window, L"btn_ok"));
-    EXPECT_EQ(SettingsEditBuffer[61], 1);
-}
-
 TEST_F(FrameSetTest, CancelStoresNothingAndTheNextOpeningStartsAfresh) {
     const SettingsBlock loaded = PatternBlock(0);
     SettingsEditBuffer = loaded;
@@ -398,18 +388,6 @@ TEST_F(FrameSetTest, MissingControlsAreSkippedAndCustomElementsMatchAnyCase) {
     for (const Check& c : kChecks) expected[static_cast<size_t>(c.byte)] = loaded[static_cast<size_t>(c.byte)] == 0 ? 0 : 1;
     expected[61] = 1;
     EXPECT_EQ(SettingsEditBuffer, expected);
-}
-
-TEST_F(FrameSetTest, CreateControlBuildsOnlyTheTwoClientElements) {
-    CFrame_Set window(L"Frame_Set.xml");
-    for (const wchar_t* name : {L"Frame_Set_Client_1", L"FRAME_SET_CLIENT_1", L"frame_set_client_2"}) {
-        std::unique_ptr<QWidget> control(window.CreateControl(name));
-        ASSERT_NE(control, nullptr) << Narrow(name);
-        const bool first = QString::fromWCharArray(name).endsWith('1');
-        EXPECT_NE(control->findChild<QWidget*>(first ? "como_frame1_content_1_1" : "como_frame1_gpsdata"), nullptr);
-    }
-    for (const wchar_t* name : {L"Frame_Set_Client_3", L"Frame_Set", L"", L"QWidget"})
-        EXPECT_EQ(window.CreateControl(name), nullptr) << Narrow(name);
 }
 
 }  // namespace

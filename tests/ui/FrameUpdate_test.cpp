@@ -85,14 +85,6 @@ TEST_F(FrameUpdateTest, OpeningStartsTheEngineAndShowsTheFileVersions) {
     EXPECT_EQ(frame->Host()->windowTitle(), QString("IAP Tool"));
 }
 
-TEST_F(FrameUpdateTest, DefaultToolFolderIsTheProgramFolder) {
-    CFrame_Update frame(L"frame_Update.xml");
-    ASSERT_EQ(frame.Create(nullptr, L"IAP Tool", kVisibleWindow, 0), 1);
-    EXPECT_EQ(engine_.folder, CPaintManagerUI::GetInstancePath());
-    EXPECT_FALSE(engine_.folder.empty());
-    EXPECT_EQ(engine_.folder.back(), L'/');
-}
-
 TEST_F(FrameUpdateTest, ReadyEnablesUpdateAndShowsDeviceVersions) {
     auto frame = Open();
     VerFileFirmware = L"0106\n";  // the labels are refreshed from the strings
@@ -385,18 +377,6 @@ TEST_F(FrameUpdateTest, ASkinWithoutTheControlsStillWorks) {
     Send(*frame, WM_ENGINE_STEP_END, 7, 0);
     EXPECT_TRUE(Control(*frame, L"btn_update").IsEnabled());
     EXPECT_EQ(engine_.runs, 1);
-}
-
-TEST_F(FrameUpdateTest, ABrokenSkinIsAClearError) {
-    testsupport::TempDir dir;
-    testsupport::WriteTextFile(dir.File("broken.xml"), "<ui version=\"4.0\"><widget class=\"QWidget\" name=\"x\">");
-    CFrame_Update frame(QString::fromStdString(dir.File("broken.xml")).toStdWString(), L"/tmp/");
-    EXPECT_EQ(frame.Create(nullptr, L"IAP Tool", kVisibleWindow, 0), 0);
-    EXPECT_NE(frame.LastError().find(L"broken.xml"), std::wstring::npos);
-    EXPECT_NE(frame.LastError().find(L"not valid XML"), std::wstring::npos);
-    EXPECT_EQ(frame.GetHWND(), nullptr);
-    EXPECT_TRUE(engine_.calls.empty()) << "no engine start without a window";
-    EXPECT_EQ(frame.ShowModal(), -1);
 }
 
 }  // namespace

@@ -82,18 +82,6 @@ protected:
     std::string oldRuntime_;
 };
 
-TEST_F(InstanceGuardTest, OneHolderAtATime) {
-    {
-        CInstanceGuard first;
-        ASSERT_EQ(first.Acquire(), CInstanceGuard::Result::Acquired) << first.Error();
-        EXPECT_TRUE(std::filesystem::exists(dir_.File("{5A7136DF-3CE5-4278-931A-96E9F480A93B}}.lock")));
-        CInstanceGuard second;
-        EXPECT_EQ(second.Acquire(), CInstanceGuard::Result::AlreadyRunning);
-    }
-    CInstanceGuard again;
-    EXPECT_EQ(again.Acquire(), CInstanceGuard::Result::Acquired) << again.Error();
-}
-
 TEST_F(InstanceGuardTest, WithoutASessionFolderTheLockIsTheUsersOwnInTmp) {
     unsetenv("XDG_RUNTIME_DIR");
     CInstanceGuard guard;
