@@ -59,6 +59,9 @@ public:
     CWork_BK();
     ~CWork_BK() override;
 
+    // Replaces the window the engine reports to. Returns only when no message is being delivered to
+    // the old one any more, so the caller may destroy it afterwards; a window whose Send blocks must
+    // be made to return first (a closed window drops its messages).
     void SetNotifyWindow(NotifyHandle window);
     void SetOptions(const EngineOptions& options);
     EngineOptions Options() const;
@@ -156,6 +159,9 @@ protected:
     void OnNoAnswer(const CPacket_ISP& head) override;
 
 private:
+    // Delivers one message to the window, if there is one; false when there is none.
+    bool SendToWindow(uint32_t message, NotifyWParam wParam, NotifyLParam lParam);
+    bool HasNotifyWindow();
     void RunJob(int step);
     // Stops everything the connect thread and the run use; called on any thread but the reader's.
     void StopTransport();
@@ -163,7 +169,10 @@ private:
     void JoinConnectThread();
     void LoadImages();
 
-    std::atomic<NotifyHandle> notifyWindow_{nullptr};
+    std::mutex notifyMutex_;  // guards notifyWindow_ and notifyInFlight_
+    std::condition_variable notifyIdle_;
+    NotifyHandle notifyWindow_ = nullptr;
+    int notifyInFlight_ = 0;
     CSerial serial_;
     CRawString receiveBuffer_;
     CFile_Project project_;

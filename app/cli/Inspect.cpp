@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdarg>
 #include <cwchar>
 #include <filesystem>
 #include <string>

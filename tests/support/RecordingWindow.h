@@ -24,10 +24,9 @@ struct EngineMessage {
 class RecordingWindow : public CNotifyWindow {
 public:
     intptr_t Send(uint32_t message, NotifyWParam wParam, NotifyLParam lParam) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            messages_.push_back({message, wParam, lParam});
-        }
+        // Notified under the lock: a test that wakes may destroy this window right after.
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back({message, wParam, lParam});
         changed_.notify_all();
         return 0;
     }
