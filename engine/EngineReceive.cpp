@@ -30,7 +30,7 @@ int CWork_BK::OnReceive(const uint8_t* data, uint32_t length) {
     CRawString frame;
     while (ExtractFrame(receiveBuffer_, FindAnswerFrame, frame, true)) {
         TrafficLogReceivedFrame(frame.Data(), frame.Size());
-        CDealMsg::Instance()->Deal(frame);
+        if (CDealMsg* driver = CDealMsg::Instance()) driver->Deal(frame);
     }
     TrimReceiveBuffer(receiveBuffer_);
     return 1;

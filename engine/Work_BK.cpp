@@ -219,7 +219,9 @@ void CWork_BK::StopTransport() {
 }
 
 void CWork_BK::StartUpdateRun() {
-    CDealMsg& driver = *CDealMsg::Instance();
+    CDealMsg* driverObject = CDealMsg::Instance();
+    if (driverObject == nullptr) return;
+    CDealMsg& driver = *driverObject;
     runActive_.store(1);
     if (ProjectPacketCount() > 0)
         driver.SendProjectStart();
@@ -359,7 +361,10 @@ int CWork_BK::FirmwarePause() {
 }
 
 void CWork_BK::RunJob(int step) {
-    CDealMsg& driver = *CDealMsg::Instance();
+    // At process exit the protocol driver may already be gone while a job still runs.
+    CDealMsg* driverObject = CDealMsg::Instance();
+    if (driverObject == nullptr) return;
+    CDealMsg& driver = *driverObject;
     switch (step) {
         case StepProject:
             // A firmware file that does not start with its load address cannot be placed: end the run.
@@ -397,7 +402,9 @@ int CWork_BK::OnAnswer(int code) { return CTaskManager::OnAnswer(code & 0xFF); }
 
 void CWork_BK::RestartCommandSender() { RestartSender(); }
 
-void CWork_BK::RequestDeviceInfo(uint8_t port) { CDealMsg::Instance()->RequestDeviceInfo(port); }
+void CWork_BK::RequestDeviceInfo(uint8_t port) {
+    if (CDealMsg* driver = CDealMsg::Instance()) driver->RequestDeviceInfo(port);
+}
 
 int CWork_BK::WriteFrame(const uint8_t* bytes, int length) {
     if (bytes == nullptr || length <= 0) return 0;
@@ -411,7 +418,8 @@ int CWork_BK::WriteFrame(const uint8_t* bytes, int length) {
         // The device never answers an image's end command, so acknowledge it here.
         OnAnswer(cmd);
         NotifyStepEnd(0);
-        if (RunActive()) CDealMsg::Instance()->StartNextImage(StepOfEndCommand(cmd));
+        CDealMsg* driver = CDealMsg::Instance();
+        if (RunActive() && driver != nullptr) driver->StartNextImage(StepOfEndCommand(cmd));
     }
     return written;
 }

@@ -275,6 +275,14 @@ TEST_F(UpdateRunTest, ADeviceNoticeThatDiscardsPacketsEndsTheRunWithAFailure) {
 TEST_F(UpdateRunTest, ANoticeBetweenRunsChangesNothing) {
     UseSamples({"rdfwd.bin"});
     Connect({"--notice-after", "0x49@1"});  // right after the settings information is read
+    // Start the run only once the notice has been handled (its acknowledgement reached the device).
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const LoggedFrame& f : ReadFrameLog(OutDir()))
+                if (f.fromTool && f.Cmd() == CMD_ACK) return true;
+            return false;
+        },
+        5000));
     ASSERT_TRUE(RunUpdate(10000));
     for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_END)) EXPECT_EQ(m.lParam, 0);
     StopDevice();
