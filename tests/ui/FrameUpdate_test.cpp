@@ -358,6 +358,28 @@ TEST_F(FrameUpdateTest, EngineThreadsWaitUntilTheWindowHasShownTheirMessage) {
     EXPECT_EQ(Text(*frame, L"lbl_status"), L"Обновление файла ресурсов отображения прошло успешно!");
 }
 
+// At exit the UI thread stops engine threads that may be waiting for the window; closing the window
+// must release them, or the stop would wait for ever.
+TEST_F(FrameUpdateTest, ClosingTheWindowReleasesAnEngineThreadWaitingForIt) {
+    auto frame = Open();
+    NotifyHandle handle = frame->GetHWND();
+    std::atomic<bool> sending{false};
+    std::atomic<bool> returned{false};
+    std::thread reader([&] {
+        sending = true;
+        handle->Send(WM_ENGINE_READY, 0, 0);
+        returned = true;
+    });
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return sending.load(); }, 5000));
+    frame->Close(1);  // no events run on this thread meanwhile
+    const bool released = testsupport::WaitUntil([&] { return returned.load(); }, 5000);
+    EXPECT_TRUE(released);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(Control(*frame, L"btn_update").IsEnabled()) << "the message reached a closed window";
+    if (!released) frame.reset();  // destroying the window lets the thread go, so the test ends
+    reader.join();
+}
+
 TEST_F(FrameUpdateTest, ASkinWithoutTheControlsStillWorks) {
     testsupport::TempDir dir;
     testsupport::WriteTextFile(dir.File("bare.xml"), R"(<?xml version="1.0" encoding="UTF-8"?>

@@ -2,6 +2,7 @@
 // checked against what the simulated device received.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -144,6 +145,23 @@ TEST_F(GuiEndToEndTest, SettingsEditedInTheSettingsWindowReachTheDevice) {
     expected[61] = 0;  // checked
     EXPECT_EQ(ReadFile(OutDir() + "/settings.bin"), expected);
     EXPECT_EQ(ReadFile(OutDir() + "/rdfwd.bin"), ReadFile(FilesDir() + "rdfwd.bin"));
+}
+
+// Closing the window while engine threads are reporting to it must neither hang nor crash.
+TEST_F(GuiEndToEndTest, QuittingInTheMiddleOfARunEndsTheProgramPromptly) {
+    // Back-to-back answers keep an engine thread in the middle of a message most of the time.
+    WriteFile(FilesDir() + "flagdata.bin", PseudoRandomBytes(4000000, 3));
+    StartDevice();
+    StartTool();
+    ASSERT_TRUE(WaitEnabled("btn_update", kConnectMs)) << tool_->Stderr();
+    ASSERT_EQ(tool_->Command("click btn_update"), "ok");
+    ASSERT_TRUE(tool_->WaitFor("lbl_progress", [](const ControlState& s) { return s.text.size() > 1; }, 10000));
+    ASSERT_EQ(tool_->Get("lbl_status").text, "Обновление базы камер...");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(tool_->Command("quit"), "ok");
+    EXPECT_EQ(tool_->Wait(5000), 0) << tool_->Stderr();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    sim_->Stop();
 }
 
 }  // namespace
