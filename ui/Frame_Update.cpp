@@ -1,7 +1,6 @@
 #include "ui/Frame_Update.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <memory>
 #include <string_view>
 
@@ -10,6 +9,7 @@
 #include "ui/EngineLink.h"
 #include "ui/Frame_Set.h"
 #include "ui/SettingsEditBuffer.h"
+#include "ui/StepTexts.h"
 #include "ui/VersionStrings.h"
 
 namespace {
@@ -20,34 +20,7 @@ constexpr std::wstring_view kClientClasses[] = {L"ButtonUI", L"OptionUI", L"Slid
 constexpr uint32_t kPortLimit = 50;
 constexpr uint32_t kBaudRate = 256000;
 constexpr int kIconResource = 108;
-constexpr int kProgressFloor = 6;  // the bar never shows less while packets flow
 constexpr int kProgressFull = 100;
-
-const wchar_t* StepText(NotifyWParam step) {
-    switch (step) {
-    case StepProject: return L"Обновление ПО...";
-    case StepEDog: return L"Обновление базы камер...";
-    case StepMusic: return L"Обновление звуковых файпов...";
-    case StepPic: return L"Обновление файла ресурсов отображения...";
-    case StepRadar: return L"Обновление ПО радарной части...";
-    case StepSettings: return L"Обновление меню устройства...";
-    default: return L"";
-    }
-}
-
-const wchar_t* StepEndText(NotifyWParam step, bool failed) {
-    switch (step) {
-    case StepProject: return failed ? L"Не удалось обновить ПО!" : L"Обновление ПО прошло успешно!";
-    case StepEDog: return failed ? L"Не удалось обновить базу камер!" : L"Обновление базы камер прошло успешно!";
-    case StepMusic: return failed ? L"Не удалось обновить звуковые файлы!" : L"Обновление звуковых файлов прошло успешно!";
-    case StepPic:
-        return failed ? L"Не удалось обновить раздел ресурсов!" : L"Обновление файла ресурсов отображения прошло успешно!";
-    case StepRadar: return failed ? L"Не удалось обновить ПО радарной части!" : L"Обновление ПО радарной части прошло успешно!";
-    case StepSettings: return failed ? L"Не удалось обновить меню устройства!" : L"Меню устройства обновлено успешно!";
-    case StepFinished: return failed ? L"Ошибка обновления!" : L"Успешно обновлено!";
-    default: return L"";
-    }
-}
 
 }  // namespace
 
@@ -139,7 +112,7 @@ void CFrame_Update::OnStepBegin(NotifyWParam step, NotifyLParam total) {
     stepSent_ = 0;
     SetProgress(step == StepFinished ? kProgressFull : 0);
     SetControlText(L"lbl_progress", L"");
-    SetControlText(L"lbl_status", StepText(static_cast<NotifyWParam>(currentStep_)));
+    SetControlText(L"lbl_status", StepText(currentStep_));
 }
 
 void CFrame_Update::OnPacket(NotifyWParam total, NotifyLParam sent) {
@@ -147,17 +120,14 @@ void CFrame_Update::OnPacket(NotifyWParam total, NotifyLParam sent) {
     stepSent_ = static_cast<uint32_t>(sent);
     // The engine never reports a step without packets; should it, the step shows no progress rather
     // than dividing by zero.
-    const uint32_t percent = stepTotal_ != 0 ? stepSent_ * 100u / stepTotal_ : 0u;
-    const int shown = static_cast<int>(std::min<uint32_t>(percent, kProgressFull));
-    SetProgress(std::max(shown, kProgressFloor));
-    wchar_t text[32];
-    std::swprintf(text, 32, L"%d%%", static_cast<int>(percent));
-    SetControlText(L"lbl_progress", text);
-    SetControlText(L"lbl_status", StepText(static_cast<NotifyWParam>(currentStep_)));
+    const unsigned percent = StepPercent(stepTotal_, stepSent_);
+    SetProgress(static_cast<int>(BarValue(percent)));
+    SetControlText(L"lbl_progress", PercentText(percent));
+    SetControlText(L"lbl_status", StepText(currentStep_));
 }
 
 void CFrame_Update::OnStepEnd(NotifyWParam step, NotifyLParam result) {
-    const wchar_t* text = StepEndText(step, result != 0);
+    const std::wstring text = StepEndText(static_cast<int>(step), static_cast<int>(result));
     if (step == StepFinished) {
         currentStep_ = StepFinished;
         SetControlEnabled(L"btn_update", true);
@@ -171,12 +141,7 @@ void CFrame_Update::OnStepEnd(NotifyWParam step, NotifyLParam result) {
 }
 
 void CFrame_Update::OnUseTimeTimer() {
-    const uint32_t elapsedMs = tick_() - startTick_;
-    const uint32_t seconds = elapsedMs / 1000u;
-    wchar_t text[64];
-    std::swprintf(text, 64, L"Время обновления: %02d:%02d:%02d", static_cast<int>((seconds / 3600u) % 60u),
-                  static_cast<int>((seconds / 60u) % 60u), static_cast<int>(seconds % 60u));
-    SetControlText(L"lbl_usetime", text);
+    SetControlText(L"lbl_usetime", ElapsedText(tick_() - startTick_));
 }
 
 void CFrame_Update::Notify(TNotifyUI& msg) {

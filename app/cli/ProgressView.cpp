@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "app/cli/StepTexts.h"
+#include "ui/StepTexts.h"
 #include "app/cli/TextOut.h"
 #include "engine/Trace.h"
 
@@ -75,9 +75,7 @@ void CProgressView::Packet(unsigned total, unsigned sent, uint32_t nowMs) {
     std::lock_guard<std::mutex> lock(mutex_);
     const unsigned percent = StepPercent(total, sent);
     bar_ = BarValue(percent);
-    wchar_t text[16] = {};
-    std::swprintf(text, 16, L"%d%%", static_cast<int>(percent));
-    percentText_ = text;
+    percentText_ = PercentText(percent);
     if (mode_ == Mode::Terminal) {
         Redraw(nowMs);
         return;

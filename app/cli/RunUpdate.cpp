@@ -10,7 +10,7 @@
 #include "app/cli/CliWindow.h"
 #include "app/cli/PortReport.h"
 #include "app/cli/ProgressView.h"
-#include "app/cli/StepTexts.h"
+#include "ui/StepTexts.h"
 #include "app/cli/UpdateFiles.h"
 #include "app/common/VersionFile.h"
 #include "engine/ImagePlan.h"

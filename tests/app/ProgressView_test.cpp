@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/cli/ProgressView.h"
-#include "app/cli/StepTexts.h"
+#include "ui/StepTexts.h"
 #include "engine/Trace.h"
 
 namespace {

@@ -1,4 +1,5 @@
-// The texts a user reads about an update run, as the main window shows them.
+// The texts and numbers a user reads about an update run: the main window shows them, and the command
+// line shows the same. Plain C++ (no Qt), so every front end can use it.
 #pragma once
 
 #include <cstdint>
@@ -11,5 +12,7 @@ std::wstring StepEndText(int step, int result);
 // The progress bar never shows less than 6 while packets flow; the text shows the true percentage.
 unsigned StepPercent(unsigned total, unsigned sent);
 unsigned BarValue(unsigned percent);
+// The percentage as the label shows it, "%d%%".
+std::wstring PercentText(unsigned percent);
 // "Время обновления: hh:mm:ss" for an elapsed time in milliseconds (hours wrap at 60).
 std::wstring ElapsedText(uint32_t elapsedMs);

@@ -1,4 +1,4 @@
-#include "app/cli/StepTexts.h"
+#include "ui/StepTexts.h"
 
 #include <cwchar>
 
@@ -36,7 +36,19 @@ unsigned StepPercent(unsigned total, unsigned sent) {
     return static_cast<unsigned>(static_cast<uint32_t>(sent * 100u) / total);
 }
 
-unsigned BarValue(unsigned percent) { return percent < 6 ? 6 : percent; }
+namespace {
+constexpr unsigned kBarFloor = 6;  // the bar never shows less while packets flow
+constexpr unsigned kBarFull = 100;
+}  // namespace
+
+// More answers than packets (a repeated acknowledgement) must not push the bar past its end.
+unsigned BarValue(unsigned percent) { return percent < kBarFloor ? kBarFloor : percent > kBarFull ? kBarFull : percent; }
+
+std::wstring PercentText(unsigned percent) {
+    wchar_t text[16] = {};
+    std::swprintf(text, 16, L"%d%%", static_cast<int>(percent));
+    return text;
+}
 
 std::wstring ElapsedText(uint32_t elapsedMs) {
     const uint32_t seconds = elapsedMs / 1000;
