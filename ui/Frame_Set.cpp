@@ -111,17 +111,7 @@ void CFrame_Set::InitWindow() { CenterWindow(); }
 int CFrame_Set::HitTest(const HitTestInput& input) { return NcHitTest(input, kClientClasses); }
 
 int CFrame_Set::OnNcHitTest(UiPoint screenPoint) {
-    const CPaintManagerUI& pm = PaintManager();
-    HitTestInput in;
-    in.point = pm.ScreenToClient(screenPoint);
-    in.client = pm.GetClientSize();
-    in.maximized = pm.IsZoomed();
-    in.sizeBox = pm.GetSizeBox();
-    in.caption = pm.GetCaptionRect();
-    const CControlUI control = pm.FindControl(in.point);
-    in.hasControl = static_cast<bool>(control);
-    in.controlClass = control.GetClass();
-    return HitTest(in);
+    return HitTest(HitTestInputAt(screenPoint));
 }
 
 QWidget* CFrame_Set::CreateControl(const std::wstring& className) {

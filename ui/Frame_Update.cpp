@@ -36,17 +36,7 @@ void CFrame_Update::SetSettingsWindowHook(SettingsWindowHook hook) { settingsHoo
 int CFrame_Update::HitTest(const HitTestInput& input) { return NcHitTest(input, kClientClasses); }
 
 int CFrame_Update::OnNcHitTest(UiPoint screenPoint) {
-    const CPaintManagerUI& pm = PaintManager();
-    HitTestInput in;
-    in.point = pm.ScreenToClient(screenPoint);
-    in.client = pm.GetClientSize();
-    in.maximized = pm.IsZoomed();
-    in.sizeBox = pm.GetSizeBox();
-    in.caption = pm.GetCaptionRect();
-    const CControlUI control = pm.FindControl(in.point);
-    in.hasControl = static_cast<bool>(control);
-    in.controlClass = control.GetClass();
-    return HitTest(in);
+    return HitTest(HitTestInputAt(screenPoint));
 }
 
 QWidget* CFrame_Update::CreateControl(const std::wstring&) { return nullptr; }

@@ -234,3 +234,17 @@ void WindowImplBase::OnHostTimer(int qtTimerId) {
         }
     }
 }
+
+HitTestInput WindowImplBase::HitTestInputAt(UiPoint screenPoint) const {
+    const CPaintManagerUI& pm = PaintManager();
+    HitTestInput in;
+    in.point = pm.ScreenToClient(screenPoint);
+    in.client = pm.GetClientSize();
+    in.maximized = pm.IsZoomed();
+    in.sizeBox = pm.GetSizeBox();
+    in.caption = pm.GetCaptionRect();
+    const CControlUI control = pm.FindControl(in.point);
+    in.hasControl = static_cast<bool>(control);
+    in.controlClass = control.GetClass();
+    return in;
+}

@@ -14,6 +14,7 @@
 
 #include "engine/NotifyWindow.h"
 #include "ui/DialogBuilder.h"
+#include "ui/HitTest.h"
 #include "ui/NotifyBridge.h"
 #include "ui/Notify.h"
 #include "ui/PaintManagerUI.h"
@@ -40,6 +41,9 @@ public:
     virtual intptr_t HandleCustomMessage(uint32_t message, NotifyWParam wParam, NotifyLParam lParam, bool& handled);
     // The non-client hit test for a point in screen coordinates: an HT* code. Default HTCLIENT.
     virtual int OnNcHitTest(UiPoint screenPoint);
+    // What the hit test needs to know about a screen point: client point and size, the skin's size box
+    // and caption, the maximised state and the class of the control under the point.
+    HitTestInput HitTestInputAt(UiPoint screenPoint) const;
     QWidget* CreateControl(const std::wstring& className) override;
 
     // Builds the window from the skin: InitWindow, then shown when `style` has UI_WS_VISIBLE, then the
