@@ -1,6 +1,9 @@
 // iap-cli as outside scripts use it: exit statuses, messages, settings handling, inspection.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "app/cli/PortReport.h"
@@ -184,6 +187,25 @@ TEST_F(CliTest, ListPortsNumbersTheGivenPorts) {
     for (const char* option : {"--port", "--folder", "--settings", "--save-settings", "--firmware-pause-ms", "--trace",
                                "--inspect", "--list-ports", "64"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+TEST_F(CliTest, APortWithoutPermissionNamesTheDialoutGroup) {
+    // Root opens any port, so the program runs as "nobody" against a pseudo-terminal it may not open.
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+    if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs setpriv (util-linux)";
+    const ProcessResult probe =
+        RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", BinPath("iap-cli"),
+                    "--help"},
+                   10000);
+    if (probe.status != 0) GTEST_SKIP() << "the build folder is not reachable for an unprivileged user";
+    PtyPair pty;
+    chmod(pty.SlavePath().c_str(), 0600);
+    const ProcessResult r = RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                        BinPath("iap-cli"), "--port", pty.SlavePath(), "--folder", Files()},
+                                       20000);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(pty.SlavePath() + ": нет доступа к порту"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("dialout"), std::string::npos) << r.err;
 }
 
 TEST(PortReportTest, MessagesSayWhatToDo) {
