@@ -3,7 +3,7 @@
 # Run as root (CI and a fresh machine); prints what it installs.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build libgtest-dev srecord qt6-base-dev qt6-tools-dev libgl-dev file dpkg-dev)
+packages=(g++ cmake ninja-build libgtest-dev srecord qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev file dpkg-dev)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
