@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "files/File_EDogMusicPic.h"
-#include "files/FilesTestSupport.h"
+#include "support/FilesTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "files/File_Project.h"
-#include "files/FilesTestSupport.h"
+#include "support/FilesTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "files/File_Radar.h"
-#include "files/FilesTestSupport.h"
+#include "support/FilesTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace {

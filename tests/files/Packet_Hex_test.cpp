@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "files/FilesTestSupport.h"
+#include "support/FilesTestSupport.h"
 #include "files/Packet_Hex.h"
 
 namespace {
