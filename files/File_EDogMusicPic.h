@@ -6,15 +6,12 @@
 // read by the transfer steps afterwards. Nothing here locks.
 #pragma once
 
-#include <vector>
-
-#include "engine/RawString.h"
 #include "files/Packet_Hex.h"
+#include "files/RawPacketList.h"
 
-class CFile_EDogMusicPic {
+class CFile_EDogMusicPic : public CRawPacketList {
 public:
     static constexpr int kPacketBytes = 4096;
-    using const_iterator = std::vector<CRawString>::const_iterator;
 
     // The HEX line lengths every reader is built with; unused by this reader.
     CFile_EDogMusicPic(int extendedAddressLine, int dataLine, int startAddressLine, int endOfFileLine);
@@ -25,22 +22,8 @@ public:
     // file: the packets read so far stay (the error is traced).
     int Load(const wchar_t* path);
 
-    int GetPacketCount() const { return static_cast<int>(packets_.size()); }
-    // Copies packet `index` into out and returns 1; 0 with out untouched when index is out of range.
-    int GetPacket(int index, CRawString& out) const;
-    // Packet `index`, or null when it is out of range. Valid until the next Load or Clear.
-    const CRawString* PacketAt(int index) const;
-    const_iterator begin() const { return packets_.begin(); }
-    const_iterator end() const { return packets_.end(); }
-    // Sum of the packet sizes.
-    long long GetTotalBytes() const { return totalBytes_; }
-    // Empties the list and frees its memory.
-    void Clear();
-
     const HexLineShapes& Shapes() const { return shapes_; }
 
 private:
     HexLineShapes shapes_;
-    std::vector<CRawString> packets_;
-    long long totalBytes_ = 0;
 };

@@ -40,13 +40,13 @@ int CFile_Radar::Load(const wchar_t* path) {
         return 0;
     }
     fileSize_ = static_cast<uint32_t>(size);
-    return packets_.empty() ? 0 : 1;
+    return HasPackets() ? 1 : 0;
 }
 
 long long CFile_Radar::ReadPackets(CImageFile& file, uint32_t size) {
     std::vector<uint8_t> buffer(kLargePacketBytes);
     const uint32_t planned = PlannedPacketCount(size);
-    packets_.reserve(planned);
+    ReservePackets(planned);
     uint32_t remaining = size;
     uint32_t readPosition = 0;
     for (uint32_t i = 0; i < planned && remaining > 0; ++i) {
@@ -58,27 +58,8 @@ long long CFile_Radar::ReadPackets(CImageFile& file, uint32_t size) {
         readPosition += wanted;
         const size_t got = file.Read(buffer.data(), wanted);
         if (got == 0) continue;
-        packets_.emplace_back(buffer.data(), static_cast<int>(got));
-        if (packets_.back().Size() != static_cast<int>(got)) throw std::bad_alloc();
+        AppendPacket(buffer.data(), got);
         remaining -= static_cast<uint32_t>(got);
-        totalBytes_ += static_cast<long long>(got);
     }
-    return totalBytes_;
-}
-
-int CFile_Radar::GetPacket(int index, CRawString& out) const {
-    const CRawString* packet = PacketAt(index);
-    if (packet == nullptr) return 0;
-    out = *packet;
-    return 1;
-}
-
-const CRawString* CFile_Radar::PacketAt(int index) const {
-    if (index < 0 || index >= GetPacketCount()) return nullptr;
-    return &packets_[static_cast<size_t>(index)];
-}
-
-void CFile_Radar::Clear() {
-    std::vector<CRawString>().swap(packets_);
-    totalBytes_ = 0;
+    return GetTotalBytes();
 }

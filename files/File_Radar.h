@@ -7,18 +7,16 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
-#include "engine/RawString.h"
 #include "files/Packet_Hex.h"
+#include "files/RawPacketList.h"
 
 class CImageFile;
 
-class CFile_Radar {
+class CFile_Radar : public CRawPacketList {
 public:
     static constexpr int kLargePacketBytes = 1024;
     static constexpr int kSmallPacketBytes = 128;
-    using const_iterator = std::vector<CRawString>::const_iterator;
 
     // The HEX line lengths every reader is built with; unused by this reader.
     CFile_Radar(int extendedAddressLine, int dataLine, int startAddressLine, int endOfFileLine);
@@ -31,20 +29,8 @@ public:
     // while being read, read error) loads no packets, size 0, result 0 (traced).
     int Load(const wchar_t* path);
 
-    // Size in bytes from the last load (0 before the first).
+    // Size in bytes from the last load (0 before the first); Clear leaves it until the next load.
     uint32_t GetFileSize() const { return fileSize_; }
-    int GetPacketCount() const { return static_cast<int>(packets_.size()); }
-    // Copies packet `index` into out and returns 1; 0 with out untouched when index is out of range.
-    int GetPacket(int index, CRawString& out) const;
-    // Packet `index`, or null when it is out of range. Valid until the next Load or Clear.
-    const CRawString* PacketAt(int index) const;
-    const_iterator begin() const { return packets_.begin(); }
-    const_iterator end() const { return packets_.end(); }
-    // Sum of the packet sizes.
-    long long GetTotalBytes() const { return totalBytes_; }
-    // Empties the list and frees its memory; the size stays until the next load.
-    void Clear();
-
     // Number of packets the cutting rule gives for a file of `size` bytes.
     static uint32_t PlannedPacketCount(uint32_t size);
 
@@ -55,7 +41,5 @@ private:
     long long ReadPackets(CImageFile& file, uint32_t size);
 
     HexLineShapes shapes_;
-    std::vector<CRawString> packets_;
-    long long totalBytes_ = 0;
     uint32_t fileSize_ = 0;
 };

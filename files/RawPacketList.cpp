@@ -1,0 +1,27 @@
+#include "files/RawPacketList.h"
+
+#include <new>
+
+int CRawPacketList::GetPacket(int index, CRawString& out) const {
+    const CRawString* packet = PacketAt(index);
+    if (packet == nullptr) return 0;
+    out = *packet;
+    return 1;
+}
+
+const CRawString* CRawPacketList::PacketAt(int index) const {
+    if (index < 0 || index >= GetPacketCount()) return nullptr;
+    return &packets_[static_cast<size_t>(index)];
+}
+
+void CRawPacketList::Clear() {
+    std::vector<CRawString>().swap(packets_);
+    totalBytes_ = 0;
+}
+
+void CRawPacketList::AppendPacket(const uint8_t* bytes, size_t count) {
+    packets_.emplace_back(bytes, static_cast<int>(count));
+    // CRawString reports an allocation failure by staying empty.
+    if (packets_.back().Size() != static_cast<int>(count)) throw std::bad_alloc();
+    totalBytes_ += static_cast<long long>(count);
+}
