@@ -41,11 +41,11 @@ std::wstring CDialogBuilder::SkinPath(const std::wstring& skinFile) {
 std::wstring CDialogBuilder::CheckSkinXml(const std::wstring& path) {
     const QString qpath = QString::fromStdWString(path);
     QFile file(qpath);
-    if (!file.open(QIODevice::ReadOnly)) return L"cannot open skin file " + path + L": " + file.errorString().toStdWString();
+    if (!file.open(QIODevice::ReadOnly)) return L"файл оформления " + path + L" не открывается: " + file.errorString().toStdWString();
     QXmlStreamReader xml(&file);
     while (!xml.atEnd()) xml.readNext();
     if (xml.hasError()) {
-        return L"skin file " + path + L" is not valid XML (line " + std::to_wstring(xml.lineNumber()) + L", column " +
+        return L"файл оформления " + path + L" — не XML (строка " + std::to_wstring(xml.lineNumber()) + L", позиция " +
                std::to_wstring(xml.columnNumber()) + L"): " + xml.errorString().toStdWString();
     }
     return {};
@@ -60,14 +60,14 @@ QWidget* CDialogBuilder::Create(const std::wstring& skinFile, IDialogBuilderCall
     if (!lastError_.empty()) return nullptr;
     QFile file(QString::fromStdWString(path));
     if (!file.open(QIODevice::ReadOnly)) {
-        lastError_ = L"cannot open skin file " + path + L": " + file.errorString().toStdWString();
+        lastError_ = L"файл оформления " + path + L" не открывается: " + file.errorString().toStdWString();
         return nullptr;
     }
     SkinLoader loader(callback);
     loader.setWorkingDirectory(QFileInfo(file).absoluteDir());
     QWidget* root = loader.load(&file, parent);
     if (root == nullptr) {
-        lastError_ = L"skin file " + path + L" could not be built: " + loader.errorString().toStdWString();
+        lastError_ = L"окно из файла оформления " + path + L" не строится: " + loader.errorString().toStdWString();
         return nullptr;
     }
     return root;

@@ -13,7 +13,7 @@ GuiOptions ParseGuiOptions(int argc, char** argv) {
         if (arg.substr(0, 2) != "--") continue;
         const bool takesValue = arg == "--port" || arg == "--folder";
         if (takesValue && i + 1 >= argc) {
-            options.error = std::string(arg) + " needs a value";
+            options.error = "параметру " + std::string(arg) + " нужно значение";
             return options;
         }
         if (arg == "--port") {
@@ -22,7 +22,7 @@ GuiOptions ParseGuiOptions(int argc, char** argv) {
             std::error_code ec;
             const std::filesystem::path folder = std::filesystem::absolute(argv[++i], ec);
             if (ec || !std::filesystem::is_directory(folder, ec)) {
-                options.error = std::string("--folder ") + argv[i] + ": no such folder";
+                options.error = std::string("--folder ") + argv[i] + ": нет такой папки";
                 return options;
             }
             std::string text = folder.lexically_normal().string();
@@ -33,7 +33,7 @@ GuiOptions ParseGuiOptions(int argc, char** argv) {
         } else if (arg == "--help") {
             options.help = true;
         } else {
-            options.error = "unknown option " + std::string(arg);
+            options.error = "неизвестный параметр: " + std::string(arg);
             return options;
         }
     }
@@ -41,9 +41,9 @@ GuiOptions ParseGuiOptions(int argc, char** argv) {
 }
 
 const char* GuiUsage() {
-    return "Usage: iap-tool [--port PATH]... [--folder DIR] [--automation]\n"
-           "  --port PATH   a serial port to look for the device on (repeatable; default: the system's ports)\n"
-           "  --folder DIR  the folder with the update files and ver.txt (default: the program's folder)\n"
-           "  --automation  take commands on standard input: click NAME, select NAME INDEX, get NAME,\n"
-           "                grab FILE, quit; each answer is one line starting with \"@@ \"\n";
+    return "Вызов: iap-tool [--port PATH]... [--folder DIR] [--automation]\n"
+           "  --port PATH   порт устройства; можно несколько раз (по умолчанию: порты системы)\n"
+           "  --folder DIR  папка с файлами обновления и ver.txt (по умолчанию: папка программы)\n"
+           "  --automation  команды со стандартного ввода: click NAME, select NAME INDEX, get NAME,\n"
+           "                grab FILE, quit; каждый ответ — одна строка, начинающаяся с \"@@ \"\n";
 }

@@ -17,7 +17,7 @@ std::wstring CheckDisplay() {
         const char* value = std::getenv(name);
         if (value != nullptr && value[0] != '\0') return {};
     }
-    return L"no display to show the window on (set DISPLAY, or QT_QPA_PLATFORM=offscreen)";
+    return L"нет экрана для окна (задайте DISPLAY или QT_QPA_PLATFORM=offscreen)";
 #else
     return {};
 #endif
@@ -35,7 +35,7 @@ int ReadVersionFile(const std::wstring& folder) {
 
 std::wstring CheckSkins() {
     const std::wstring folder = CPaintManagerUI::GetResourcePath();
-    if (!QFileInfo(QString::fromStdWString(folder)).isDir()) return L"the skin folder " + folder + L" is missing";
+    if (!QFileInfo(QString::fromStdWString(folder)).isDir()) return L"нет папки оформления " + folder;
     const wchar_t* const skins[] = {L"frame_Update.xml", L"Frame_Set.xml", L"Frame_Set_Client_1.xml", L"Frame_Set_Client_2.xml"};
     for (const wchar_t* skin : skins) {
         const std::wstring path = CDialogBuilder::SkinPath(skin);

@@ -92,7 +92,7 @@ TEST_F(IapToolTest, AMissingSkinFolderIsAClearError) {
     const std::string program = InstallCopy(false);
     const testsupport::ProcessResult run = RunOnce(program);
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("skin folder"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("нет папки оформления"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(dir_.File("app/Skin")), std::string::npos) << run.err;
 }
 
@@ -104,7 +104,7 @@ TEST_F(IapToolTest, ASkinThatIsNotXmlIsAClearError) {
         const testsupport::ProcessResult run = RunOnce(program);
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(run.err.find(broken), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find("not valid XML"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("— не XML"), std::string::npos) << run.err;
     }
     const std::string program = InstallCopy();
     fs::remove(dir_.File("app/Skin/frame_Update.xml"));
@@ -142,9 +142,9 @@ TEST_F(IapToolTest, BadCommandLinesAreRefused) {
         const char* message;
     };
     const Row rows[] = {
-        {{"--folder", dir_.File("missing")}, "no such folder"},
-        {{"--folder"}, "needs a value"},
-        {{"--bogus"}, "unknown option --bogus"},
+        {{"--folder", dir_.File("missing")}, "нет такой папки"},
+        {{"--folder"}, "нужно значение"},
+        {{"--bogus"}, "неизвестный параметр: --bogus"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.message);
@@ -153,7 +153,7 @@ TEST_F(IapToolTest, BadCommandLinesAreRefused) {
         const testsupport::ProcessResult run = testsupport::RunProcess(argv, 10000, Env());
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find("Usage"), std::string::npos);
+        EXPECT_NE(run.err.find("Вызов: iap-tool"), std::string::npos);
     }
 }
 
@@ -162,7 +162,7 @@ TEST_F(IapToolTest, WithoutADisplayItSaysSoInsteadOfAborting) {
     for (const char* name : {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="}) env.emplace_back(name);
     const testsupport::ProcessResult run = testsupport::RunProcess({ToolPath()}, 10000, env);
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("no display"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("нет экрана"), std::string::npos) << run.err;
 }
 
 // Without a device nothing is offered but quitting; closing the window ends the program cleanly.
