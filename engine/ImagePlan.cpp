@@ -12,10 +12,8 @@ namespace {
 
 constexpr int kFirmwareStartPayload = 2;
 constexpr int kRadarStartPayload = 4;
-constexpr int kProjectPayloadHeader = 5;
 
-template <typename Image>
-ImagePlan PlanPackets(const Image& image, int startPayload) {
+ImagePlan PlanPackets(const CRawPacketList& image, int startPayload) {
     ImagePlan plan;
     if (image.GetPacketCount() == 0) return plan;
     plan.frames = 2;
@@ -41,7 +39,7 @@ ImagePlan PlanProject(const CFile_Project& image) {
         plan.highAddress = any ? std::max(plan.highAddress, high) : high;
         any = true;
         ++plan.packets;
-        plan.wireBytes += ISP_FRAME_OVERHEAD + kProjectPayloadHeader + record.GetDataLength();
+        plan.wireBytes += ISP_FRAME_OVERHEAD + FIRMWARE_PAYLOAD_HEADER + record.GetDataLength();
     });
     if (!plan.sendable) return plan;
     plan.frames = plan.packets + 2;

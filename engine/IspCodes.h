@@ -9,6 +9,7 @@ constexpr uint8_t ISP_HEAD = 0xAC;
 constexpr int ISP_FRAME_OVERHEAD = 5;          // head, two length bytes, command, checksum
 constexpr int ISP_HEADER_SIZE = 4;             // head, two length bytes, command
 constexpr int SETTINGS_BLOCK_SIZE = 73;        // the device's settings block
+constexpr int FIRMWARE_PAYLOAD_HEADER = 5;     // of a 0x06 frame: 4-byte load address, 1-byte length
 
 // Commands sent by the tool.
 constexpr uint8_t CMD_FIRMWARE_DATA = 0x06;    // 4-byte address LE, length, data

@@ -1,7 +1,5 @@
 // The commands of an update run: start, packets and end of each image, the device information and
 // settings commands, and the rule that chooses the next image.
-#include <vector>
-
 #include "engine/DealMsg.h"
 #include "engine/FirmwareRecords.h"
 #include "engine/IspCodes.h"
@@ -9,22 +7,17 @@
 #include "engine/Trace.h"
 #include "engine/Work_BK.h"
 #include "files/Packet_Hex.h"
+#include "files/RawPacketList.h"
 
 namespace {
 
-constexpr int PROJECT_PAYLOAD_HEADER = 5;  // 4-byte address, 1-byte length
-
 // Queues every packet of a data or radar image exactly as stored.
-template <typename Image>
-void QueueImagePackets(const Image& image, uint8_t packetCmd, const wchar_t* traceFormat) {
+void QueueImagePackets(const CRawPacketList& image, uint8_t packetCmd, const wchar_t* traceFormat) {
     CWork_BK& engine = *CWork_BK::Instance();
-    const int total = image.GetPacketCount();
-    Trace(traceFormat, static_cast<long>(total));
+    Trace(traceFormat, static_cast<long>(image.GetPacketCount()));
     CPacket_ISP frame;
-    for (int i = 0; i < total; ++i) {
-        const CRawString* packet = image.PacketAt(i);
-        if (packet == nullptr) break;
-        frame.Pack(packetCmd, packet->Data(), static_cast<uint16_t>(packet->Size()));
+    for (const CRawString& packet : image) {
+        frame.Pack(packetCmd, packet.Data(), static_cast<uint16_t>(packet.Size()));
         engine.AddTask(frame);
     }
 }
@@ -62,10 +55,10 @@ CRawString CDealMsg::MakeProjectPayload(const CPacket_Hex& record) const {
     const uint32_t address =
         static_cast<uint32_t>(CWork_BK::Instance()->UpperAddress()) * 65536u + record.GetAddress();
     const uint8_t length = record.GetDataLength();
-    uint8_t header[PROJECT_PAYLOAD_HEADER] = {
+    uint8_t header[FIRMWARE_PAYLOAD_HEADER] = {
         static_cast<uint8_t>(address & 0xFF), static_cast<uint8_t>((address >> 8) & 0xFF),
         static_cast<uint8_t>((address >> 16) & 0xFF), static_cast<uint8_t>((address >> 24) & 0xFF), length};
-    CRawString payload(header, PROJECT_PAYLOAD_HEADER);
+    CRawString payload(header, FIRMWARE_PAYLOAD_HEADER);
     if (length > 0 && record.GetData() != nullptr) payload.Append(record.GetData(), length);
     return payload;
 }
