@@ -116,7 +116,7 @@ void CDealMsg::Deal(const CRawString& frame) {
             // the run stand still.
             const int cutShort = engine.QueuedRunStep();
             engine.ClearTasks();
-            if (cutShort != StepNone) engine.FailRun(cutShort);
+            if (cutShort != StepNone) engine.FailRun(cutShort, L"устройство прервало обновление (уведомление 0x1B)");
             AckDevice();
             break;
         }

@@ -222,7 +222,21 @@ void CWork_BK::StartUpdateRun() {
     CDealMsg* driverObject = CDealMsg::Instance();
     if (driverObject == nullptr) return;
     CDealMsg& driver = *driverObject;
+    {
+        std::lock_guard<std::mutex> lock(recordMutex_);
+        failureReason_.clear();
+    }
     runActive_.store(1);
+    // A damaged or unusable file refuses the whole run before anything is sent: the device must never
+    // get half an image, nor the other images without the one the user expects.
+    for (int step = StepProject; step <= StepRadar; ++step) {
+        const ImageLoadStatus status = ImageStatus(step);
+        if (status.state == ImageState::Refused) {
+            Trace(L"[CWork_BK] image of step %d refused: %ls; run ended\r\n", step, status.reason.c_str());
+            FailRun(step, status.reason);
+            return;
+        }
+    }
     if (ProjectPacketCount() > 0)
         driver.SendProjectStart();
     else if (EDogPacketCount() > 0)
@@ -257,6 +271,17 @@ void CWork_BK::SelectStep(int step) {
     stepResult_.store(0);
     stepTotal_.store(total);
     currentStep_.store(step);
+}
+
+ImageLoadStatus CWork_BK::ImageStatus(int step) const {
+    switch (step) {
+        case StepProject: return project_.LoadStatus();
+        case StepEDog: return edog_.LoadStatus();
+        case StepMusic: return music_.LoadStatus();
+        case StepPic: return pic_.LoadStatus();
+        case StepRadar: return radar_.LoadStatus();
+        default: return {};
+    }
 }
 
 int CWork_BK::ProjectPacketCount() const { return project_.GetPacketCount(); }
@@ -370,7 +395,7 @@ void CWork_BK::RunJob(int step) {
             // A firmware file that does not start with its load address cannot be placed: end the run.
             if (!driver.SendProjectPackets()) {
                 Trace(L"Project image has no leading extended-address record; run ended\r\n");
-                FailRun(StepProject);
+                FailRun(StepProject, L"прошивка не начинается с записи адреса загрузки (тип 04)");
             }
             break;
         case StepEDog: driver.SendEDogPackets(); break;
@@ -386,7 +411,16 @@ int CWork_BK::QueuedRunStep() const {
     return StepOfCommand(static_cast<uint8_t>(HeadCommand()));
 }
 
-void CWork_BK::FailRun(int step) {
+std::wstring CWork_BK::FailureReason() const {
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    return failureReason_;
+}
+
+void CWork_BK::FailRun(int step, const std::wstring& reason) {
+    {
+        std::lock_guard<std::mutex> lock(recordMutex_);
+        failureReason_ = reason;
+    }
     ClearTasks();
     // Late answers of the failed run must not start further images.
     runActive_.store(0);
@@ -442,5 +476,5 @@ void CWork_BK::OnNoAnswer(const CPacket_ISP& head) {
         ClearTasks();
         return;
     }
-    FailRun(step);
+    FailRun(step, L"устройство перестало отвечать");
 }

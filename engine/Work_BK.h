@@ -29,6 +29,7 @@
 #include "files/File_EDogMusicPic.h"
 #include "files/File_Project.h"
 #include "files/File_Radar.h"
+#include "files/ImageLoad.h"
 #include "transport/JobWorker.h"
 #include "transport/Serial.h"
 #include "transport/SerialObject.h"
@@ -128,8 +129,14 @@ public:
     // that empties the queue then cuts that step short.
     int QueuedRunStep() const;
     // Ends the run in progress with a failure: `step`, then step 7, both with result 1. Later answers
-    // of the failed run start nothing.
-    void FailRun(int step);
+    // of the failed run start nothing. `reason` (Russian, for the user) is kept until the next run
+    // starts and can be read with FailureReason() while the step-end messages are delivered.
+    void FailRun(int step, const std::wstring& reason);
+    // Why the last run failed; empty while no run has failed since StartUpdateRun.
+    std::wstring FailureReason() const;
+
+    // How loading the image of `step` (StepProject..StepRadar) went; Absent for other steps.
+    ImageLoadStatus ImageStatus(int step) const;
 
     // The job worker (step numbers 1 to 5).
     void PostJob(int step);
@@ -201,6 +208,7 @@ private:
     std::atomic<uint32_t> baudRate_{0};
     std::wstring toolFolder_;
     std::vector<std::pair<std::string, CSerial::OpenError>> scanReport_;
+    std::wstring failureReason_;
     std::atomic<ConnectState> connectState_{ConnectState::Idle};
 
     EngineOptions options_;

@@ -27,9 +27,14 @@ int CFile_EDogMusicPic::Load(const wchar_t* path) {
     } catch (const std::bad_alloc&) {
         // Half an image must never be sent.
         Clear();
+        SetLoadStatus(ImageState::Refused, L"не хватило памяти");
         Trace(L"Out of memory while loading a data image\r\n");
         return 0;
     }
     if (file.HasError()) Trace(L"Read error after %lld bytes of a data image\r\n", GetTotalBytes());
+    if (HasPackets())
+        SetLoadStatus(ImageState::Ready);
+    else
+        SetLoadStatus(ImageState::Empty, L"файл пуст");
     return HasPackets() ? 1 : 0;
 }

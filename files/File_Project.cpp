@@ -45,10 +45,14 @@ int CFile_Project::Load(const wchar_t* path) {
     std::vector<CPacket_Hex>().swap(records_);
     version_ = 0;
     try {
-        return ReadRecords(file);
+        const int result = ReadRecords(file);
+        status_ = result ? ImageLoadStatus{ImageState::Ready, {}}
+                         : ImageLoadStatus{ImageState::Refused, L"файл прочитан не до конца"};
+        return result;
     } catch (const std::bad_alloc&) {
         // Half a firmware image must never be sent.
         Clear();
+        status_ = {ImageState::Refused, L"не хватило памяти"};
         Trace(L"Out of memory while loading the firmware image\r\n");
         return 0;
     }
@@ -106,4 +110,7 @@ const CPacket_Hex* CFile_Project::PacketAt(int index) const {
     return &records_[static_cast<size_t>(index)];
 }
 
-void CFile_Project::Clear() { std::vector<CPacket_Hex>().swap(records_); }
+void CFile_Project::Clear() {
+    std::vector<CPacket_Hex>().swap(records_);
+    status_ = {};
+}

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "files/ImageLoad.h"
 #include "files/Packet_Hex.h"
 
 class CImageFile;
@@ -46,6 +47,8 @@ public:
     uint16_t GetHexVer() const { return version_; }
     // Empties the record list and frees its memory.
     void Clear();
+    // How the last Load went (Absent before the first).
+    const ImageLoadStatus& LoadStatus() const { return status_; }
 
     const HexLineShapes& Shapes() const { return shapes_; }
     // Bytes of the line buffer and the longest record (data bytes) that fits it.
@@ -60,4 +63,5 @@ private:
     int lineBufferBytes_;
     std::vector<CPacket_Hex> records_;
     uint16_t version_ = 0;
+    ImageLoadStatus status_;
 };

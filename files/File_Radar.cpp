@@ -40,6 +40,10 @@ int CFile_Radar::Load(const wchar_t* path) {
         return 0;
     }
     fileSize_ = static_cast<uint32_t>(size);
+    if (HasPackets())
+        SetLoadStatus(ImageState::Ready);
+    else
+        SetLoadStatus(ImageState::Empty, L"файл пуст");
     return HasPackets() ? 1 : 0;
 }
 

@@ -17,6 +17,7 @@ const CRawString* CRawPacketList::PacketAt(int index) const {
 void CRawPacketList::Clear() {
     std::vector<CRawString>().swap(packets_);
     totalBytes_ = 0;
+    status_ = {};
 }
 
 void CRawPacketList::AppendPacket(const uint8_t* bytes, size_t count) {

@@ -8,9 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "engine/RawString.h"
+#include "files/ImageLoad.h"
 
 class CRawPacketList {
 public:
@@ -27,8 +29,11 @@ public:
     long long GetTotalBytes() const { return totalBytes_; }
     // Empties the list and frees its memory.
     void Clear();
+    // How the last Load went (Absent before the first).
+    const ImageLoadStatus& LoadStatus() const { return status_; }
 
 protected:
+    void SetLoadStatus(ImageState state, std::wstring reason = {}) { status_ = {state, std::move(reason)}; }
     void ReservePackets(size_t count) { packets_.reserve(count); }
     // Appends a packet of `count` bytes; throws std::bad_alloc when memory runs out, so a reader can
     // drop the whole image instead of keeping half of it.
@@ -38,4 +43,5 @@ protected:
 private:
     std::vector<CRawString> packets_;
     long long totalBytes_ = 0;
+    ImageLoadStatus status_;
 };

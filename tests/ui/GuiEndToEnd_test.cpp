@@ -70,7 +70,9 @@ protected:
 };
 
 TEST_F(GuiEndToEndTest, OneButtonUpdatesEveryImageAndTheDeviceHoldsThemIntact) {
-    const std::vector<HexRecord> firmware = HexRecordsFor(0x0800C000, PseudoRandomBytes(12000, 7));
+    std::vector<HexRecord> firmware = HexRecordsFor(0x0800C000, PseudoRandomBytes(12000, 7));
+    firmware.push_back({0x05, 0, {0x08, 0x00, 0xC0, 0x00}});
+    firmware.push_back({0x01, 0, {}});
     WriteTextFile(FilesDir() + "AC7811_project.hex", HexFile(firmware, "0105\r\n"));
     const std::pair<const char*, size_t> images[] = {
         {"flagdata.bin", 30000}, {"audioHead.bin", 25000}, {"picHead.bin", 20001}, {"rdfwd.bin", 7000}};
