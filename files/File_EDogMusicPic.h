@@ -16,10 +16,12 @@ public:
     // The HEX line lengths every reader is built with; unused by this reader.
     CFile_EDogMusicPic(int extendedAddressLine, int dataLine, int startAddressLine, int endOfFileLine);
 
-    // A file that cannot be opened returns 0 and leaves the list as it was. Otherwise the list is
+    // A file that cannot be opened returns 0 and leaves the list as it was; LoadStatus() says Absent
+    // (no such file) or Refused (not a regular file, too large, no access). Otherwise the list is
     // replaced by the file's packets and the result is 1 when at least one packet was read, 0 for an
-    // empty file; the engine does not act on it. A read error ends the reading like the end of the
-    // file: the packets read so far stay (the error is traced).
+    // empty file (state Empty); the engine does not act on it. A read error in the middle, or a file
+    // growing past CImageFile::kMaxBytes while it is read, drops every packet: result 0, state
+    // Refused with the reason (traced). Half an image is never kept.
     int Load(const wchar_t* path);
 
     const HexLineShapes& Shapes() const { return shapes_; }

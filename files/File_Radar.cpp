@@ -1,10 +1,15 @@
 #include "files/File_Radar.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <new>
 
 #include "engine/Trace.h"
 #include "files/ImageFile.h"
+
+namespace {
+const wchar_t* const kWhat = L"Radar firmware";
+}  // namespace
 
 CFile_Radar::CFile_Radar(int extendedAddressLine, int dataLine, int startAddressLine, int endOfFileLine)
     : shapes_{extendedAddressLine, dataLine, startAddressLine, endOfFileLine} {}
@@ -16,27 +21,46 @@ uint32_t CFile_Radar::PlannedPacketCount(uint32_t size) {
 
 int CFile_Radar::Load(const wchar_t* path) {
     CImageFile file;
-    if (!file.Open(path)) return 0;
+    if (!file.Open(path)) {
+        RefuseUnopened(file.OpenFailure(), kWhat);
+        return 0;
+    }
 
     Clear();
     fileSize_ = 0;
     const long long size = file.SizeBySeek();
-    if (size < 0 || size > static_cast<long long>(UINT32_MAX)) {
-        Trace(L"Radar firmware size %lld cannot be sent, the image is not loaded\r\n", size);
+    if (size < 0) {
+        Refuse(L"размер файла не определить: файл не позволяет перейти к своему концу", kWhat);
+        return 0;
+    }
+    if (size > CImageFile::kMaxBytes) {
+        Refuse(CImageFile::TooLargeText(size), kWhat);
         return 0;
     }
     try {
         const long long read = ReadPackets(file, static_cast<uint32_t>(size));
-        if (read != size) {
+        // Nothing may follow the size the device is told: a file that grew, or one whose size says
+        // nothing about its content (it claims 0 bytes and fails or delivers when read), is refused.
+        uint8_t beyond = 0;
+        const bool longer = read == size && file.SeekTo(size) && file.Read(&beyond, 1) > 0;
+        if (file.HasError()) {
+            Refuse(CImageFile::ReadErrorReason(read, file.ReadErrorText()), kWhat);
+            return 0;
+        }
+        if (read != size || longer) {
             // The device is told the size first; packets adding up to anything else would leave
             // it with a damaged firmware.
-            Clear();
-            Trace(L"Radar firmware delivered %lld of its %lld bytes, the image is not loaded\r\n", read, size);
+            Trace(L"Radar firmware delivered %lld%ls of its %lld bytes, the image is not loaded\r\n", read,
+                  longer ? L" and more" : L"", size);
+            wchar_t text[160];
+            std::swprintf(text, sizeof text / sizeof text[0],
+                          L"прочитано %lld байт%ls из %lld: файл изменился во время чтения", read,
+                          longer ? L" и больше" : L"", size);
+            Refuse(text, kWhat);
             return 0;
         }
     } catch (const std::bad_alloc&) {
-        Clear();
-        Trace(L"Out of memory while loading the radar firmware\r\n");
+        Refuse(L"не хватило памяти", kWhat);
         return 0;
     }
     fileSize_ = static_cast<uint32_t>(size);

@@ -21,12 +21,13 @@ public:
     // The HEX line lengths every reader is built with; unused by this reader.
     CFile_Radar(int extendedAddressLine, int dataLine, int startAddressLine, int endOfFileLine);
 
-    // A file that cannot be opened returns 0 and leaves the list and the size as they were.
+    // A file that cannot be opened returns 0 and leaves the list and the size as they were;
+    // LoadStatus() says Absent (no such file) or Refused (not a regular file, too large, no access).
     // Otherwise the size is taken by seeking to the end and the list is replaced by the file's
-    // packets; the result is 1 when at least one packet was read, 0 for an empty file.
-    // The packets always add up to GetFileSize(): a file whose size cannot be found, does not fit the
-    // 32-bit size the device is told, or delivers a different number of bytes than its size (changed
-    // while being read, read error) loads no packets, size 0, result 0 (traced).
+    // packets; the result is 1 when at least one packet was read, 0 for an empty file (state Empty).
+    // The packets always add up to GetFileSize(): a file whose size cannot be found, or that delivers
+    // a different number of bytes than its size (changed while being read, read error) loads no
+    // packets, size 0, result 0, state Refused with the reason (traced).
     int Load(const wchar_t* path);
 
     // Size in bytes from the last load (0 before the first); Clear leaves it until the next load.

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "engine/Trace.h"
+
 int CRawPacketList::GetPacket(int index, CRawString& out) const {
     const CRawString* packet = PacketAt(index);
     if (packet == nullptr) return 0;
@@ -25,4 +27,15 @@ void CRawPacketList::AppendPacket(const uint8_t* bytes, size_t count) {
     // CRawString reports an allocation failure by staying empty.
     if (packets_.back().Size() != static_cast<int>(count)) throw std::bad_alloc();
     totalBytes_ += static_cast<long long>(count);
+}
+
+void CRawPacketList::Refuse(const std::wstring& reason, const wchar_t* what) {
+    Clear();
+    SetLoadStatus(ImageState::Refused, reason);
+    Trace(L"%ls refused: %ls\r\n", what, reason.c_str());
+}
+
+void CRawPacketList::RefuseUnopened(const ImageLoadStatus& failure, const wchar_t* what) {
+    status_ = failure;
+    if (failure.state == ImageState::Refused) Trace(L"%ls refused: %ls\r\n", what, failure.reason.c_str());
 }

@@ -34,6 +34,11 @@ public:
 
 protected:
     void SetLoadStatus(ImageState state, std::wstring reason = {}) { status_ = {state, std::move(reason)}; }
+    // Drops every packet (an image is sent whole or not at all) and records the refusal; `what`
+    // names the image in the trace line.
+    void Refuse(const std::wstring& reason, const wchar_t* what);
+    // The state of a file that did not open: the list stays as it was, the status says why.
+    void RefuseUnopened(const ImageLoadStatus& failure, const wchar_t* what);
     void ReservePackets(size_t count) { packets_.reserve(count); }
     // Appends a packet of `count` bytes; throws std::bad_alloc when memory runs out, so a reader can
     // drop the whole image instead of keeping half of it.

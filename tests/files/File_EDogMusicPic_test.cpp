@@ -86,6 +86,8 @@ TEST(FileEDogMusicPicTest, MissingFileKeepsTheListAnEmptyFileEmptiesIt) {
     EXPECT_EQ(reader.Load(Wide(dir.File("empty.bin")).c_str()), 0);
     EXPECT_EQ(reader.GetPacketCount(), 0);
     EXPECT_EQ(reader.GetTotalBytes(), 0);
+    EXPECT_EQ(reader.LoadStatus().state, ImageState::Empty);
+    EXPECT_EQ(reader.LoadStatus().reason, L"файл пуст");
 
     ASSERT_EQ(reader.Load(Wide(dir.File("picHead.bin")).c_str()), 1);
     reader.Clear();

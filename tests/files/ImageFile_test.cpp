@@ -1,0 +1,197 @@
+// What the three update-file readers accept to open: only a regular file of at most 256 MiB. A FIFO or
+// a device must neither block nor be read; a missing file is Absent, a file that is there but cannot
+// be opened is Refused with the OS reason.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "files/File_EDogMusicPic.h"
+#include "files/File_Project.h"
+#include "files/File_Radar.h"
+#include "files/ImageFile.h"
+#include "support/FilesTestSupport.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using filestest::Wide;
+
+enum class Reader { Project, Data, Radar };
+
+// A small valid image for each reader.
+std::string ValidContent(Reader reader) {
+    if (reader == Reader::Project)
+        return filestest::HexLine(4, 0, {0x08, 0x00}) + filestest::HexLine(0, 0, {1, 2, 3}) + ":00000001FF\r\n0105";
+    const auto bytes = filestest::RandomBytes(3, 5000);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+ImageLoadStatus LoadWith(Reader reader, const std::string& path) {
+    const std::wstring wide = Wide(path);
+    switch (reader) {
+        case Reader::Project: {
+            CFile_Project image(17, 45, 21, 13);
+            image.Load(wide.c_str());
+            return image.LoadStatus();
+        }
+        case Reader::Data: {
+            CFile_EDogMusicPic image(17, 45, 21, 13);
+            image.Load(wide.c_str());
+            return image.LoadStatus();
+        }
+        case Reader::Radar: {
+            CFile_Radar image(17, 45, 21, 13);
+            image.Load(wide.c_str());
+            return image.LoadStatus();
+        }
+    }
+    return {};
+}
+
+// Runs the load on its own thread so that a load that blocks fails the test instead of hanging it.
+// The thread is left behind only in that failure.
+bool LoadWithin(Reader reader, const std::string& path, int timeoutMs, ImageLoadStatus& out) {
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        ImageLoadStatus status;
+    };
+    auto shared = std::make_shared<Shared>();
+    std::thread([shared, reader, path] {
+        ImageLoadStatus status = LoadWith(reader, path);
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->status = std::move(status);
+        shared->finished = true;
+        shared->done.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    if (!shared->done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return shared->finished; }))
+        return false;
+    out = shared->status;
+    return true;
+}
+
+TEST(ImageFileTest, WhatEachReaderOpens) {
+    struct Row {
+        const char* name;
+        // Makes the file `path` (or not); returns a reason to skip the row, or "".
+        std::function<std::string(const std::string& path, Reader reader)> make;
+        ImageState state;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"regular file",
+         [](const std::string& path, Reader reader) {
+             testsupport::WriteTextFile(path, ValidContent(reader));
+             return std::string();
+         },
+         ImageState::Ready, ""},
+        {"no such file", [](const std::string&, Reader) { return std::string(); }, ImageState::Absent, ""},
+        {"empty file",
+         [](const std::string& path, Reader) {
+             testsupport::WriteFile(path, {});
+             return std::string();
+         },
+         ImageState::Empty, "файл пуст"},
+        {"folder",
+         [](const std::string& path, Reader) {
+             mkdir(path.c_str(), 0700);
+             return std::string();
+         },
+         ImageState::Refused, "это папка, а не файл"},
+        // Opening a FIFO for reading waits for a writer; none ever comes here.
+        {"FIFO",
+         [](const std::string& path, Reader) {
+             mkfifo(path.c_str(), 0600);
+             return std::string();
+         },
+         ImageState::Refused, "это канал (FIFO), а не файл"},
+        // /dev/zero never ends: reading it would fill the memory.
+        {"device",
+         [](const std::string& path, Reader) {
+             return symlink("/dev/zero", path.c_str()) == 0 ? std::string() : std::string("no symlink");
+         },
+         ImageState::Refused, "это устройство, а не файл"},
+        // Sparse: no disk space and no time, but its size is over the limit.
+        {"over 256 MiB",
+         [](const std::string& path, Reader) {
+             testsupport::WriteFile(path, {});
+             return truncate(path.c_str(), CImageFile::kMaxBytes + 1) == 0 ? std::string()
+                                                                           : std::string("truncate failed");
+         },
+         ImageState::Refused, "файл слишком велик: 268435457 байт, допускается не больше 256 МиБ"},
+        {"no read permission",
+         [](const std::string& path, Reader reader) {
+             if (geteuid() == 0) return std::string("root reads a file without read permission");
+             testsupport::WriteTextFile(path, ValidContent(reader));
+             chmod(path.c_str(), 0);
+             return std::string();
+         },
+         ImageState::Refused, "файл не открывается: Permission denied"},
+        // Root too meets a file that is there but cannot be opened: a link that points at itself.
+        {"symbolic link loop",
+         [](const std::string& path, Reader) {
+             return symlink(path.c_str(), path.c_str()) == 0 ? std::string() : std::string("no symlink");
+         },
+         ImageState::Refused, "файл не открывается: Too many levels of symbolic links"},
+    };
+    for (const Row& row : rows) {
+        for (Reader reader : {Reader::Project, Reader::Data, Reader::Radar}) {
+            SCOPED_TRACE(std::string(row.name) + ", reader " + std::to_string(static_cast<int>(reader)));
+            testsupport::TempDir dir;
+            const std::string path = dir.File("image");
+            const std::string skip = row.make(path, reader);
+            if (!skip.empty()) {
+                std::printf("row \"%s\" skipped: %s\n", row.name, skip.c_str());
+                continue;
+            }
+            ImageLoadStatus status;
+            ASSERT_TRUE(LoadWithin(reader, path, 5000, status)) << "the load blocked";
+            EXPECT_EQ(status.state, row.state) << WideToUtf8(status.reason);
+            EXPECT_EQ(WideToUtf8(status.reason), row.reason);
+        }
+    }
+}
+
+// A file that fails while it is read loads nothing: /proc/self/mem is a regular file whose first page
+// is never mapped, so its first read fails with EIO.
+TEST(ImageFileTest, AReadErrorRefusesTheWholeImage) {
+    const char* path = "/proc/self/mem";
+    if (access(path, R_OK) != 0) GTEST_SKIP() << path << " cannot be read here";
+    struct Row {
+        Reader reader;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {Reader::Project, "запись 1: ошибка чтения после 0 байт: Input/output error"},
+        {Reader::Data, "ошибка чтения после 0 байт: Input/output error"},
+        // Its size says 0 bytes; the read after the last packet finds the error.
+        {Reader::Radar, "ошибка чтения после 0 байт: Input/output error"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.reason);
+        const ImageLoadStatus status = LoadWith(row.reader, path);
+        EXPECT_EQ(status.state, ImageState::Refused);
+        EXPECT_NE(WideToUtf8(status.reason).find(row.reason), std::string::npos) << WideToUtf8(status.reason);
+    }
+
+    // The data reader keeps nothing of a refused load.
+    testsupport::TempDir dir;
+    testsupport::WriteTextFile(dir.File("flagdata.bin"), ValidContent(Reader::Data));
+    CFile_EDogMusicPic image(17, 45, 21, 13);
+    ASSERT_EQ(image.Load(Wide(dir.File("flagdata.bin")).c_str()), 1);
+    EXPECT_EQ(image.Load(Wide(path).c_str()), 0);
+    EXPECT_EQ(image.GetPacketCount(), 0);
+}
+
+}  // namespace
