@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "files/ImageLoad.h"
@@ -27,12 +28,22 @@ public:
     CFile_Project(int extendedAddressLine, int dataLine, int startAddressLine, int endOfFileLine);
 
     // Returns 1 when a valid end-of-file record was read, 0 otherwise. A file that cannot be opened
-    // returns 0 and leaves the records and the version as they were. Otherwise the list is replaced
-    // by every record up to the first of: the end of the file (then the version is computed from
-    // the trailer and traced), a line not starting with ':', a record failing its checksum, a record
-    // cut short by the end of the file, or a record too long for the line buffer. Only the end of the
-    // file sets the version; every other stop leaves it 0. Records after the end-of-file record are
-    // kept too. An empty file gives no records and version 0.
+    // returns 0 and leaves the records and the version as they were (LoadStatus() then says Absent,
+    // or Refused with the reason). Otherwise the list is replaced by every record up to the first of:
+    // the end of the file (then the version is computed from the trailer and traced), or a record the
+    // reader refuses. Only the end of the file sets the version; every other stop leaves it 0.
+    // Records after the end-of-file record are read and checked too. An empty file gives no records,
+    // version 0 and the state Empty.
+    //
+    // The state is Ready only for a file read whole, in the accepted form, that the transfer can
+    // place. Everything else is Refused with "запись N: <what>" (N counting records from 1): a line
+    // not starting with ':', a character that is not an upper-case hex digit, a record longer than
+    // the line buffer, a record cut short, a line end other than CR LF, a bad checksum, a segment
+    // address record (types 02, 03) or an unknown type, an address record of the wrong length, a
+    // first record that is not an extended linear address (type 04), no end-of-file record, text of
+    // 9 or more characters after it, a read error. The records before the refused one stay in the
+    // list (the engine sends nothing of a refused image), and the result keeps its meaning: a file
+    // refused after its end-of-file record still returns 1.
     int Load(const wchar_t* path);
 
     int GetPacketCount() const { return static_cast<int>(records_.size()); }
@@ -56,8 +67,10 @@ public:
     int MaxRecordDataBytes() const;
 
 private:
-    // The reading loop over an open file; sets the version on the short read. Returns the result.
+    // The reading loop over an open file; sets the version on the short read and the state.
+    // Returns the result.
     int ReadRecords(CImageFile& file);
+    void Refuse(int record, const std::wstring& what);
 
     HexLineShapes shapes_;
     int lineBufferBytes_;

@@ -56,6 +56,9 @@ public:
     // "0".."9" give 0..9, "A".."F" give 10..15, every other character its own code (so lower-case
     // digits are not digits and produce wrong bytes).
     static uint8_t HexDigitValue(char ch);
+    // True for the characters HexDigitValue maps to a digit value ("0".."9", "A".."F"). The parser
+    // itself does not ask: a reader that must not turn other characters into wrong bytes does.
+    static bool IsHexDigit(char ch) { return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F'); }
 
     // Fields of the stored record; 0 (or null) while the record is empty.
     uint16_t GetAddress() const;

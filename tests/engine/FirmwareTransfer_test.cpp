@@ -94,8 +94,10 @@ TEST_F(FirmwareTransferTest, ASegmentGapSendsDataToTheAddressTheFileNames) {
 
 TEST_F(FirmwareTransferTest, RecordsOtherThanDataAreNeverSent) {
     std::vector<HexRecord> records = HexRecordsFor(0x08000000, PseudoRandomBytes(0x200, 15));
-    records.insert(records.begin() + 5, HexRecord{0x03, 0, {0x00, 0x00, 0x12, 0x34}});
-    records.insert(records.begin() + 9, HexRecord{0x02, 0, {0x10, 0x00}});
+    // Segment address records (types 02, 03) refuse the whole file when it is read; start addresses
+    // may stand anywhere.
+    records.insert(records.begin() + 5, HexRecord{0x05, 0, {0x08, 0x00, 0x12, 0x34}});
+    records.insert(records.begin() + 9, HexRecord{0x05, 0, {0x08, 0x00, 0x00, 0x01}});
     records.insert(records.begin() + 12, kStart);
     records.push_back(kEnd);
     const auto frames = Transfer(records);

@@ -31,6 +31,7 @@ struct Loaded {
     int result = -1;
     int count = -1;
     uint16_t version = 0xFFFF;
+    ImageLoadStatus status;
 };
 
 Loaded LoadText(const std::string& text, CFile_Project& reader) {
@@ -41,6 +42,7 @@ Loaded LoadText(const std::string& text, CFile_Project& reader) {
     out.result = reader.Load(Wide(path).c_str());
     out.count = reader.GetPacketCount();
     out.version = reader.GetHexVer();
+    out.status = reader.LoadStatus();
     return out;
 }
 
@@ -68,7 +70,8 @@ TEST(FileProjectTest, WellFormedFileWithTrailer) {
     }
 }
 
-// How each kind of file ends: result, records kept and version.
+// How each kind of file ends: result, records kept, version, and whether the engine may send it (a
+// refused file names the record and what is wrong with it).
 TEST(FileProjectTest, ResultCountAndVersionTable) {
     const std::string image = SmallImage();
     const std::string ext = HexLine(4, 0, {0x08, 0x00});
@@ -81,46 +84,92 @@ TEST(FileProjectTest, ResultCountAndVersionTable) {
     for (char& ch : lowerCase)
         if (ch >= 'A' && ch <= 'F') ch = static_cast<char>(ch - 'A' + 'a');
 
+    std::string hundredRecords = ext;
+    for (int i = 0; i < 99; ++i) hundredRecords += data;
+    std::string badHundredFirst = hundredRecords + data + kEof + "0105";
+    badHundredFirst[hundredRecords.size() + data.size() - 3] ^= 0x01;
+
+    constexpr ImageState kReady = ImageState::Ready, kRefused = ImageState::Refused, kEmpty = ImageState::Empty;
     struct Row {
         const char* name;
         std::string text;
         int result;
         int count;
         uint16_t version;
+        ImageState state;
+        const char* reason;  // a piece of it; "" for none
     };
     const Row rows[] = {
-        {"no trailer", image, 1, 5, 0xA000},
-        {"no line end after the last record", image.substr(0, image.size() - 2), 1, 5, 0xA000},
-        {"bad checksum in record 3", badThird, 0, 2, 0},
-        {"empty file", "", 0, 0, 0},
-        {"trailer only", "0105", 0, 0, 0x0105},
-        {"trailer of 8 characters", image + "0105\r\n\r\n", 1, 5, 0x0105},
-        {"trailer of 9 characters", image + "010512345", 1, 5, 0},
-        {"trailer of letters", image + "A1B2", 1, 5, 0x1122},
+        {"no trailer", image, 1, 5, 0xA000, kReady, ""},
+        {"no line end after the last record", image.substr(0, image.size() - 2), 1, 5, 0xA000, kReady, ""},
+        {"bad checksum in record 3", badThird, 0, 2, 0, kRefused, "запись 3: неверная контрольная сумма"},
+        {"bad checksum in record 101", badHundredFirst, 0, 100, 0, kRefused, "запись 101: неверная контрольная сумма"},
+        {"empty file", "", 0, 0, 0, kEmpty, "файл пуст"},
+        {"trailer only", "0105", 0, 0, 0x0105, kRefused, "запись 1: файл кончился без записи конца файла"},
+        {"no end-of-file record", ext + data + "0105", 0, 2, 0x0105, kRefused,
+         "запись 3: файл кончился без записи конца файла"},
+        {"trailer of 8 characters", image + "0105\r\n\r\n", 1, 5, 0x0105, kReady, ""},
+        {"trailer of 9 characters", image + "010512345", 1, 5, 0, kRefused,
+         "запись 6: после записи конца файла лишний текст"},
+        {"trailer of letters", image + "A1B2", 1, 5, 0x1122, kReady, ""},
         // The short read leaves the last record line's characters in place of missing ones.
-        {"trailer of 2 characters", image + "01", 1, 5, 0x0100},
-        {"records after the end-of-file record", image + data + "0106", 1, 6, 0x0106},
-        {"cut inside the header of record 2", image.substr(0, ext.size() + 5), 0, 1, 0xA106},
-        {"cut inside the data of record 2", image.substr(0, ext.size() + 20), 0, 1, 0},
-        {"cut inside the checksum of record 2", image.substr(0, ext.size() + data.size() - 3), 0, 1, 0},
+        {"trailer of 2 characters", image + "01", 1, 5, 0x0100, kReady, ""},
+        {"records after the end-of-file record", image + data + "0106", 1, 6, 0x0106, kReady, ""},
+        {"cut inside the header of record 2", image.substr(0, ext.size() + 5), 0, 1, 0xA106, kRefused,
+         "запись 2: оборвана концом файла"},
+        {"cut inside the data of record 2", image.substr(0, ext.size() + 20), 0, 1, 0, kRefused,
+         "запись 2: оборвана концом файла"},
+        {"cut inside the checksum of record 2", image.substr(0, ext.size() + data.size() - 3), 0, 1, 0, kRefused,
+         "запись 2: оборвана концом файла"},
         // The line buffer still holds the same record's previous copy; it must not fill the gap.
-        {"cut inside a repeated record", ext + data + data.substr(0, 20), 0, 2, 0},
-        {"cut inside the end-of-file record", image.substr(0, image.size() - 4), 0, 4, 0},
-        {"LF line ends", lfOnly, 0, 1, 0},
-        {"lower-case digits", lowerCase, 0, 0, 0},
-        {"line not starting with a colon", ext + "X" + data.substr(1) + kEof, 0, 1, 0},
-        {"blank line", ext + "\r\n" + data + kEof, 0, 1, 0},
-        {"22 data bytes fit", ext + HexLine(0, 0, filestest::RandomBytes(4, 22)) + kEof + "0105", 1, 3, 0x0105},
-        {"23 data bytes", ext + HexLine(0, 0, filestest::RandomBytes(4, 23)) + kEof + "0105", 0, 1, 0},
-        {"32 data bytes", ext + HexLine(0, 0, filestest::RandomBytes(5, 32)) + kEof + "0105", 0, 1, 0},
-        {"32 data bytes after the end", image + HexLine(0, 0, filestest::RandomBytes(5, 32)) + "0105", 1, 5, 0},
-        {"length digits not hex", ext + ":G0000000" + std::string(40, '0') + kEof, 0, 1, 0},
+        {"cut inside a repeated record", ext + data + data.substr(0, 20), 0, 2, 0, kRefused,
+         "запись 3: оборвана концом файла"},
+        {"cut inside the end-of-file record", image.substr(0, image.size() - 4), 0, 4, 0, kRefused,
+         "запись 5: оборвана концом файла"},
+        {"LF line ends", lfOnly, 0, 0, 0, kRefused, "запись 1: строка кончается на LF, нужен CR LF"},
+        {"CR CR line end", ext + HexLine(0, 0x0010, {1, 2}, "\r\r") + kEof + "0105", 0, 1, 0, kRefused,
+         "запись 2: после контрольной суммы не CR LF"},
+        {"lower-case digits", lowerCase, 0, 0, 0, kRefused, "запись 1: знак \"f\" на месте 14 строки не шестнадцатеричная"},
+        {"line not starting with a colon", ext + "X" + data.substr(1) + kEof, 0, 1, 0, kRefused,
+         "запись 2: строка не начинается с \":\""},
+        {"blank line", ext + "\r\n" + data + kEof, 0, 1, 0, kRefused, "запись 2: строка не начинается с"},
+        {"22 data bytes fit", ext + HexLine(0, 0, filestest::RandomBytes(4, 22)) + kEof + "0105", 1, 3, 0x0105, kReady,
+         ""},
+        {"23 data bytes", ext + HexLine(0, 0, filestest::RandomBytes(4, 23)) + kEof + "0105", 0, 1, 0, kRefused,
+         "запись 2: 23 байт данных, а читается не больше 22"},
+        {"32 data bytes", ext + HexLine(0, 0, filestest::RandomBytes(5, 32)) + kEof + "0105", 0, 1, 0, kRefused,
+         "запись 2: 32 байт данных"},
+        {"32 data bytes after the end", image + HexLine(0, 0, filestest::RandomBytes(5, 32)) + "0105", 1, 5, 0,
+         kRefused, "запись 6: 32 байт данных"},
+        {"length digits not hex", ext + ":G0000000" + std::string(40, '0') + kEof, 0, 1, 0, kRefused,
+         "запись 2: знак \"G\" на месте 2"},
+        {"control character in a record", ext + ":02001000\x01" + data.substr(10), 0, 1, 0, kRefused,
+         "запись 2: знак с кодом 0x01 на месте 10"},
+        {"first record a data record", data + ext + kEof + "0105", 0, 0, 0, kRefused,
+         "запись 1: первая запись не задаёт адрес загрузки (тип 04)"},
+        {"segment address record (type 02)", ext + HexLine(2, 0, {0x10, 0x00}) + data + kEof + "0105", 0, 1, 0,
+         kRefused, "запись 2: запись адреса сегмента (тип 02) не поддерживается"},
+        {"start segment address record (type 03)", ext + data + HexLine(3, 0, {0, 0, 1, 0}) + kEof + "0105", 0, 2,
+         0, kRefused, "запись 3: запись стартового адреса сегмента (тип 03)"},
+        {"unknown record type", ext + HexLine(6, 0, {1}) + kEof + "0105", 0, 1, 0, kRefused,
+         "запись 2: неизвестный тип записи 06"},
+        {"address record of 4 bytes", ext + HexLine(4, 0, {0, 0, 8, 1}) + kEof + "0105", 0, 1, 0, kRefused,
+         "запись 2: запись адреса (тип 04) должна нести 2 байта, а несёт 4"},
+        {"end-of-file record with an offset", ext + data + HexLine(1, 0x0010, {}) + "0105", 0, 2, 0, kRefused,
+         "запись 3: запись конца файла должна быть :00000001FF"},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         const Loaded got = LoadText(row.text);
-        EXPECT_EQ(got.result, row.result) << row.name;
-        EXPECT_EQ(got.count, row.count) << row.name;
-        EXPECT_EQ(got.version, row.version) << row.name;
+        EXPECT_EQ(got.result, row.result);
+        EXPECT_EQ(got.count, row.count);
+        EXPECT_EQ(got.version, row.version);
+        EXPECT_EQ(got.status.state, row.state) << WideToUtf8(got.status.reason);
+        const std::string reason = WideToUtf8(got.status.reason);
+        if (row.state == kReady)
+            EXPECT_EQ(reason, "");
+        else
+            EXPECT_NE(reason.find(row.reason), std::string::npos) << reason;
     }
 }
 
@@ -300,11 +349,15 @@ TEST(FileProjectTest, StandardToolOutputReproducesTheBinary) {
     EXPECT_EQ(ReadBack(reader, kBase, kSize, &segments), binary);
     EXPECT_EQ(segments, 3);
 
-    // The same tool's LF-only output is misread after its first record and refused.
+    EXPECT_EQ(reader.LoadStatus().state, ImageState::Ready);
+
+    // The same tool's LF-only output would be misread from its first line end on: refused there.
     CFile_Project lfReader(17, 45, 21, 13);
     EXPECT_EQ(lfReader.Load(Wide(dir.File("lf.hex")).c_str()), 0);
-    EXPECT_EQ(lfReader.GetPacketCount(), 1);
+    EXPECT_EQ(lfReader.GetPacketCount(), 0);
     EXPECT_EQ(lfReader.GetHexVer(), 0);
+    EXPECT_EQ(lfReader.LoadStatus().state, ImageState::Refused);
+    EXPECT_EQ(lfReader.LoadStatus().reason, L"запись 1: строка кончается на LF, нужен CR LF");
 }
 
 }  // namespace
