@@ -15,7 +15,7 @@
 
 namespace {
 
-TEST(ReadVersionFile, LinesKeepTheirEndsAndMissingLinesStayEmpty) {
+TEST(ReadVersionFile, LinesKeepTheirEndsLoseControlCharactersAndMissingLinesStayEmpty) {
     struct Row {
         const char* name;
         std::string text;
@@ -27,6 +27,11 @@ TEST(ReadVersionFile, LinesKeepTheirEndsAndMissingLinesStayEmpty) {
         {"fifth line ignored", "a\nb\nc\nd\ne\n", L"a\n", L"b\n", L"c\n", L"d\n"},
         {"split line", std::string(3000, 'z') + "\n", std::wstring(2047, L'z'), std::wstring(953, L'z') + L"\n", L"", L""},
         {"utf-8", "Тип\n", L"Тип\n", L"", L"", L""},
+        // Control characters never reach a label or a terminal; the line end stays as text mode gives it.
+        {"CR LF line ends", "AC7811\r\n0105\r\n", L"AC7811\n", L"0105\n", L"", L""},
+        {"control characters", "AC\x1b[2J7811\a\n01\t05\n\x7f" "0300\r\n1a\xc2\x9b" "2c", L"AC[2J7811\n", L"0105\n",
+         L"0300\n", L"1a2c"},
+        {"byte-order mark", "\xef\xbb\xbf" "AC7811\n", L"AC7811\n", L"", L"", L""},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
