@@ -89,17 +89,30 @@ bool CCliWindow::WaitFor(uint32_t timeoutMs, Pred pred) {
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), pred);
 }
 
+void CCliWindow::Interrupt() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        interrupted_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool CCliWindow::Interrupted() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return interrupted_;
+}
+
 bool CCliWindow::WaitForReady(uint32_t timeoutMs) {
-    return WaitFor(timeoutMs, [this] { return ready_; });
+    return WaitFor(timeoutMs, [this] { return ready_ || interrupted_; }) && !Interrupted();
 }
 
 bool CCliWindow::WaitForSettings(int count, uint32_t timeoutMs) {
-    return WaitFor(timeoutMs, [this, count] { return settingsAnswers_ >= count; });
+    return WaitFor(timeoutMs, [this, count] { return settingsAnswers_ >= count || interrupted_; }) && !Interrupted();
 }
 
-bool CCliWindow::WaitForRunEnd(const std::atomic<bool>& stop) {
+bool CCliWindow::WaitForRunEnd() {
     for (;;) {
-        if (WaitFor(kClockTickMs, [this, &stop] { return finished_ || stop.load(); })) {
+        if (WaitFor(kClockTickMs, [this] { return finished_ || interrupted_; })) {
             std::lock_guard<std::mutex> lock(mutex_);
             return finished_;
         }

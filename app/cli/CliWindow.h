@@ -4,7 +4,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -21,10 +20,15 @@ public:
     // Start of the run (for the elapsed time); the view prints the start line.
     void RunStarted();
 
+    // Ends every wait at once, now and later (any thread; Ctrl-C's watch calls it).
+    void Interrupt();
+    bool Interrupted() const;
+
+    // Each wait returns true when its state was reached, false on timeout or interrupt.
     bool WaitForReady(uint32_t timeoutMs);
     bool WaitForSettings(int count, uint32_t timeoutMs);
-    // Waits until step 7 ended or `stop` turned true; ticks the clock meanwhile.
-    bool WaitForRunEnd(const std::atomic<bool>& stop);
+    // Waits until step 7 ended or an interrupt came; ticks the clock meanwhile.
+    bool WaitForRunEnd();
 
     int RunResult() const;
     // Milliseconds each step 1..6 took (first begin to end), 0 when it did not run.
@@ -39,6 +43,7 @@ private:
     CProgressView* view_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
+    bool interrupted_ = false;
     bool ready_ = false;
     int settingsAnswers_ = 0;
     bool finished_ = false;

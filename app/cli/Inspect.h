@@ -5,5 +5,6 @@
 #include <cstdio>
 #include <string>
 
-// Writes the report for `folder` (ending in '/') to `out`. 0 when the folder could be read, 1 when not.
+// Writes the report for `folder` (ending in '/') to `out`: each file's state, with the reason of a
+// refused one as a run would give it. 0 when the folder could be read and no file is refused, else 1.
 int InspectFolder(const std::string& folder, std::FILE* out);

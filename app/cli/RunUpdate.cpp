@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/cli/CliWindow.h"
+#include "app/cli/InterruptWatch.h"
 #include "app/cli/PortReport.h"
 #include "app/cli/ProgressView.h"
 #include "ui/StepTexts.h"
@@ -59,14 +60,14 @@ bool WriteSettingsFile(const std::string& path, const SettingsBlock& block) {
 
 // Waits until the device's information arrived, or the scan found nothing.
 enum class ConnectOutcome { Ready, NoDevice, NoInformation, Interrupted };
-ConnectOutcome WaitForDevice(CWork_BK& engine, CCliWindow& window, size_t portCount,
-                             const std::atomic<bool>& interrupted) {
+ConnectOutcome WaitForDevice(CWork_BK& engine, CCliWindow& window, size_t portCount) {
     const uint32_t scanBudget = static_cast<uint32_t>(std::min<size_t>(portCount, kPortLimit)) * kProbeMsPerPort;
     const uint32_t start = GetTickCountMs();
     uint32_t connectedAt = 0;
     for (;;) {
+        // The slice only paces the look at the connect state; an interrupt ends it at once.
         if (window.WaitForReady(50)) return ConnectOutcome::Ready;
-        if (interrupted.load()) return ConnectOutcome::Interrupted;
+        if (window.Interrupted()) return ConnectOutcome::Interrupted;
         const ConnectState state = engine.GetConnectState();
         if (state == ConnectState::NoDevice) return ConnectOutcome::NoDevice;
         const uint32_t now = GetTickCountMs();
@@ -123,6 +124,40 @@ void PrintSummary(std::FILE* out, CWork_BK& engine, const CCliWindow& window) {
                       totalMs / 1000.0, rate, kLineBytesPerSecond, SERIAL_TRANSFER_BAUD));
 }
 
+// Checks the five files with the engine's readers; prints a refused file's reason and an empty file's
+// warning to `err`. False when any file is refused.
+bool CheckFilesBeforeConnecting(const std::string& folder, std::FILE* err) {
+    bool refused = false;
+    bool anyPresent = false;
+    for (const UpdateFileCheck& check : CheckUpdateFiles(folder)) {
+        const std::wstring name = Utf8ToWide(check.path);
+        switch (check.status.state) {
+            case ImageState::Absent: break;
+            case ImageState::Ready: anyPresent = true; break;
+            case ImageState::Empty:
+                anyPresent = true;
+                PrintText(err, L"iap-cli: " + name + L": " + check.status.reason + L"; этот шаг будет пропущен\n");
+                break;
+            case ImageState::Refused:
+                anyPresent = true;
+                refused = true;
+                PrintText(err, L"iap-cli: " + name + L": " + check.status.reason + L"\n");
+                break;
+        }
+    }
+    if (refused) {
+        PrintText(err, L"iap-cli: обновление не начато: исправьте или уберите файлы выше; к устройству не подключались\n");
+        return false;
+    }
+    if (!anyPresent)
+        PrintText(err, L"iap-cli: в папке \"" + Utf8ToWide(folder) +
+                           L"\" нет ни одного файла обновления (AC7811_project.hex, flagdata.bin, audioHead.bin, "
+                           L"picHead.bin, rdfwd.bin)\n");
+    return true;
+}
+
+const wchar_t* const kNotStartedText = L"iap-cli: прервано; обновление не начато, на устройство ничего не записано\n";
+
 }  // namespace
 
 std::string WithSeparator(const std::string& folder) {
@@ -139,7 +174,7 @@ std::string ProgramFolder() {
     return slash == std::string::npos ? "./" : text.substr(0, slash + 1);
 }
 
-int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const std::atomic<bool>& interrupted) {
+int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterruptWatch& interrupts) {
     const std::string folder = WithSeparator(options.folder.empty() ? ProgramFolder() : options.folder);
 
     SettingsBlock edited{};
@@ -150,11 +185,6 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
             return EXIT_USAGE;
         }
     }
-    if (!AnyUpdateFilePresent(folder))
-        PrintText(err, L"iap-cli: в папке \"" + Utf8ToWide(folder) +
-                       L"\" нет ни одного файла обновления (AC7811_project.hex, flagdata.bin, audioHead.bin, "
-                       L"picHead.bin, rdfwd.bin)\n");
-
     FilePtr traceFile;
     if (options.traceFile == "-") {
         SetTraceFile(stdout);
@@ -167,6 +197,18 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
         SetTraceFile(traceFile.get());
     } else {
         SetTraceFile(nullptr);
+    }
+
+    // A file the engine would refuse ends the run before any port is opened: nothing about the
+    // device changes, and the user learns at once what to fix.
+    if (!CheckFilesBeforeConnecting(folder, err)) {
+        SetTraceFile(stdout);
+        return EXIT_RUN_FAILED;
+    }
+    if (interrupts.Interrupted()) {
+        PrintText(err, kNotStartedText);
+        SetTraceFile(stdout);
+        return EXIT_RUN_FAILED;
     }
 
     if (!options.ports.empty()) SetPortList(options.ports);
@@ -185,6 +227,12 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
     const bool terminal = !options.plainProgress && isatty(fileno(out));
     CProgressView view(out, terminal ? CProgressView::Mode::Terminal : CProgressView::Mode::Plain);
     CCliWindow window(&view);
+    // Declared after the window, so it is unhooked before the window goes.
+    struct WakeHook {
+        CInterruptWatch& watch;
+        ~WakeHook() { watch.SetWake(nullptr); }
+    } wakeHook{interrupts};
+    interrupts.SetWake([&window] { window.Interrupt(); });
     engine.SetNotifyWindow(&window);
     engine.StartEngine(kPortLimit, SERIAL_TRANSFER_BAUD, Utf8ToWide(folder));
 
@@ -196,7 +244,7 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
         return code;
     };
 
-    switch (WaitForDevice(engine, window, ports.size(), interrupted)) {
+    switch (WaitForDevice(engine, window, ports.size())) {
         case ConnectOutcome::Ready: break;
         case ConnectOutcome::Interrupted:
             PrintText(err, L"iap-cli: прервано до подключения к устройству\n");
@@ -210,7 +258,13 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
             return finish(EXIT_NO_DEVICE);
     }
 
+    // The settings may take seconds to come; say what is being waited for.
+    PrintText(out, L"Устройство на связи, чтение его настроек...\n");
     const bool settingsRead = window.WaitForSettings(2, kSettingsAnswersMs);
+    if (window.Interrupted()) {
+        PrintText(err, kNotStartedText);
+        return finish(EXIT_RUN_FAILED);
+    }
     PrintVersions(out, engine, folder);
 
     SettingsBlock device{};
@@ -240,9 +294,17 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
         }
     }
 
-    window.RunStarted();
-    engine.StartUpdateRun();
-    if (!window.WaitForRunEnd(interrupted)) {
+    // Nothing of the run may go out once the user has interrupted.
+    const bool started = interrupts.RunUnlessInterrupted([&] {
+        window.RunStarted();
+        engine.StartUpdateRun();
+    });
+    if (!started) {
+        PrintText(err, kNotStartedText);
+        return finish(EXIT_RUN_FAILED);
+    }
+    if (!window.WaitForRunEnd()) {
+        // finish() stops the engine at once: the port is closed and nothing more is sent.
         PrintText(err, L"\niap-cli: обновление прервано пользователем; образы переданы не полностью\n");
         return finish(EXIT_RUN_FAILED);
     }
@@ -251,8 +313,10 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
         std::wstring failed;
         for (int step = 1; step <= 6; ++step)
             if (window.StepRan(step) && window.StepResult(step) != 0) failed = StepEndText(step, 1);
+        const std::wstring reason = engine.FailureReason();
         PrintText(err, L"iap-cli: обновление не удалось" + (failed.empty() ? L"" : L": " + failed) +
-                       L" Устройство перестало отвечать или файл нельзя отправить; см. --trace.\n");
+                           (reason.empty() ? L" Устройство перестало отвечать или файл нельзя отправить; см. --trace.\n"
+                                           : L" Причина: " + reason + L". Подробности: --trace.\n"));
         status = EXIT_RUN_FAILED;
     }
     return finish(status);

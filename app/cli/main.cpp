@@ -1,25 +1,16 @@
 // iap-cli: the command-line updater, a second front end over the same engine as the main window.
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/Inspect.h"
+#include "app/cli/InterruptWatch.h"
 #include "app/cli/PortReport.h"
 #include "app/cli/RunUpdate.h"
 #include "app/cli/TextOut.h"
 #include "engine/Trace.h"
 #include "transport/PortList.h"
-
-namespace {
-
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const ParseResult parsed = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
@@ -41,10 +32,7 @@ int main(int argc, char** argv) {
         case CliOptions::Mode::Update:
             break;
     }
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    return RunUpdate(options, stdout, stderr, g_interrupted);
+    // Before the engine starts a thread, so that only the watch takes Ctrl-C.
+    CInterruptWatch interrupts;
+    return RunUpdate(options, stdout, stderr, interrupts);
 }

@@ -1,10 +1,13 @@
 // iap-cli as outside scripts use it: exit statuses, messages, settings handling, inspection.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 
 #include "app/cli/PortReport.h"
 #include "support/DevSimProcess.h"
@@ -136,13 +139,115 @@ TEST_F(CliTest, AnEmptyFolderIsNamedAndTheRunEndsAtOnce) {
 }
 
 TEST_F(CliTest, AFailedRunExitsOneWithOneClearLine) {
-    WriteTextFile(Files() + "/AC7811_project.hex", HexFile({{0x00, 0, {1, 2}}, {0x01, 0, {}}}, "0105\r\n"));
-    StartDevice();
+    MakeSamples({"AC7811_project.hex", "audioHead.bin", "picHead.bin", "rdfwd.bin"});  // camera data only
+    // The device cuts the camera data short; late enough that every packet is queued by then.
+    StartDevice({"--notice-after", "0x23@30"});
     const ProcessResult r = Cli({"--port", sim_->PtyPath(), "--folder", Files()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("Не удалось обновить ПО!"), std::string::npos);
+    EXPECT_NE(r.out.find("Не удалось обновить базу камер!"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Ошибка обновления!"), std::string::npos);
-    EXPECT_NE(r.err.find("обновление не удалось: Не удалось обновить ПО!"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("обновление не удалось: Не удалось обновить базу камер! Причина: устройство прервало "
+                         "обновление (уведомление 0x1B)."),
+              std::string::npos)
+        << r.err;
+}
+
+// A file the engine would refuse is named with its reason before any port is opened: the device
+// never sees a frame. An empty data file is only a warning.
+TEST_F(CliTest, ARefusedFileEndsBeforeAnyPortIsOpened) {
+    struct Row {
+        const char* name;
+        const char* file;
+        std::function<void(const std::string& path)> spoil;
+        int status;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"firmware without its load address", "AC7811_project.hex",
+         [](const std::string& path) { WriteTextFile(path, HexFile({{0x00, 0, {1, 2}}, {0x01, 0, {}}}, "0105\r\n")); },
+         1, "AC7811_project.hex: запись 1: первая запись не задаёт адрес загрузки (тип 04)\n"},
+        {"firmware with a bad checksum", "AC7811_project.hex",
+         [](const std::string& path) {
+             std::string text = HexFile({{0x04, 0, {0x08, 0x00}}, {0x00, 0x10, {1, 2}}, {0x01, 0, {}}}, "0105\r\n");
+             text[text.find("\r\n") + 2 + 13] ^= 0x01;  // a checksum digit of record 2
+             WriteTextFile(path, text);
+         },
+         1, "AC7811_project.hex: запись 2: неверная контрольная сумма\n"},
+        {"camera data as a FIFO", "flagdata.bin", [](const std::string& path) { mkfifo(path.c_str(), 0600); }, 1,
+         "flagdata.bin: это канал (FIFO), а не файл\n"},
+        {"radar firmware as a folder", "rdfwd.bin",
+         [](const std::string& path) { std::filesystem::create_directory(path); }, 1,
+         "rdfwd.bin: это папка, а не файл\n"},
+        {"empty pictures", "picHead.bin", [](const std::string& path) { WriteFile(path, {}); }, 0,
+         "picHead.bin: файл пуст; этот шаг будет пропущен\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove_all(Files());
+        std::filesystem::remove_all(Out());
+        std::filesystem::create_directories(Out());
+        MakeSamples({row.file});
+        row.spoil(Files() + "/" + row.file);
+        StartDevice();
+        const ProcessResult r = Cli({"--port", sim_->PtyPath(), "--folder", Files(), "--firmware-pause-ms", "100"});
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_NE(r.err.find("iap-cli: " + Files() + "/" + row.message), std::string::npos) << r.err;
+        const auto commands = DeviceCommands();
+        if (row.status != 0) {
+            EXPECT_TRUE(commands.empty()) << "no port may be opened, not even probed";
+            EXPECT_NE(r.err.find("к устройству не подключались"), std::string::npos);
+        } else {
+            EXPECT_EQ(CountCommand(commands, 0x36), 0) << "the empty image is not started";
+            EXPECT_EQ(CountCommand(commands, 0x41), 1) << "the others are sent";
+        }
+    }
+}
+
+// Ctrl-C while the tool waits for the device's settings ends it at once, and no update is started.
+TEST_F(CliTest, AnInterruptWhileWaitingForTheSettingsStartsNothing) {
+    MakeSamples();
+    StartDevice({"--no-answer", "0x47@1", "--no-answer", "0x47@2"});
+    std::chrono::steady_clock::time_point interruptedAt{};
+    const ProcessResult r = RunProcess(
+        {BinPath("iap-cli"), "--port", sim_->PtyPath(), "--folder", Files()}, 30000, {},
+        [&](int pid, const ProcessResult& soFar) {
+            if (interruptedAt == std::chrono::steady_clock::time_point{} &&
+                soFar.out.find("чтение его настроек") != std::string::npos) {
+                interruptedAt = std::chrono::steady_clock::now();
+                kill(pid, SIGINT);
+            }
+        });
+    ASSERT_NE(interruptedAt, std::chrono::steady_clock::time_point{}) << r.out;
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - interruptedAt).count(), 3.0)
+        << "the settings wait is 12 s; an interrupt must not sit it out";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("прервано; обновление не начато"), std::string::npos) << r.err;
+    const auto commands = DeviceCommands();
+    EXPECT_GE(CountCommand(commands, 0x45), 1) << "connected";
+    for (uint8_t start : {0x1C, 0x21, 0x31, 0x36, 0x41, 0x4A}) EXPECT_EQ(CountCommand(commands, start), 0) << int(start);
+}
+
+// Ctrl-C during the firmware transfer stops the engine at once: exit 1, no end of the firmware.
+TEST_F(CliTest, AnInterruptDuringARunStopsItPromptly) {
+    MakeSamples({"flagdata.bin", "audioHead.bin", "picHead.bin", "rdfwd.bin"});
+    StartDevice({"--delay-ms", "5"});  // about 8 s for the firmware's records
+    std::chrono::steady_clock::time_point interruptedAt{};
+    const ProcessResult r = RunProcess(
+        {BinPath("iap-cli"), "--port", sim_->PtyPath(), "--folder", Files(), "--plain"}, 60000, {},
+        [&](int pid, const ProcessResult& soFar) {
+            if (interruptedAt == std::chrono::steady_clock::time_point{} &&
+                soFar.out.find("Обновление ПО...") != std::string::npos) {
+                interruptedAt = std::chrono::steady_clock::now();
+                kill(pid, SIGINT);
+            }
+        });
+    ASSERT_NE(interruptedAt, std::chrono::steady_clock::time_point{}) << r.out;
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - interruptedAt).count(), 3.0);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("обновление прервано пользователем"), std::string::npos) << r.err;
+    const auto commands = DeviceCommands();
+    EXPECT_EQ(CountCommand(commands, 0x1C), 1);
+    EXPECT_EQ(CountCommand(commands, 0x1A), 0) << "the firmware transfer must not be ended as if complete";
 }
 
 TEST_F(CliTest, InspectShowsWhatEachFileSends) {
@@ -153,7 +258,7 @@ TEST_F(CliTest, InspectShowsWhatEachFileSends) {
     records.push_back({0x05, 0, {8, 0, 0, 0}});
     records.push_back({0x01, 0, {}});
     WriteTextFile(Files() + "/AC7811_project.hex", HexFile(records, "0107\r\n"));
-    WriteTextFile(Files() + "/ver.txt", "AC7811\n0107\n0300\n");
+    WriteTextFile(Files() + "/ver.txt", "AC\x1b" "7811\r\n0107\n0300\n");  // the ESC is not shown
     const ProcessResult r = Cli({"--inspect", "--folder", Files()}, 10000);
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char* piece : {
@@ -165,14 +270,21 @@ TEST_F(CliTest, InspectShowsWhatEachFileSends) {
              "пакетов: 2, кадров: 4, байт по линии: 64",         // 2 x (16 + 10), start 7, end 5
              "audioHead.bin        нет",
              "пустой файл",
-             "тип устройства   AC7811",
+             "тип устройства   AC7811\n",
              "версия базы      0300",
          })
         EXPECT_NE(r.out.find(piece), std::string::npos) << piece << "\n" << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
 
+    // A refused file: the same reason as a run gives, and status 1.
     WriteTextFile(Files() + "/AC7811_project.hex", HexFile({{0x00, 0, {1}}, {0x01, 0, {}}}, "0105\r\n"));
-    EXPECT_NE(Cli({"--inspect", "--folder", Files()}, 10000).out.find("первая запись не задаёт адрес"),
-              std::string::npos);
+    mkfifo((Files() + "/audioHead.bin").c_str(), 0600);
+    const ProcessResult refused = Cli({"--inspect", "--folder", Files()}, 10000);
+    EXPECT_EQ(refused.status, 1);
+    for (const char* piece : {"ОТКАЗ: запись 1: первая запись не задаёт адрес загрузки (тип 04)",
+                              "audioHead.bin        (звуковые файлы)\n    ОТКАЗ: это канал (FIFO), а не файл",
+                              "flagdata.bin         10000 байт"})
+        EXPECT_NE(refused.out.find(piece), std::string::npos) << piece << "\n" << refused.out;
     const ProcessResult missing = Cli({"--inspect", "--folder", dir_.File("nothing-here")}, 10000);
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.out.find("не найдена"), std::string::npos);
@@ -198,6 +310,9 @@ TEST_F(CliTest, APortWithoutPermissionNamesTheDialoutGroup) {
                     "--help"},
                    10000);
     if (probe.status != 0) GTEST_SKIP() << "the build folder is not reachable for an unprivileged user";
+    // The update folder must be readable for that user: only the port is meant to be out of reach.
+    chmod(dir_.Path().c_str(), 0755);
+    chmod(Files().c_str(), 0755);
     PtyPair pty;
     chmod(pty.SlavePath().c_str(), 0600);
     const ProcessResult r = RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",

@@ -89,7 +89,7 @@ int DevSimProcess::Stop() {
 }
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs,
-                         const std::vector<std::string>& extraEnv) {
+                         const std::vector<std::string>& extraEnv, const ProcessWatch& watch) {
     ProcessResult result;
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return result;
@@ -124,6 +124,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs,
                 continue;
             }
             (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+            if (watch) watch(pid, result);
         }
     }
     close(out[0]);

@@ -1,6 +1,7 @@
 // Runs the device simulator iap-devsim as a child process on its own pseudo-terminal.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,11 @@ struct ProcessResult {
     std::string err;
     double seconds = 0;
 };
+// Called with the child's pid and its output so far each time more output arrived (it may signal the
+// child, for instance once a line appeared).
+using ProcessWatch = std::function<void(int pid, const ProcessResult& soFar)>;
 ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutMs,
-                         const std::vector<std::string>& extraEnv = {});
+                         const std::vector<std::string>& extraEnv = {}, const ProcessWatch& watch = {});
 
 std::string BinPath(const std::string& program);
 
