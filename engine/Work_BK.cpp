@@ -210,11 +210,14 @@ void CWork_BK::StopTransport() {
     }
     pauseWake_.notify_all();
     serial_.Close();
-    project_.Clear();
-    edog_.Clear();
-    music_.Clear();
-    pic_.Clear();
-    radar_.Clear();
+    {
+        std::lock_guard<std::mutex> jobImages(jobImagesMutex_);
+        project_.Clear();
+        edog_.Clear();
+        music_.Clear();
+        pic_.Clear();
+        radar_.Clear();
+    }
     StopSender();
 }
 
@@ -390,19 +393,23 @@ void CWork_BK::RunJob(int step) {
     CDealMsg* driverObject = CDealMsg::Instance();
     if (driverObject == nullptr) return;
     CDealMsg& driver = *driverObject;
-    switch (step) {
-        case StepProject:
-            // A firmware file that does not start with its load address cannot be placed: end the run.
-            if (!driver.SendProjectPackets()) {
-                Trace(L"Project image has no leading extended-address record; run ended\r\n");
-                FailRun(StepProject, L"прошивка не начинается с записи адреса загрузки (тип 04)");
-            }
-            break;
-        case StepEDog: driver.SendEDogPackets(); break;
-        case StepMusic: driver.SendMusicPackets(); break;
-        case StepPic: driver.SendPicPackets(); break;
-        case StepRadar: driver.SendRadarPackets(); break;
-        default: break;
+    bool placed = true;
+    {
+        std::lock_guard<std::mutex> images(jobImagesMutex_);
+        switch (step) {
+            case StepProject: placed = driver.SendProjectPackets() != 0; break;
+            case StepEDog: driver.SendEDogPackets(); break;
+            case StepMusic: driver.SendMusicPackets(); break;
+            case StepPic: driver.SendPicPackets(); break;
+            case StepRadar: driver.SendRadarPackets(); break;
+            default: break;
+        }
+    }
+    // A firmware file that does not start with its load address cannot be placed: end the run. Told
+    // outside the lock, since the window may be told synchronously while a stop waits for the lock.
+    if (!placed) {
+        Trace(L"Project image has no leading extended-address record; run ended\r\n");
+        FailRun(StepProject, L"прошивка не начинается с записи адреса загрузки (тип 04)");
     }
 }
 

@@ -217,6 +217,9 @@ private:
     std::atomic<int> pauseGeneration_{0};
 
     CJobWorker jobWorker_;
+    // Held while a job walks an image; emptying the images waits for it, so a stop in the middle of a
+    // run never frees the records a job is queueing.
+    std::mutex jobImagesMutex_;
     std::mutex connectMutex_;  // guards connectThread_
     std::thread connectThread_;
     std::atomic<bool> scanAbort_{false};

@@ -220,7 +220,7 @@ TEST_F(CliTest, AnInterruptWhileWaitingForTheSettingsStartsNothing) {
     ASSERT_NE(interruptedAt, std::chrono::steady_clock::time_point{}) << r.out;
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - interruptedAt).count(), 3.0)
         << "the settings wait is 12 s; an interrupt must not sit it out";
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("прервано; обновление не начато"), std::string::npos) << r.err;
     const auto commands = DeviceCommands();
     EXPECT_GE(CountCommand(commands, 0x45), 1) << "connected";
@@ -243,7 +243,7 @@ TEST_F(CliTest, AnInterruptDuringARunStopsItPromptly) {
         });
     ASSERT_NE(interruptedAt, std::chrono::steady_clock::time_point{}) << r.out;
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - interruptedAt).count(), 3.0);
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("обновление прервано пользователем"), std::string::npos) << r.err;
     const auto commands = DeviceCommands();
     EXPECT_EQ(CountCommand(commands, 0x1C), 1);
