@@ -58,7 +58,7 @@ bool WriteSettingsFile(const std::string& path, const SettingsBlock& block) {
 }
 
 // Waits until the device's information arrived, or the scan found nothing.
-enum class ConnectOutcome { Ready, NoDevice, NoInformation, Interrupted };
+enum class ConnectOutcome { Ready, NoDevice, NoInformation, Interrupted, LineLost };
 ConnectOutcome WaitForDevice(CWork_BK& engine, CCliWindow& window, size_t portCount,
                              const std::atomic<bool>& interrupted) {
     const uint32_t scanBudget = static_cast<uint32_t>(std::min<size_t>(portCount, kPortLimit)) * kProbeMsPerPort;
@@ -69,6 +69,7 @@ ConnectOutcome WaitForDevice(CWork_BK& engine, CCliWindow& window, size_t portCo
         if (interrupted.load()) return ConnectOutcome::Interrupted;
         const ConnectState state = engine.GetConnectState();
         if (state == ConnectState::NoDevice) return ConnectOutcome::NoDevice;
+        if (state == ConnectState::LineLost) return ConnectOutcome::LineLost;
         const uint32_t now = GetTickCountMs();
         if (state == ConnectState::Connected) {
             if (connectedAt == 0) connectedAt = now;
@@ -208,9 +209,21 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
         case ConnectOutcome::NoInformation:
             PrintText(err, L"iap-cli: устройство ответило на опрос порта, но не прислало сведения о себе\n");
             return finish(EXIT_NO_DEVICE);
+        case ConnectOutcome::LineLost:
+            PrintText(err, L"iap-cli: " + engine.LineLostReason() + L"; обновление не начато\n");
+            return finish(EXIT_RUN_FAILED);
     }
 
-    const bool settingsRead = window.WaitForSettings(2, kSettingsAnswersMs);
+    // In short slices, so that a line lost meanwhile is told at once.
+    bool settingsRead = false;
+    for (uint32_t waitedMs = 0; !settingsRead && waitedMs < kSettingsAnswersMs; waitedMs += 100) {
+        if (engine.GetConnectState() == ConnectState::LineLost) break;
+        settingsRead = window.WaitForSettings(2, 100);
+    }
+    if (engine.GetConnectState() == ConnectState::LineLost) {
+        PrintText(err, L"iap-cli: " + engine.LineLostReason() + L"; обновление не начато\n");
+        return finish(EXIT_RUN_FAILED);
+    }
     PrintVersions(out, engine, folder);
 
     SettingsBlock device{};
@@ -251,8 +264,11 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, const s
         std::wstring failed;
         for (int step = 1; step <= 6; ++step)
             if (window.StepRan(step) && window.StepResult(step) != 0) failed = StepEndText(step, 1);
+        const std::wstring reason = engine.FailureReason();
         PrintText(err, L"iap-cli: обновление не удалось" + (failed.empty() ? L"" : L": " + failed) +
-                       L" Устройство перестало отвечать или файл нельзя отправить; см. --trace.\n");
+                       (reason.empty() ? L" Устройство перестало отвечать или файл нельзя отправить; см. --trace."
+                                       : L" Причина: " + reason + L".") +
+                       L"\n");
         status = EXIT_RUN_FAILED;
     }
     return finish(status);
