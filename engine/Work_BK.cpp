@@ -160,6 +160,11 @@ void CWork_BK::LoadImages() {
 
 int CWork_BK::ConnectAndLoad() {
     StopTransport();
+    {
+        std::lock_guard<std::mutex> lock(lineMutex_);
+        lineLostReason_.clear();
+    }
+    connectState_.store(ConnectState::Scanning);
     serial_.SetReceiver(this);
     // The images are loaded and the settings block cleared before the device can answer, so that
     // "device ready" never comes before the images exist and a settings answer is never wiped.
@@ -174,8 +179,12 @@ int CWork_BK::ConnectAndLoad() {
     const uint32_t limit = portLimit_.load();
     for (uint32_t port = 1; port < limit && port <= 255; ++port) {
         if (scanAbort_.load()) break;
-        const int opened = serial_.Open(static_cast<uint8_t>(port), baudRate_.load(), kByteSize,
-                                        SERIAL_PARITY_NONE, SERIAL_ONE_STOP_BIT);
+        int opened = 0;
+        {
+            std::lock_guard<std::mutex> lock(portMutex_);
+            opened = serial_.Open(static_cast<uint8_t>(port), baudRate_.load(), kByteSize, SERIAL_PARITY_NONE,
+                                  SERIAL_ONE_STOP_BIT);
+        }
         const std::string name = serial_.LastPortName();
         if (!name.empty())
             report.emplace_back(name, opened ? CSerial::OpenError::None : serial_.LastOpenError());
@@ -193,7 +202,9 @@ int CWork_BK::ConnectAndLoad() {
         connectState_.store(ConnectState::NoDevice);
         return 0;
     }
-    connectState_.store(ConnectState::Connected);
+    // A line lost right after it opened has already said so; that stands.
+    ConnectState scanning = ConnectState::Scanning;
+    connectState_.compare_exchange_strong(scanning, ConnectState::Connected);
     return 0;
 }
 
@@ -209,7 +220,14 @@ void CWork_BK::StopTransport() {
         pauseGeneration_.fetch_add(1);
     }
     pauseWake_.notify_all();
-    serial_.Close();
+    {
+        std::lock_guard<std::mutex> lock(portMutex_);
+        serial_.Close();
+    }
+    JoinLineCloser();
+    // With the reader gone no step job is posted any more; one still queueing the packets of an
+    // image (a run that failed at once) must be done with the images before they are emptied.
+    if (!jobWorker_.WaitIdle(SERIAL_STOP_WAIT_MS)) Trace(L"[CWork_BK] a step job is still running at stop\r\n");
     {
         std::lock_guard<std::mutex> jobImages(jobImagesMutex_);
         project_.Clear();
@@ -451,6 +469,14 @@ int CWork_BK::WriteFrame(const uint8_t* bytes, int length) {
     if (bytes == nullptr || length <= 0) return 0;
     TrafficLogSent(bytes, length);
     const int written = serial_.IsOpen() ? serial_.Write(bytes, static_cast<uint32_t>(length)) : 0;
+    if (!written && (serial_.LineFailed() || GetConnectState() == ConnectState::LineLost)) {
+        // Nothing reached the device, so nothing is acknowledged here. While the port is still open the
+        // loss report is ending the run; once it is closed, a run started on the dead line ends now
+        // rather than after the no-answer slices.
+        const int step = serial_.IsOpen() ? StepNone : QueuedRunStep();
+        if (step != StepNone) FailRun(step, LineLostReason());
+        return 0;
+    }
     const uint8_t cmd = length > FRAME_OFFSET_CMD ? bytes[FRAME_OFFSET_CMD] : 0;
     if (cmd == CMD_ACK) {
         // The device never answers an acknowledgement; waiting for one would block the queue.

@@ -46,7 +46,9 @@ struct EngineOptions {
 };
 
 // How the last connect attempt ended; the front ends use it to tell "no device" apart from "waiting".
-enum class ConnectState { Idle, Scanning, Connected, NoDevice };
+// LineLost: the device was connected and its line went away (LineLostReason() says why); the port
+// has been closed and stays closed until the engine is started again.
+enum class ConnectState { Idle, Scanning, Connected, NoDevice, LineLost };
 
 class CWork_BK : public CSerialObject,
                  public CTaskManager<CPacket_ISP, CWork_BK>,
@@ -153,6 +155,13 @@ public:
 
     // CSerialObject: the receive path.
     int OnReceive(const uint8_t* data, uint32_t length) override;
+    // CSerialObject: the line went away (reader or sender thread). Sets ConnectState::LineLost, ends a
+    // run in progress at once with FailRun and the reason "связь с устройством потеряна: <OS reason>",
+    // and has the port closed on a thread of its own (Close joins the reader, which may be the caller).
+    void OnLineError(const std::string& reason) override;
+    // Why the line was lost (Russian, ending with the OS reason); empty until a loss since the last
+    // StartEngine.
+    std::wstring LineLostReason() const;
 
     // CSerialOpenHook.
     void RestartCommandSender() override;
@@ -174,6 +183,12 @@ private:
     void StopTransport();
     // Waits for a previous connect thread (asking its scan to end at the next port).
     void JoinConnectThread();
+    // The step a lost line cuts short: the one whose commands are queued, else the one going; StepNone
+    // when no run is in progress.
+    int StepOfLostRun() const;
+    // Closes a failed port on the line closer thread; waits for that thread.
+    void ScheduleLineClose();
+    void JoinLineCloser();
     void LoadImages();
 
     std::mutex notifyMutex_;  // guards notifyWindow_ and notifyInFlight_
@@ -223,4 +238,11 @@ private:
     std::mutex connectMutex_;  // guards connectThread_
     std::thread connectThread_;
     std::atomic<bool> scanAbort_{false};
+
+    // Open and Close of serial_ come from the connect thread, the thread that stops the engine and the
+    // line closer; this keeps them one at a time.
+    std::mutex portMutex_;
+    mutable std::mutex lineMutex_;  // guards lineCloser_ and lineLostReason_
+    std::thread lineCloser_;
+    std::wstring lineLostReason_;
 };

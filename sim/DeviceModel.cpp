@@ -90,6 +90,13 @@ DeviceReaction CDeviceModel::Handle(const std::vector<uint8_t>& frame) {
         reaction.notes.push_back("fault: device notice after " + tag);
         reaction.answers.push_back(MakeFrame(ANS_DEVICE_NOTICE, {}));
     }
+    if (faults_.Has(FaultKind::HangUp, cmd, ordinal)) {
+        // The frame still counts as received (its bytes are kept), but a device that is gone says
+        // nothing more.
+        reaction.notes.push_back("fault: hang up after " + tag);
+        reaction.answers.clear();
+        reaction.hangUp = true;
+    }
     return reaction;
 }
 

@@ -46,6 +46,7 @@ struct DeviceReaction {
     std::optional<SimImage> ended;              // an end command closed this image
     bool settingsWritten = false;
     bool deviceInfo = false;                    // an 'E' frame: its answers take the probe delay
+    bool hangUp = false;                        // the device goes away after this frame
 };
 
 class CDeviceModel {

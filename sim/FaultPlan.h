@@ -1,5 +1,5 @@
 // Line faults the simulator injects on purpose, so tests can watch the tool cope with a lost,
-// refused, corrupt, duplicated or interrupted answer.
+// refused, corrupt, duplicated or interrupted answer, or with a line that goes away.
 //
 // A rule names a command code and the ordinal N of the frame carrying it: "the 3rd 0x23 frame".
 // Ordinals count every valid frame received with that code since start, from 1 (the tool's probe is
@@ -16,6 +16,7 @@ enum class FaultKind {
     Corrupt,      // the answer goes out with a wrong checksum
     Duplicate,    // the answer goes out twice
     NoticeAfter,  // a 0x1B device notice follows the answer
+    HangUp,       // the device goes away: no answer, and the simulator closes the line and exits
 };
 
 struct FaultRule {

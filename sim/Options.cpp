@@ -82,6 +82,7 @@ const std::vector<ValueOption>& ValueOptions() {
         {"--corrupt", Fault(FaultKind::Corrupt, "--corrupt")},
         {"--duplicate", Fault(FaultKind::Duplicate, "--duplicate")},
         {"--notice-after", Fault(FaultKind::NoticeAfter, "--notice-after")},
+        {"--hangup", Fault(FaultKind::HangUp, "--hangup")},
     };
     return table;
 }
@@ -91,6 +92,7 @@ bool* FlagField(const std::string& name, SimOptions& o) {
     if (name == "--silent") return &o.silent;
     if (name == "--split") return &o.split;
     if (name == "--junk") return &o.junk;
+    if (name == "--probe-junk") return &o.probeJunk;
     if (name == "--help" || name == "-h") return &o.help;
     return nullptr;
 }
@@ -168,9 +170,14 @@ std::string UsageText() {
         "  --corrupt CMD@N        answer the N-th CMD frame with a bad checksum\n"
         "  --duplicate CMD@N      send the answer to the N-th CMD frame twice\n"
         "  --notice-after CMD@N   send a 0x1B notice after answering the N-th CMD frame\n"
+        "  --hangup CMD@N         go away after receiving the N-th CMD frame: no answer, the --out\n"
+        "                         files are written, the line is closed (the tool's end of a pty\n"
+        "                         sees a hang-up) and the simulator exits 0\n"
         "  --split                write every answer in 1-byte pieces about 1 ms apart\n"
         "  --junk                 prefix every answer but those to 'E' with junk bytes\n"
         "                         including a false 0xAC\n"
+        "  --probe-junk           put the same junk before the answers to 'E', as a stray byte\n"
+        "                         from an adapter at open would\n"
         "  --delay-ms N           delay every answer by N ms\n"
         "  --probe-delay-ms N     delay only the answers to 'E' by N ms\n"
         "Other:\n"

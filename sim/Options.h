@@ -27,6 +27,7 @@ struct SimOptions {
     bool silent = false;
     bool split = false;
     bool junk = false;
+    bool probeJunk = false;       // junk bytes before the answers to 'E'
     bool help = false;
     CFaultPlan faults;
 };

@@ -80,9 +80,9 @@ void CSimulator::HandleFrame(const ReceivedFrame& frame, SimClock::time_point no
     }
     if (!options_.silent) {
         const auto delay = std::chrono::milliseconds(options_.delayMs + (reaction.deviceInfo ? options_.probeDelayMs : 0));
-        // The tool's probe reads the command byte at a fixed offset of whatever arrives first, so
-        // junk before an 'E' answer would only model a device that can never be found.
-        const bool junk = options_.junk && !reaction.deviceInfo;
+        // --junk leaves the 'E' answers clean so that it disturbs only the receive path; junk before
+        // them (a stray byte from an adapter at open) is a fault of its own.
+        const bool junk = reaction.deviceInfo ? options_.probeJunk : options_.junk;
         for (const auto& answer : reaction.answers) outbox_.Queue(answer, now + delay, junk);
     }
     if (reaction.started) {
@@ -100,6 +100,7 @@ void CSimulator::HandleFrame(const ReceivedFrame& frame, SimClock::time_point no
         recorder_.WriteSummary(model_, reader_);
     }
     if (frame.bytes[FRAME_OFFSET_CMD] == CMD_WRITE_SETTINGS) settingsHandled_ = true;
+    if (reaction.hangUp) hangUp_ = true;
 }
 
 SimClock::time_point CSimulator::FinishDeadline() const {
@@ -120,6 +121,12 @@ int CSimulator::Run(int stopFd) {
             const PendingFrame pending = std::move(inbox_.front());
             inbox_.pop_front();
             HandleFrame(pending.frame, now);
+            if (hangUp_) break;
+        }
+        if (hangUp_) {
+            // Leaving closes the pty master (and our keep-alive slave), which the tool sees as a hang-up.
+            Trace(L"iap-devsim: hanging up as asked\n");
+            break;
         }
         const unsigned long sentBefore = recorder_.FramesSent();
         if (!outbox_.Flush(line_, now, recorder_, lineFull)) {

@@ -18,8 +18,8 @@ class CSimulator {
 public:
     CSimulator(const SimOptions& options, DeviceConfig config, CLineIo& line, CRecorder& recorder);
 
-    // Runs until stopFd becomes readable, the run has finished (--exit-after-finish), or the line
-    // fails. Writes the recorded output before returning. Returns the process exit code: 0, or 1
+    // Runs until stopFd becomes readable, the run has finished (--exit-after-finish), a --hangup
+    // frame has been handled, or the line fails. Writes the recorded output before returning. Returns the process exit code: 0, or 1
     // after a line failure.
     int Run(int stopFd);
 
@@ -44,5 +44,6 @@ private:
     SimClock::time_point lastTrafficAt_{};
     bool settingsHandled_ = false;
     bool endArmed_ = false;
+    bool hangUp_ = false;
     std::chrono::milliseconds quietWindow_{0};
 };

@@ -1,5 +1,6 @@
 #include "transport/JobWorker.h"
 
+#include <chrono>
 #include <exception>
 #include <system_error>
 #include <utility>
@@ -50,6 +51,10 @@ int CJobWorker::Start() {
 }
 
 void CJobWorker::PostJob(int step) {
+    {
+        std::lock_guard<std::mutex> idle(idleMutex_);
+        ++outstanding_;
+    }
     lock_.Enter();
     jobs_.push_back(step);
     lock_.Leave();
@@ -64,6 +69,22 @@ void CJobWorker::Stop() {
     if (worker_.joinable()) worker_.join();
     workerId_.store(std::thread::id());
     alive_.store(false);
+}
+
+bool CJobWorker::WaitIdle(uint32_t timeoutMs) {
+    if (OnWorkerThread()) return false;
+    std::unique_lock<std::mutex> idle(idleMutex_);
+    // A stopped worker runs nothing more; the numbers it left queued wait for the next Start.
+    return idle_.wait_for(idle, std::chrono::milliseconds(timeoutMs),
+                          [this] { return outstanding_ == 0 || !alive_.load(); });
+}
+
+void CJobWorker::JobDone() {
+    {
+        std::lock_guard<std::mutex> idle(idleMutex_);
+        --outstanding_;
+    }
+    idle_.notify_all();
 }
 
 bool CJobWorker::IsRunning() const { return alive_.load() && !stop_.load(); }
@@ -91,7 +112,10 @@ void CJobWorker::Loop() {
         int step = 0;
         JobFunction run;
         while (!stop_.load() && TakeJob(step, run)) {
-            if (!run) continue;
+            if (!run) {
+                JobDone();
+                continue;
+            }
             try {
                 run(step);
             } catch (const std::exception& error) {
@@ -99,7 +123,13 @@ void CJobWorker::Loop() {
             } catch (...) {
                 Trace(L"[CJobWorker] job %d failed\r\n", step);
             }
+            JobDone();
         }
     }
-    alive_.store(false);
+    {
+        // Under the idle mutex, so that a waiter between its test and its wait sees the end.
+        std::lock_guard<std::mutex> idle(idleMutex_);
+        alive_.store(false);
+    }
+    idle_.notify_all();
 }

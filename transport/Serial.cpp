@@ -5,6 +5,8 @@
 
 #include "engine/IspCodes.h"
 #include "engine/Packet_ISP.h"
+#include "engine/RawString.h"
+#include "engine/ReceivePath.h"
 #include "engine/Trace.h"
 #include "transport/PortList.h"
 #include "transport/SerialBackend.h"
@@ -14,8 +16,24 @@
 
 namespace {
 
-// The smallest answer frame is 5 bytes; the probe looks at nothing but its command byte.
+// The smallest answer frame is 5 bytes; the device's own rule looks at nothing but its command byte.
 constexpr int kMinAnswerSize = ISP_FRAME_OVERHEAD;
+// The handshake regime waits 1 ms plus 1 ms per byte of the read buffer for the first byte; a probe
+// that goes on reading past line noise stays within the same wait.
+constexpr uint32_t kHandshakeWaitMs = 1 + SERIAL_READ_CHUNK;
+
+// What arrived answers the probe when its command byte is 'F', or when a valid 0x46 frame stands
+// anywhere in it: a stray byte from a USB adapter at open, or the tail of an earlier message, would
+// otherwise hide a device that answered.
+bool IsProbeAnswer(const uint8_t* data, int count) {
+    if (count >= kMinAnswerSize && data[FRAME_OFFSET_CMD] == ANS_DEVICE_INFO) return true;
+    if (count < kMinAnswerSize) return false;
+    CRawString received(data, count);
+    CRawString frame;
+    while (ExtractFrame(received, FindAnswerFrame, frame, true))
+        if (frame.GetAt(FRAME_OFFSET_CMD) == ANS_DEVICE_INFO) return true;
+    return false;
+}
 
 const char* OpenErrorWords(CSerial::OpenError error) {
     switch (error) {
@@ -126,6 +144,8 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
         hook->RequestDeviceInfo(port);
     }
 
+    lineFailed_.store(false);
+    lineUp_.store(true);
     if (!Start()) return FailOpen(OpenError::Other, "reader thread start");
     lastOpenError_.store(OpenError::None);
     Trace(L"[CSerial] %hs open at %u baud\r\n", path.c_str(), SERIAL_TRANSFER_BAUD);
@@ -150,8 +170,19 @@ int CSerial::Probe(uint8_t port) {
     if (!Write(frame.GetFrameData(), static_cast<uint32_t>(frame.GetFrameSize()))) return 0;
 
     std::array<uint8_t, SERIAL_READ_CHUNK> answer{};
-    const int count = backend_->Read(answer.data(), static_cast<int>(answer.size()));
-    return count >= kMinAnswerSize && answer[FRAME_OFFSET_CMD] == ANS_DEVICE_INFO ? 1 : 0;
+    const int capacity = static_cast<int>(answer.size());
+    const uint32_t startMs = GetTickCountMs();
+    int got = backend_->Read(answer.data(), capacity);
+    if (got < 0) return 0;
+    got = std::min(got, capacity);
+    while (got < capacity && !IsProbeAnswer(answer.data(), got)) {
+        const uint32_t waitedMs = GetTickCountMs() - startMs;
+        if (waitedMs >= kHandshakeWaitMs) break;
+        const int count = backend_->ReadAvailable(answer.data() + got, capacity - got, kHandshakeWaitMs - waitedMs);
+        if (count <= 0) break;
+        got += std::min(count, capacity - got);
+    }
+    return IsProbeAnswer(answer.data(), got) ? 1 : 0;
 }
 
 int CSerial::Write(const uint8_t* data, uint32_t length) {
@@ -159,10 +190,24 @@ int CSerial::Write(const uint8_t* data, uint32_t length) {
     if (backend_->Write(data, length)) return 1;
     const std::string reason = backend_->LastErrorText();
     Trace(L"[CSerial] write of %u bytes failed: %hs\r\n", length, reason.c_str());
+    ReportLineError("write");
     return 0;
 }
 
+void CSerial::ReportLineError(const char* what) {
+    const std::string osReason = backend_->LastErrorText();
+    // Only the first failure of an open line is news; a closing port fails its reads and writes on
+    // purpose and has already cleared the flag.
+    if (!lineUp_.exchange(false)) return;
+    lineFailed_.store(true);
+    const std::string reason = osReason.empty() ? std::string("unknown error") : osReason;
+    Trace(L"[CSerial] %hs: line lost on %hs: %hs\r\n", LastPortName().c_str(), what, reason.c_str());
+    if (CSerialObject* receiver = receiver_.load()) receiver->OnLineError(reason);
+}
+
 void CSerial::Close() {
+    lineUp_.store(false);
+    lineFailed_.store(false);
     backend_->Purge();
     // The reader must be gone before the handle it reads from.
     Stop();
@@ -187,6 +232,7 @@ int CSerial::Run() {
                 const std::string reason = backend_->LastErrorText();
                 Trace(L"[CSerial] read failed: %hs\r\n", reason.c_str());
                 failing = true;
+                ReportLineError("read");
             }
             SleepMs(std::max<uint32_t>(readerPauseMs_, 1));
         }

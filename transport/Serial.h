@@ -3,7 +3,8 @@
 // Open() opens a port by number, probes it with a directly written 'E' frame, and only when an answer
 // frame with code 'F' comes back switches the line to 256000 baud 8N1, tells its open hook (sender
 // restart, device identification request) and starts the reader thread. The reader polls the port and
-// hands every chunk of received bytes to the receiver on the reader thread.
+// hands every chunk of received bytes to the receiver on the reader thread. The first read or write
+// that fails on an open line is reported to the receiver (CSerialObject::OnLineError), once per open.
 //
 // Threads: Open/Close are called by one controlling thread (the engine's connect thread or the thread
 // that stops the engine); Write by the command sender thread (and by Open's probe); the receiver runs
@@ -54,14 +55,19 @@ public:
     // Reprograms an open port with DTR low and RTS high. 0 when closed or refused (byte size 5..8,
     // parity 0..2 and stop bits 0 or 2 are the values the POSIX back end accepts).
     int SetLineParams(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
-    // Writes the 'E' frame for `port` and reads one answer: 1 when at least 5 bytes came back and
-    // byte 3 is 'F'. Only valid before the reader runs (Open calls it).
+    // Writes the 'E' frame for `port` and reads the answer under the handshake time-outs: 1 when at
+    // least 5 bytes came back and byte 3 is 'F', or when a valid 0x46 frame stands anywhere in what
+    // arrived (line noise before the answer). Reading goes on until one of the two holds or the
+    // handshake wait (about a second) has passed. Only valid before the reader runs (Open calls it).
     int Probe(uint8_t port);
-    // 1 when every byte was written; 0 for null data, a zero length or a closed port.
+    // 1 when every byte was written; 0 for null data, a zero length or a closed port. A failure on an
+    // open line is reported to the receiver on the calling thread.
     int Write(const uint8_t* data, uint32_t length);
-    // Stops the reader, then closes the device; harmless on a closed port.
+    // Stops the reader, then closes the device; harmless on a closed port. Reports nothing.
     void Close();
     bool IsOpen() const;
+    // True from the report of a failed line until the next Open or Close.
+    bool LineFailed() const { return lineFailed_.load(); }
 
     // Why the last Open failed, in words a user can act on ("", "missing", "busy", "permission", ...).
     enum class OpenError { None, Missing, PermissionDenied, Busy, LineSettings, NoAnswer, Other };
@@ -76,12 +82,18 @@ protected:
 private:
     // Records why Open failed, traces it with the OS reason, closes what is open; returns 0.
     int FailOpen(OpenError error, const char* what);
+    // Tells the receiver that the line failed, the first time only since Open; `what` names the
+    // operation. Call on the failing thread, right after the failure (the OS reason is per thread).
+    void ReportLineError(const char* what);
 
     std::atomic<CSerialObject*> receiver_{nullptr};
     std::atomic<CSerialOpenHook*> openHook_{nullptr};
     const uint32_t readerPauseMs_;
     std::unique_ptr<CSerialBackend> backend_;
     std::atomic<OpenError> lastOpenError_{OpenError::None};
+    // Set when an Open succeeds, cleared by the first failure report and by Close: one report per open.
+    std::atomic<bool> lineUp_{false};
+    std::atomic<bool> lineFailed_{false};
     mutable std::mutex nameMutex_;
     std::string lastPortName_;
 };

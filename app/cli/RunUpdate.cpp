@@ -59,7 +59,7 @@ bool WriteSettingsFile(const std::string& path, const SettingsBlock& block) {
 }
 
 // Waits until the device's information arrived, or the scan found nothing.
-enum class ConnectOutcome { Ready, NoDevice, NoInformation, Interrupted };
+enum class ConnectOutcome { Ready, NoDevice, NoInformation, Interrupted, LineLost };
 ConnectOutcome WaitForDevice(CWork_BK& engine, CCliWindow& window, size_t portCount) {
     const uint32_t scanBudget = static_cast<uint32_t>(std::min<size_t>(portCount, kPortLimit)) * kProbeMsPerPort;
     const uint32_t start = GetTickCountMs();
@@ -70,6 +70,7 @@ ConnectOutcome WaitForDevice(CWork_BK& engine, CCliWindow& window, size_t portCo
         if (window.Interrupted()) return ConnectOutcome::Interrupted;
         const ConnectState state = engine.GetConnectState();
         if (state == ConnectState::NoDevice) return ConnectOutcome::NoDevice;
+        if (state == ConnectState::LineLost) return ConnectOutcome::LineLost;
         const uint32_t now = GetTickCountMs();
         if (state == ConnectState::Connected) {
             if (connectedAt == 0) connectedAt = now;
@@ -256,13 +257,26 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterr
         case ConnectOutcome::NoInformation:
             PrintText(err, L"iap-cli: устройство ответило на опрос порта, но не прислало сведения о себе\n");
             return finish(EXIT_NO_DEVICE);
+        case ConnectOutcome::LineLost:
+            PrintText(err, L"iap-cli: " + engine.LineLostReason() + L"; обновление не начато\n");
+            return finish(EXIT_RUN_FAILED);
     }
 
     // The settings may take seconds to come; say what is being waited for.
     PrintText(out, L"Устройство на связи, чтение его настроек...\n");
-    const bool settingsRead = window.WaitForSettings(2, kSettingsAnswersMs);
+    // In short slices, so that a line lost meanwhile is told at once; an interrupt ends a slice.
+    bool settingsRead = false;
+    for (uint32_t waitedMs = 0; !settingsRead && waitedMs < kSettingsAnswersMs && !window.Interrupted();
+         waitedMs += 100) {
+        if (engine.GetConnectState() == ConnectState::LineLost) break;
+        settingsRead = window.WaitForSettings(2, 100);
+    }
     if (window.Interrupted()) {
         PrintText(err, kNotStartedText);
+        return finish(EXIT_RUN_FAILED);
+    }
+    if (engine.GetConnectState() == ConnectState::LineLost) {
+        PrintText(err, L"iap-cli: " + engine.LineLostReason() + L"; обновление не начато\n");
         return finish(EXIT_RUN_FAILED);
     }
     PrintVersions(out, engine, folder);

@@ -250,6 +250,19 @@ TEST_F(CliTest, AnInterruptDuringARunStopsItPromptly) {
     EXPECT_EQ(CountCommand(commands, 0x1A), 0) << "the firmware transfer must not be ended as if complete";
 }
 
+TEST_F(CliTest, ALostLineEndsTheRunAtOnceWithExitOneAndTheReason) {
+    MakeSamples({"AC7811_project.hex"});
+    StartDevice({"--hangup", "0x23@3"});
+    const ProcessResult r = Cli({"--port", sim_->PtyPath(), "--folder", Files()});
+    EXPECT_EQ(r.status, 1) << r.err;
+    // Connecting takes a fraction of a second and the device leaves three packets in; waiting out the
+    // no-answer slices would take 15 s.
+    EXPECT_LT(r.seconds, 3.0);
+    EXPECT_NE(r.err.find("обновление не удалось: Не удалось обновить базу камер!"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("связь с устройством потеряна: "), std::string::npos) << r.err;
+    EXPECT_EQ(sim_->Stop(), 0) << "the simulator hung up by itself";
+}
+
 TEST_F(CliTest, InspectShowsWhatEachFileSends) {
     WriteFile(Files() + "/flagdata.bin", PseudoRandomBytes(10000, 1));
     WriteFile(Files() + "/rdfwd.bin", PseudoRandomBytes(3372, 2));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "engine/IspCodes.h"
 #include "engine/Trace.h"
@@ -289,6 +290,51 @@ TEST_F(UpdateRunTest, ANoticeBetweenRunsChangesNothing) {
     for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_END)) EXPECT_EQ(m.lParam, 0);
     StopDevice();
     EXPECT_EQ(ReadFile(OutDir() + "/rdfwd.bin"), ReadFile(FilesDir() + "rdfwd.bin"));
+}
+
+TEST_F(UpdateRunTest, ALineThatGoesAwayMidImageEndsTheRunAtOnceAndClosesThePort) {
+    UseSamples({"flagdata.bin", "rdfwd.bin"});
+    Connect({"--hangup", "0x23@3"});
+    // The device goes away a few packets into the run, so the whole run stands for the time from
+    // the loss to its end; waiting out the no-answer slices would take 15 s.
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(RunUpdate(20000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    const auto ends = MessagesOf(WM_ENGINE_STEP_END);
+    ASSERT_EQ(ends.size(), 2u);
+    EXPECT_EQ(ends[0], (EngineMessage{WM_ENGINE_STEP_END, 2, 1}));
+    EXPECT_EQ(ends[1], (EngineMessage{WM_ENGINE_STEP_END, 7, 1}));
+    EXPECT_EQ(engine_.FailureReason().rfind(L"связь с устройством потеряна: ", 0), 0u) << WideToUtf8(engine_.FailureReason());
+    EXPECT_EQ(engine_.GetConnectState(), ConnectState::LineLost);
+    EXPECT_EQ(engine_.LineLostReason(), engine_.FailureReason());
+    EXPECT_TRUE(WaitUntil([&] { return !engine_.Port().IsOpen(); }, 1000)) << "the lost port is closed";
+
+    // The simulator left by itself and kept what it received up to the hang-up.
+    EXPECT_EQ(sim_->Stop(), 0);
+    const auto commands = RunCommands(ReadFrameLog(OutDir()));
+    EXPECT_EQ(CountCommand(commands, CMD_EDOG_PACKET), 3);
+    EXPECT_EQ(CountCommand(commands, CMD_RADAR_START), 0);
+    const std::vector<uint8_t> source = ReadFile(FilesDir() + "flagdata.bin");
+    const std::vector<uint8_t> received = ReadFile(OutDir() + "/flagdata.bin");
+    ASSERT_GT(source.size(), received.size());
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), source.begin()));
+}
+
+TEST_F(UpdateRunTest, ALineLostBetweenRunsIsNoticedAndARunOnItFailsAtOnce) {
+    UseSamples({"rdfwd.bin"});
+    Connect();
+    sim_->Stop();  // the device is switched off: its end of the line closes
+    ASSERT_TRUE(WaitUntil([&] { return engine_.GetConnectState() == ConnectState::LineLost; }, 1000));
+    EXPECT_TRUE(WaitUntil([&] { return !engine_.Port().IsOpen(); }, 1000));
+    EXPECT_TRUE(window_.Messages().empty()) << "no run, nothing to report";
+    EXPECT_EQ(engine_.LineLostReason().rfind(L"связь с устройством потеряна: ", 0), 0u);
+
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(RunUpdate(20000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(MessagesOf(WM_ENGINE_STEP_END),
+              (std::vector<EngineMessage>{{WM_ENGINE_STEP_END, 5, 1}, {WM_ENGINE_STEP_END, 7, 1}}));
+    EXPECT_EQ(engine_.FailureReason(), engine_.LineLostReason());
 }
 
 }  // namespace

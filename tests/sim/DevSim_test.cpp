@@ -210,6 +210,15 @@ public:
         return out;
     }
 
+    // True when the other end went away within timeoutMs: the pty is hung up, and a read ends at
+    // once without bytes (end of file, or EIO) instead of waiting.
+    bool HungUp(int timeoutMs) {
+        pollfd pfd{fd_, POLLIN, 0};
+        if (poll(&pfd, 1, timeoutMs) <= 0 || !(pfd.revents & POLLHUP)) return false;
+        uint8_t byte = 0;
+        return read(fd_, &byte, 1) <= 0;
+    }
+
     // Whatever is already buffered, without waiting.
     Bytes ReadPending() {
         Bytes out;
@@ -546,15 +555,37 @@ TEST(DevSimTest, FaultOptionsDoWhatTheySay) {
         {{"--junk"}, {{Frame(0x45, {0x03}), kDefaultDeviceInfo},
                       {Frame(0x21), Concat({junk, Frame(0x22)})}}},
         {{"--split"}, {{Frame(0x45, {0x03}), kDefaultDeviceInfo}, {Frame(0x21), Frame(0x22)}}},
+        // Only before 'E' answers: a stray byte at open that the tool's probe must look past.
+        {{"--probe-junk"}, {{Frame(0x45, {0x03}), Concat({junk, kDefaultDeviceInfo})},
+                            {Frame(0x21), Frame(0x22)}}},
     };
     for (const Row& row : rows) {
         DevSim sim(row.args);
         Port port(sim.LinePath());
         ASSERT_TRUE(port.IsOpen());
         for (const auto& [send, expect] : row.script) port.Exchange(send, expect, row.args[0]);
-        Barrier(port, row.args[0]);
+        Barrier(port, row.args[0], row.args[0] == "--probe-junk" ? junk : Bytes{});
         EXPECT_EQ(sim.Stop(), 0) << row.args[0];
     }
+}
+
+TEST(DevSimTest, HangUpClosesTheLineAfterTheNamedFrameAndKeepsTheRecording) {
+    TempDir dir;
+    DevSim sim({"--hangup", "0x23@2", "--out", dir.Path()});
+    Port port(sim.LinePath());
+    ASSERT_TRUE(port.IsOpen());
+    port.Exchange(Frame(0x21), Frame(0x22), "start");
+    port.Exchange(Frame(0x23, {1, 2, 3}), Frame(0x24, {0x23, 0x01}), "first packet");
+    port.Write(Frame(0x23, {4, 5}));
+    EXPECT_EQ(sim.WaitExit(5000), 0);
+    // The tool's end sees the hang-up: a read fails instead of waiting for an answer.
+    EXPECT_TRUE(port.HungUp(1000));
+    EXPECT_EQ(ReadFile(dir.File("flagdata.bin")), (Bytes{1, 2, 3, 4, 5}));
+    const std::string log = ReadText(dir.File("frames.log"));
+    EXPECT_NE(log.find("> ac 07 00 23 04 05"), std::string::npos) << log;
+    EXPECT_NE(log.find("# fault: hang up after 0x23@2"), std::string::npos) << log;
+    EXPECT_EQ(log.find("< ac 07 00 24 23 01", log.find("> ac 07 00 23 04 05")), std::string::npos)
+        << "no answer to the last frame";
 }
 
 TEST(DevSimTest, DelaysAndBaudPacingHoldAnswersBack) {
@@ -651,6 +682,8 @@ TEST(DevSimTest, BadCommandLinesExitWith64) {
         {"--no-answer", "0x23"},
         {"--reject", "0x123@1"},
         {"--corrupt", "0x23@0"},
+        {"--hangup", "0x23"},
+        {"--probe-junk=1"},
         {"--silent=1"},
         {"--settings", dir.File("short.bin")},
         {"--settings-info", dir.File("missing.bin")},
@@ -669,7 +702,7 @@ TEST(DevSimTest, HelpListsEveryOption) {
     for (const char* option : {"--link", "--device", "--baud", "--out", "--fw-version", "--data-version",
                                "--radar-version", "--settings", "--settings-info", "--exit-after-finish",
                                "--silent", "--no-answer", "--reject", "--corrupt", "--split", "--junk",
-                               "--duplicate", "--notice-after", "--delay-ms", "--probe-delay-ms",
+                               "--duplicate", "--notice-after", "--hangup", "--probe-junk", "--delay-ms", "--probe-delay-ms",
                                "--make-samples", "--help"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }

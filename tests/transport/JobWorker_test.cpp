@@ -152,4 +152,26 @@ TEST(JobWorkerTest, StopFromInsideAJobReturnsAndEndsTheWorker) {
     EXPECT_EQ(worker.PendingJobs(), 1);
 }
 
+TEST(JobWorkerTest, WaitIdleReturnsOnceEveryPostedJobHasRun) {
+    Recorder recorder;
+    std::atomic<bool> release{false};
+    std::atomic<bool> idleInsideJob{true};
+    CJobWorker worker;
+    worker.SetJobFunction([&](int step) {
+        idleInsideJob = worker.WaitIdle(kWaitMs);
+        WaitUntil([&] { return release.load(); }, kWaitMs);
+        recorder.Add(step);
+    });
+    EXPECT_TRUE(worker.WaitIdle(0)) << "nothing posted";
+    ASSERT_EQ(worker.Start(), 1);
+    worker.PostJob(1);
+    worker.PostJob(2);
+    EXPECT_FALSE(worker.WaitIdle(50)) << "a job is held";
+    release = true;
+    EXPECT_TRUE(ReturnsOrDie([&] { return worker.WaitIdle(kWaitMs); }, "CJobWorker::WaitIdle"));
+    EXPECT_EQ(recorder.Ran(), (Steps{1, 2}));
+    EXPECT_FALSE(idleInsideJob.load()) << "a job cannot wait for itself";
+    StopOrDie(worker);
+}
+
 }  // namespace

@@ -63,6 +63,11 @@ Bytes Frame(uint8_t cmd, const Bytes& payload) {
     frame.Pack(cmd, payload.data(), static_cast<uint16_t>(payload.size()));
     return Bytes(frame.GetFrameData(), frame.GetFrameData() + frame.GetFrameSize());
 }
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
 Bytes DeviceInfoAnswer(uint8_t port) {
     return Frame(ANS_DEVICE_INFO, {CMD_DEVICE_INFO, port, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
 }
@@ -75,6 +80,14 @@ public:
         chunks_.emplace_back(data, data + length);
         threads_.push_back(std::this_thread::get_id());
         return 1;
+    }
+    void OnLineError(const std::string& reason) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lineErrors_.emplace_back(reason, std::this_thread::get_id());
+    }
+    std::vector<std::pair<std::string, std::thread::id>> LineErrors() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lineErrors_;
     }
     std::vector<Bytes> Chunks() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -94,6 +107,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<Bytes> chunks_;
     std::vector<std::thread::id> threads_;
+    std::vector<std::pair<std::string, std::thread::id>> lineErrors_;
 };
 
 class RecordingHook : public CSerialOpenHook {
@@ -234,6 +248,10 @@ TEST_F(SerialPtyTest, HandshakeAnswerRules) {
         {"valid", DeviceInfoAnswer(1), 0, 0, true},
         {"valid after 300 ms", DeviceInfoAnswer(1), 300, 0, true},
         {"valid in 1-byte pieces 2 ms apart", DeviceInfoAnswer(1), 0, 2, true},
+        // Longer gaps than the handshake read's byte gap: reading goes on within the handshake wait.
+        {"valid in 1-byte pieces 30 ms apart", DeviceInfoAnswer(1), 0, 30, true},
+        {"a stray byte before the answer", Concat({{0x00}, DeviceInfoAnswer(1)}), 0, 0, true},
+        {"noise with a false header, no frame", {0x55, 0xAC, 0x03, 0x00, 0x46, 0x13}, 0, 0, false},
         {"only four bytes", {0xAC, 0x04, 0x00, 0x46}, 0, 0, false},
         {"byte 3 is not F", Frame(0x47, {}), 0, 0, false},
         {"answer after 1100 ms", DeviceInfoAnswer(1), 1100, 0, false},
@@ -428,7 +446,7 @@ double ProcessCpuMs() {
     return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
 }
 
-TEST(SerialHangUpTest, ReaderPausesOnAHungUpLine) {
+TEST(SerialHangUpTest, AHungUpLineIsReportedOnceAndTheReaderPauses) {
     int master = -1;
     int slave = -1;
     char name[256] = {};
@@ -437,17 +455,29 @@ TEST(SerialHangUpTest, ReaderPausesOnAHungUpLine) {
     MakeNonBlocking(master);
     SetPortList({name});
     testsupport::TraceCapture trace;
-    CSerial serial(nullptr, 0, 10);
+    RecordingReceiver receiver;
+    CSerial serial(&receiver, 0, 10);
     {
         ProbeAnswerer device(master, DeviceInfoAnswer(1));
         ASSERT_NE(serial.Open(1, 256000, 8, 0, 0), 0);
     }
+    EXPECT_FALSE(serial.LineFailed());
     close(master);  // the far end hangs up: every read now fails at once
+    ASSERT_TRUE(WaitUntil([&] { return !receiver.LineErrors().empty(); }, 1000));
+    EXPECT_TRUE(serial.LineFailed());
     const double cpuBefore = ProcessCpuMs();
     WaitUntil([] { return false; }, 500);
     EXPECT_LT(ProcessCpuMs() - cpuBefore, 150.0);
+    // A write to the dead line fails too, but the loss was told already.
+    const uint8_t byte = 0x55;
+    EXPECT_EQ(serial.Write(&byte, 1), 0);
     serial.Close();
     EXPECT_FALSE(serial.IsOpen());
+    EXPECT_FALSE(serial.LineFailed());
+    const auto errors = receiver.LineErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, "Input/output error");
+    EXPECT_NE(errors[0].second, std::this_thread::get_id()) << "reported on the reader thread";
     const std::wstring text = trace.Text();
     size_t lines = 0;
     for (size_t at = text.find(L"read failed"); at != std::wstring::npos; at = text.find(L"read failed", at + 1))
@@ -464,6 +494,10 @@ struct ScriptLog {
     std::string failAt;          // the call that fails
     std::deque<int> readScript;  // ReadAvailable results: n > 0 delivers n bytes, else returned as is
     std::atomic<int> readAvailableCalls{0};
+    // What the handshake reads get, chunk by chunk (an empty chunk: nothing within the wait); when
+    // empty, the probe read gets a valid answer at once.
+    std::deque<Bytes> probeChunks;
+    std::atomic<bool> failWrites{false};
     void Add(const std::string& call) {
         std::lock_guard<std::mutex> lock(mutex);
         calls.push_back(call);
@@ -484,18 +518,29 @@ public:
     }
     int Purge() override { return open_ ? Step("purge") : 0; }
     int SetHandshakeTimeouts() override { return Step("handshake"); }
-    int SetTransferTimeouts() override { return Step("transfer"); }
+    int SetTransferTimeouts() override {
+        transfer_ = true;
+        return Step("transfer");
+    }
     int SetLine(const SerialLineSettings& s) override {
         return Step("line " + std::to_string(s.baud) + " " + std::to_string(s.byteSize) + std::to_string(s.parity) +
                     std::to_string(s.stopBits) + (s.dtr ? " dtr" : " -dtr") + (s.rts ? " rts" : " -rts"));
     }
     int Read(uint8_t* buffer, int capacity) override {
         if (!Step("read")) return 0;
-        const Bytes answer = DeviceInfoAnswer(1);
+        Bytes answer = DeviceInfoAnswer(1);
+        if (!NextProbeChunk(answer)) answer = DeviceInfoAnswer(1);
         std::copy(answer.begin(), answer.begin() + std::min<int>(capacity, int(answer.size())), buffer);
         return static_cast<int>(answer.size());
     }
     int ReadAvailable(uint8_t* buffer, int capacity, uint32_t waitMs) override {
+        if (!transfer_) {
+            // The probe reading on: the rest of the scripted chunks, then silence.
+            Bytes chunk;
+            if (!NextProbeChunk(chunk)) return 0;
+            std::copy(chunk.begin(), chunk.begin() + std::min<int>(capacity, int(chunk.size())), buffer);
+            return std::min<int>(capacity, int(chunk.size()));
+        }
         ++log_->readAvailableCalls;
         int result = 0;
         {
@@ -517,22 +562,31 @@ public:
     int Write(const uint8_t* data, uint32_t length) override {
         std::string hex = "write";
         for (uint32_t i = 0; i < length; ++i) hex += " " + std::to_string(data[i]);
-        return Step(hex);
+        return Step(hex) && !log_->failWrites.load();
     }
     void CloseDevice() override {
         if (open_) log_->Add("close");
         open_ = false;
+        transfer_ = false;
     }
     bool IsOpen() const override { return open_; }
     std::string LastErrorText() const override { return "scripted"; }
 
 private:
+    bool NextProbeChunk(Bytes& chunk) {
+        std::lock_guard<std::mutex> lock(log_->mutex);
+        if (log_->probeChunks.empty()) return false;
+        chunk = log_->probeChunks.front();
+        log_->probeChunks.pop_front();
+        return true;
+    }
     int Step(const std::string& call) {
         log_->Add(call);
         return call.rfind(log_->failAt, 0) == 0 && !log_->failAt.empty() ? 0 : 1;
     }
     std::shared_ptr<ScriptLog> log_;
     std::atomic<bool> open_{false};
+    std::atomic<bool> transfer_{false};
 };
 
 TEST(SerialOpenStepsTest, StepsRunInOrderAndAFailureAtAnyStepClosesThePort) {
@@ -601,6 +655,79 @@ TEST(SerialOpenStepsTest, ReaderSkipsEmptyReadsAndPausesAfterFailures) {
     std::vector<size_t> sizes;
     for (const Bytes& chunk : receiver.Chunks()) sizes.push_back(chunk.size());
     EXPECT_EQ(sizes, (std::vector<size_t>{3, 1024, 5}));
+    SetPortList({});
+}
+
+TEST(SerialOpenStepsTest, ProbeFindsTheAnswerBehindLineNoise) {
+    const Bytes answer = DeviceInfoAnswer(1);
+    const Bytes noise = {0x55, 0xAC, 0x03, 0x00, 0x13};
+    Bytes badSum = answer;
+    badSum.back() ^= 0xFF;
+    struct Case {
+        const char* name;
+        std::deque<Bytes> chunks;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"answer alone", {answer}, true},
+        {"noise and answer in one read", {Concat({noise, answer})}, true},
+        {"noise, then silence for the rest of the wait", {noise, {}, answer}, false},
+        {"noise, then the answer in two pieces", {noise, Bytes(answer.begin(), answer.begin() + 4),
+                                                  Bytes(answer.begin() + 4, answer.end())}, true},
+        {"stray byte, then the answer", {{0xFF}, answer}, true},
+        {"noise only", {noise}, false},
+        {"noise, then another frame", {noise, Frame(0x48, {0x47})}, false},
+        {"noise, then the answer with a bad checksum", {noise, badSum}, false},
+        {"F at byte 3 of four bytes only", {{0xAC, 0x04, 0x00, 0x46}}, false},
+    };
+    SetPortList({"/fake/port"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto log = std::make_shared<ScriptLog>();
+        log->probeChunks = c.chunks;
+        CSerial serial(std::make_unique<ScriptedBackend>(log), nullptr, 10);
+        EXPECT_EQ(serial.Open(1, 9600, 8, 0, 0) != 0, c.opens);
+        EXPECT_EQ(serial.LastOpenError(), c.opens ? OpenError::None : OpenError::NoAnswer);
+    }
+    SetPortList({});
+}
+
+TEST(SerialLineErrorTest, AFailedReadOrWriteIsReportedOncePerOpen) {
+    auto log = std::make_shared<ScriptLog>();
+    log->readScript = {3, -1, -1, 5};
+    SetPortList({"/fake/port"});
+    RecordingReceiver receiver;
+    CSerial serial(std::make_unique<ScriptedBackend>(log), &receiver, 10);
+    ASSERT_NE(serial.Open(1, 256000, 8, 0, 0), 0);
+    // The reader goes on after the report: bytes that still come are delivered.
+    ASSERT_TRUE(WaitUntil([&] { return receiver.Chunks().size() >= 2; }, 2000));
+    auto errors = receiver.LineErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, "scripted");
+    EXPECT_NE(errors[0].second, std::this_thread::get_id());
+    EXPECT_TRUE(serial.LineFailed());
+    log->failWrites = true;
+    const uint8_t byte = 0x55;
+    EXPECT_EQ(serial.Write(&byte, 1), 0);
+    EXPECT_EQ(receiver.LineErrors().size(), 1u) << "one report per open";
+
+    // A new open is a new line: its first failed write is told, on the writing thread.
+    log->failWrites = false;
+    ASSERT_NE(serial.Open(1, 256000, 8, 0, 0), 0);
+    EXPECT_FALSE(serial.LineFailed());
+    log->failWrites = true;
+    EXPECT_EQ(serial.Write(&byte, 1), 0);
+    EXPECT_EQ(serial.Write(&byte, 1), 0);
+    errors = receiver.LineErrors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[1].second, std::this_thread::get_id());
+
+    // Closing is no loss, and neither is a write to a closed port.
+    log->failWrites = false;
+    ASSERT_NE(serial.Open(1, 256000, 8, 0, 0), 0);
+    serial.Close();
+    EXPECT_EQ(serial.Write(&byte, 1), 0);
+    EXPECT_EQ(receiver.LineErrors().size(), 2u);
     SetPortList({});
 }
 
