@@ -22,6 +22,38 @@ std::wstring Format(const wchar_t* format, int value) {
     return text;
 }
 
+// The device's status texts, and what each means for the user.
+struct DeviceStatusText {
+    uint8_t code;
+    const wchar_t* device;
+    const wchar_t* russian;
+};
+
+constexpr DeviceStatusText kDeviceStatusTexts[] = {
+    {3, L"命令无效，请重试!\n", L"недопустимая команда, повторите попытку"},
+    {4, L"Flash 硬件忙!\n", L"флеш-память занята"},
+    {5, L"Flash 读保护!\n", L"флеш-память защищена от чтения"},
+    {6, L"Flash 写保护!\n", L"флеш-память защищена от записи"},
+    {7, L"参数不足或错误!\n", L"параметров недостаточно или они неверны"},
+    {8, L"目标地址边界错误!\n", L"адрес назначения вне допустимых границ"},
+    {9, L"源地址边界错误!\n", L"адрес источника вне допустимых границ"},
+};
+constexpr DeviceStatusText kOtherDeviceStatus = {0, L"MCU 参数错误!\n", L"ошибка параметров микроконтроллера"};
+
+const DeviceStatusText& StatusText(uint8_t code) {
+    for (const DeviceStatusText& entry : kDeviceStatusTexts)
+        if (entry.code == code) return entry;
+    return kOtherDeviceStatus;
+}
+
+int StepOfPacketResult(uint8_t code) {
+    switch (code) {
+        case ANS_EDOG_RESULT: return StepEDog;
+        case ANS_MUSIC_RESULT: return StepMusic;
+        default: return StepPic;
+    }
+}
+
 }  // namespace
 
 CDealMsg::CDealMsg() = default;
@@ -30,19 +62,17 @@ CDealMsg::~CDealMsg() = default;
 CWork_BK& CDealMsg::Engine() { return *CWork_BK::Instance(); }
 
 std::wstring CDealMsg::GetErrorText(uint8_t code) {
-    const wchar_t* text;
-    switch (code) {
-        case 3: text = L"命令无效，请重试!\n"; break;
-        case 4: text = L"Flash 硬件忙!\n"; break;
-        case 5: text = L"Flash 读保护!\n"; break;
-        case 6: text = L"Flash 写保护!\n"; break;
-        case 7: text = L"参数不足或错误!\n"; break;
-        case 8: text = L"目标地址边界错误!\n"; break;
-        case 9: text = L"源地址边界错误!\n"; break;
-        default: text = L"MCU 参数错误!\n"; break;
-    }
+    const wchar_t* text = StatusText(code).device;
     SetFlag(0);
     return text;
+}
+
+std::wstring CDealMsg::RefusalReason(uint8_t command, uint8_t status) {
+    std::wstring device = GetErrorText(status);
+    while (!device.empty() && device.back() == L'\n') device.pop_back();
+    const wchar_t* what = command == CMD_FIRMWARE_END ? L"завершение прошивки" : L"пакет";
+    return std::wstring(L"устройство отклонило ") + what + L" (код " + std::to_wstring(status) + L"): " + device +
+           L" — " + StatusText(status).russian;
 }
 
 int CDealMsg::GetMode() { return mode_.load(); }
@@ -58,7 +88,7 @@ void CDealMsg::StoreSettings(const CRawString& frame) {
     if (which == CMD_READ_SETTINGS_INFO)
         Engine().SetSettingsInfoBlock(block);
     else if (which == CMD_READ_SETTINGS)
-        Engine().SetSettingsBlock(block);
+        Engine().StoreDeviceSettings(block);
 }
 
 // The packet is counted before the queue lets the next frame go: otherwise the sender could write the
@@ -67,6 +97,38 @@ void CDealMsg::StoreSettings(const CRawString& frame) {
 void CDealMsg::AcceptPacket(uint8_t command) {
     Engine().NotifyPacketSent();
     Engine().OnAnswer(command);
+}
+
+void CDealMsg::BeginImage(int step, uint8_t readyCode) {
+    CWork_BK& engine = Engine();
+    if (engine.RunFailed()) {
+        Trace(L"[CDealMsg] ready answer %02X after the run failed; ignored\r\n", readyCode);
+        return;
+    }
+    // A repeated ready answer would empty the queue under the packets already queued and queue the
+    // image a second time. The next-image rule may have announced the step already; that posts no job.
+    if (!engine.MarkJobPosted(step)) {
+        Trace(L"[CDealMsg] ready answer %02X again: the packets of step %d are already queued; ignored\r\n",
+              readyCode, step);
+        return;
+    }
+    engine.ClearTasks();
+    engine.SelectStep(step);
+    engine.NotifyStepBegin();
+    engine.PostJob(step);
+}
+
+void CDealMsg::Refused(int step, uint8_t command, uint8_t status) {
+    CWork_BK& engine = Engine();
+    // Only the command in flight can be refused; a late copy of a refusal finds the run already ended.
+    if (engine.HeadCommand() != command) {
+        Trace(L"[CDealMsg] refusal of %02X (status %d) while it is not in flight; ignored\r\n", command, status);
+        return;
+    }
+    // Waiting would only let the sender give up after its wait slices, and the device keeps nothing
+    // of a refused frame: end the run now and say what the device said.
+    Trace(L"[CDealMsg] device refused %02X with status %d; run ended\r\n", command, status);
+    engine.FailRun(step, RefusalReason(command, status));
 }
 
 void CDealMsg::Deal(const CRawString& frame) {
@@ -79,8 +141,15 @@ void CDealMsg::Deal(const CRawString& frame) {
     switch (code) {
         case ANS_ACK:
             if (answered == CMD_FIRMWARE_DATA) {
-                if (status == ACK_STATUS_ACCEPTED) AcceptPacket(CMD_FIRMWARE_DATA);
+                if (status == ACK_STATUS_ACCEPTED)
+                    AcceptPacket(CMD_FIRMWARE_DATA);
+                else
+                    Refused(StepProject, CMD_FIRMWARE_DATA, status);
             } else if (answered == CMD_FIRMWARE_END) {
+                if (status != ACK_STATUS_ACCEPTED) {
+                    Refused(StepProject, CMD_FIRMWARE_END, status);
+                    break;
+                }
                 engine.OnAnswer(CMD_FIRMWARE_END);
                 engine.NotifyStepEnd(0);
                 // The device needs this time to take the new firmware before the next image.
@@ -103,12 +172,14 @@ void CDealMsg::Deal(const CRawString& frame) {
             ReadSettingsInfo();
             break;
         case ANS_FIRMWARE_READY:
-            engine.ClearTasks();
-            engine.SelectStep(StepProject);
-            engine.NotifyStepBegin();
-            engine.PostJob(StepProject);
+            BeginImage(StepProject, code);
             break;
         case ANS_FIRMWARE_START_SEEN:
+            // A late copy of it must not empty the queue under the firmware packets.
+            if (engine.JobPosted(StepProject)) {
+                Trace(L"[CDealMsg] firmware start seen again after the packets were queued; ignored\r\n");
+                break;
+            }
             engine.ClearTasks();
             break;
         case ANS_DEVICE_NOTICE: {
@@ -121,33 +192,24 @@ void CDealMsg::Deal(const CRawString& frame) {
             break;
         }
         case ANS_EDOG_READY:
-            engine.ClearTasks();
-            engine.SelectStep(StepEDog);
-            engine.NotifyStepBegin();
-            engine.PostJob(StepEDog);
+            BeginImage(StepEDog, code);
             break;
         case ANS_MUSIC_READY:
-            engine.ClearTasks();
-            engine.SelectStep(StepMusic);
-            engine.NotifyStepBegin();
-            engine.PostJob(StepMusic);
+            BeginImage(StepMusic, code);
             break;
         case ANS_PIC_READY:
-            engine.ClearTasks();
-            engine.SelectStep(StepPic);
-            engine.NotifyStepBegin();
-            engine.PostJob(StepPic);
+            BeginImage(StepPic, code);
             break;
         case ANS_RADAR_READY:
-            engine.ClearTasks();
-            engine.SelectStep(StepRadar);
-            engine.NotifyStepBegin();
-            engine.PostJob(StepRadar);
+            BeginImage(StepRadar, code);
             break;
         case ANS_EDOG_RESULT:
         case ANS_MUSIC_RESULT:
         case ANS_PIC_RESULT:
-            if (status == PACKET_STATUS_ACCEPTED) AcceptPacket(answered);
+            if (status == PACKET_STATUS_ACCEPTED)
+                AcceptPacket(answered);
+            else
+                Refused(StepOfPacketResult(code), answered, status);
             break;
         case ANS_RADAR_RESULT:
             // The radar module's result byte carries no accepted/refused meaning.
@@ -160,6 +222,7 @@ void CDealMsg::Deal(const CRawString& frame) {
             break;
         case ANS_SETTINGS_WRITTEN:
             engine.OnAnswer(answered);
+            engine.SettingsWritten();
             engine.SelectStep(StepSettings);
             engine.NotifyStepEnd(0);
             engine.SelectStep(StepFinished);

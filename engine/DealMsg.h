@@ -29,7 +29,9 @@ public:
     virtual uint8_t GetFlag();
     virtual void SetFlag(uint8_t flag);
 
-    // Acts on one answer frame that passed the receive path's checks.
+    // Acts on one answer frame that passed the receive path's checks. A ready answer posts its step's
+    // job once per run (repeats are traced and ignored); a refusing status for the command in flight
+    // (0x0D for 0x06 or 0x1A not 2; 0x24/0x34/0x39 not 1) ends the run at once through FailRun.
     void Deal(const CRawString& frame);
     // Stores a 0x48 answer's block: 'I' into the information block, 'G' into the device block.
     void StoreSettings(const CRawString& frame);
@@ -40,6 +42,8 @@ public:
     void WriteSettings();
     void AckDevice();
 
+    // The packet operations (job worker) return 1 when they have queued every packet and the end
+    // command; 0 when the firmware cannot be placed or the run failed while they were queueing.
     void SendProjectStart();
     int SendProjectPackets();
     void SendProjectEnd();
@@ -63,9 +67,17 @@ public:
     // packets, else write the settings when they are pending, else end the run.
     void StartNextImage(int endedStep);
 
+    // The user's reason for a run ended by a refusal: the device's own status text (GetErrorText)
+    // with its Russian rendering beside it.
+    std::wstring RefusalReason(uint8_t command, uint8_t status);
+
 private:
     static CWork_BK& Engine();
     void AcceptPacket(uint8_t command);
+    // A ready answer: the device waits for the packets of `step`.
+    void BeginImage(int step, uint8_t readyCode);
+    // The device refused `command` of `step` with `status`.
+    void Refused(int step, uint8_t command, uint8_t status);
     void Queue(uint8_t cmd, const void* payload, int length);
 
     std::atomic<int> mode_{2};

@@ -11,15 +11,18 @@
 
 namespace {
 
-// Queues every packet of a data or radar image exactly as stored.
-void QueueImagePackets(const CRawPacketList& image, uint8_t packetCmd, const wchar_t* traceFormat) {
+// Queues every packet of a data or radar image exactly as stored. False when the run failed while
+// they were being queued: the rest is not queued (the engine would not send it anyway).
+bool QueueImagePackets(const CRawPacketList& image, uint8_t packetCmd, const wchar_t* traceFormat) {
     CWork_BK& engine = *CWork_BK::Instance();
     Trace(traceFormat, static_cast<long>(image.GetPacketCount()));
     CPacket_ISP frame;
     for (const CRawString& packet : image) {
+        if (engine.RunFailed()) return false;
         frame.Pack(packetCmd, packet.Data(), static_cast<uint16_t>(packet.Size()));
         engine.AddTask(frame);
     }
+    return !engine.RunFailed();
 }
 
 }  // namespace
@@ -36,7 +39,7 @@ void CDealMsg::ReadSettingsInfo() { Queue(CMD_READ_SETTINGS_INFO, nullptr, 0); }
 
 void CDealMsg::WriteSettings() {
     uint8_t block[SETTINGS_BLOCK_SIZE];
-    Engine().GetSettingsBlock(block);
+    Engine().GetSettingsToWrite(block);
     Queue(CMD_WRITE_SETTINGS, block, SETTINGS_BLOCK_SIZE);
 }
 
@@ -72,6 +75,7 @@ int CDealMsg::SendProjectPackets() {
     const bool placed = WalkFirmwareRecords(
         image,
         [&](const CPacket_Hex& record, int /*upper*/) {
+            if (engine.RunFailed()) return;
             const CRawString payload = MakeProjectPayload(record);
             frame.Pack(CMD_FIRMWARE_DATA, payload.Data(), static_cast<uint16_t>(payload.Size()));
             engine.AddTask(frame);
@@ -82,7 +86,7 @@ int CDealMsg::SendProjectPackets() {
                 Trace(L"Project upper address %04x after %04x (record %d)\r\n", upper, previous, index);
             engine.SetUpperAddress(upper);
         });
-    if (!placed) return 0;
+    if (!placed || engine.RunFailed()) return 0;
     SendProjectEnd();
     return 1;
 }
@@ -91,7 +95,7 @@ void CDealMsg::SendProjectEnd() { Queue(CMD_FIRMWARE_END, nullptr, 0); }
 
 void CDealMsg::SendEDogStart() { Queue(CMD_EDOG_START, nullptr, 0); }
 int CDealMsg::SendEDogPackets() {
-    QueueImagePackets(Engine().EDog(), CMD_EDOG_PACKET, L"EDog PacketNum is:%ld\r\n");
+    if (!QueueImagePackets(Engine().EDog(), CMD_EDOG_PACKET, L"EDog PacketNum is:%ld\r\n")) return 0;
     SendEDogEnd();
     return 1;
 }
@@ -99,7 +103,7 @@ void CDealMsg::SendEDogEnd() { Queue(CMD_EDOG_END, nullptr, 0); }
 
 void CDealMsg::SendMusicStart() { Queue(CMD_MUSIC_START, nullptr, 0); }
 int CDealMsg::SendMusicPackets() {
-    QueueImagePackets(Engine().Music(), CMD_MUSIC_PACKET, L"Music PacketNum is:%ld\r\n");
+    if (!QueueImagePackets(Engine().Music(), CMD_MUSIC_PACKET, L"Music PacketNum is:%ld\r\n")) return 0;
     SendMusicEnd();
     return 1;
 }
@@ -107,7 +111,7 @@ void CDealMsg::SendMusicEnd() { Queue(CMD_MUSIC_END, nullptr, 0); }
 
 void CDealMsg::SendPicStart() { Queue(CMD_PIC_START, nullptr, 0); }
 int CDealMsg::SendPicPackets() {
-    QueueImagePackets(Engine().Pic(), CMD_PIC_PACKET, L"Pic PacketNum is:%ld\r\n");
+    if (!QueueImagePackets(Engine().Pic(), CMD_PIC_PACKET, L"Pic PacketNum is:%ld\r\n")) return 0;
     SendPicEnd();
     return 1;
 }
@@ -120,7 +124,7 @@ void CDealMsg::SendRadarStart() {
     Queue(CMD_RADAR_START, payload, 4);
 }
 int CDealMsg::SendRadarPackets() {
-    QueueImagePackets(Engine().Radar(), CMD_RADAR_PACKET, L"Radar PacketNum is:%ld\r\n");
+    if (!QueueImagePackets(Engine().Radar(), CMD_RADAR_PACKET, L"Radar PacketNum is:%ld\r\n")) return 0;
     SendRadarEnd();
     return 1;
 }

@@ -151,6 +151,7 @@ void CWork_BK::JoinConnectThread() {
 void CWork_BK::LoadImages() {
     const std::wstring folder = ToolFolder();
     // A missing or unreadable file leaves its image empty; the run skips that step.
+    std::lock_guard<std::mutex> images(imagesMutex_);
     project_.Load((folder + kProjectFile).c_str());
     edog_.Load((folder + kEDogFile).c_str());
     music_.Load((folder + kMusicFile).c_str());
@@ -229,7 +230,7 @@ void CWork_BK::StopTransport() {
     // image (a run that failed at once) must be done with the images before they are emptied.
     if (!jobWorker_.WaitIdle(SERIAL_STOP_WAIT_MS)) Trace(L"[CWork_BK] a step job is still running at stop\r\n");
     {
-        std::lock_guard<std::mutex> jobImages(jobImagesMutex_);
+        std::lock_guard<std::mutex> images(imagesMutex_);
         project_.Clear();
         edog_.Clear();
         music_.Clear();
@@ -243,10 +244,7 @@ void CWork_BK::StartUpdateRun() {
     CDealMsg* driverObject = CDealMsg::Instance();
     if (driverObject == nullptr) return;
     CDealMsg& driver = *driverObject;
-    {
-        std::lock_guard<std::mutex> lock(recordMutex_);
-        failureReason_.clear();
-    }
+    ResetRunRecord();
     runActive_.store(1);
     // A damaged or unusable file refuses the whole run before anything is sent: the device must never
     // get half an image, nor the other images without the one the user expects.
@@ -326,7 +324,25 @@ void CWork_BK::GetSettingsInfoBlock(uint8_t* dst) const {
 void CWork_BK::SetSettingsBlock(const uint8_t* src) {
     if (src == nullptr) return;
     std::lock_guard<std::mutex> lock(settingsMutex_);
+    std::memcpy(settingsToWrite_.data(), src, SETTINGS_BLOCK_SIZE);
+}
+
+void CWork_BK::GetSettingsToWrite(uint8_t* dst) const {
+    if (dst == nullptr) return;
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    std::memcpy(dst, settingsToWrite_.data(), SETTINGS_BLOCK_SIZE);
+}
+
+void CWork_BK::StoreDeviceSettings(const uint8_t* src) {
+    if (src == nullptr) return;
+    std::lock_guard<std::mutex> lock(settingsMutex_);
     std::memcpy(settingsBlock_.data(), src, SETTINGS_BLOCK_SIZE);
+}
+
+void CWork_BK::SettingsWritten() {
+    // Front ends compare their edited block with the device's to decide whether to write it again.
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    settingsBlock_ = settingsToWrite_;
 }
 
 void CWork_BK::SetSettingsInfoBlock(const uint8_t* src) {
@@ -397,6 +413,27 @@ std::wstring CWork_BK::ToolFolder() const {
 
 void CWork_BK::PostJob(int step) { jobWorker_.PostJob(step); }
 
+void CWork_BK::ResetRunRecord() {
+    {
+        std::lock_guard<std::mutex> lock(recordMutex_);
+        failureReason_.clear();
+    }
+    postedJobs_.store(0);
+    dropTraced_.store(false);
+    runFailed_.store(0);
+}
+
+int CWork_BK::MarkJobPosted(int step) {
+    if (step < StepProject || step > StepRadar) return 0;
+    const uint32_t bit = 1u << step;
+    return (postedJobs_.fetch_or(bit) & bit) == 0 ? 1 : 0;
+}
+
+bool CWork_BK::JobPosted(int step) const {
+    if (step < StepProject || step > StepRadar) return false;
+    return (postedJobs_.load() & (1u << step)) != 0;
+}
+
 int CWork_BK::FirmwarePause() {
     const uint32_t pauseMs = Options().firmwarePauseMs;
     const int generation = pauseGeneration_.load();
@@ -411,11 +448,13 @@ void CWork_BK::RunJob(int step) {
     CDealMsg* driverObject = CDealMsg::Instance();
     if (driverObject == nullptr) return;
     CDealMsg& driver = *driverObject;
-    bool placed = true;
+    int queued = 1;
     {
-        std::lock_guard<std::mutex> images(jobImagesMutex_);
+        // The images must not be emptied under the packet loop (engine stop). Released before any
+        // message goes to the window, whose thread may be the one waiting to stop the engine.
+        std::lock_guard<std::mutex> images(imagesMutex_);
         switch (step) {
-            case StepProject: placed = driver.SendProjectPackets() != 0; break;
+            case StepProject: queued = driver.SendProjectPackets(); break;
             case StepEDog: driver.SendEDogPackets(); break;
             case StepMusic: driver.SendMusicPackets(); break;
             case StepPic: driver.SendPicPackets(); break;
@@ -423,9 +462,8 @@ void CWork_BK::RunJob(int step) {
             default: break;
         }
     }
-    // A firmware file that does not start with its load address cannot be placed: end the run. Told
-    // outside the lock, since the window may be told synchronously while a stop waits for the lock.
-    if (!placed) {
+    // A firmware file that does not start with its load address cannot be placed: end the run.
+    if (!queued && !RunFailed()) {
         Trace(L"Project image has no leading extended-address record; run ended\r\n");
         FailRun(StepProject, L"прошивка не начинается с записи адреса загрузки (тип 04)");
     }
@@ -446,6 +484,9 @@ void CWork_BK::FailRun(int step, const std::wstring& reason) {
         std::lock_guard<std::mutex> lock(recordMutex_);
         failureReason_ = reason;
     }
+    // Set before the queue is emptied: AddTask checks it under the queue lock, so no frame of the
+    // failed run can slip in after the clear.
+    runFailed_.store(1);
     ClearTasks();
     // Late answers of the failed run must not start further images.
     runActive_.store(0);
@@ -455,7 +496,17 @@ void CWork_BK::FailRun(int step, const std::wstring& reason) {
     NotifyStepEnd(1);
 }
 
-int CWork_BK::AddTask(const CPacket_ISP& task) { return CTaskManager::AddTask(task); }
+int CWork_BK::AddTask(const CPacket_ISP& task) {
+    CMuTexGuard guard(*this);
+    if (!guard.Locked()) return 0;
+    if (RunFailed() && StepOfCommand(task.GetCmd()) != StepNone) {
+        if (!dropTraced_.exchange(true))
+            Trace(L"[CWork_BK] the run has failed; command %02X and the rest of the run are not sent\r\n",
+                  task.GetCmd());
+        return 0;
+    }
+    return CTaskManager::AddTask(task);
+}
 
 int CWork_BK::OnAnswer(int code) { return CTaskManager::OnAnswer(code & 0xFF); }
 

@@ -85,11 +85,22 @@ public:
     int PicPacketCount() const;
     int RadarPacketCount() const;
 
+    // Two settings blocks are kept apart: the device's block as last read from it (or last written to
+    // it), and the edited block that a run writes at its end. A settings answer that arrives during a
+    // run updates the first and never the block waiting to be written.
+    // GetSettingsBlock: the device's block. SetSettingsBlock: the front end hands over its edited block
+    // (together with SetSettingsPending(1)); it is what the next run writes.
     void GetSettingsBlock(uint8_t* dst) const;
     void GetSettingsInfoBlock(uint8_t* dst) const;
     void SetSettingsBlock(const uint8_t* src);
     void SetSettingsInfoBlock(const uint8_t* src);
     void SetSettingsPending(int flag);
+    // The block a settings write sends (the protocol driver's WriteSettings).
+    void GetSettingsToWrite(uint8_t* dst) const;
+    // The device's block from a 'G' settings answer (reader thread).
+    void StoreDeviceSettings(const uint8_t* src);
+    // The device answered the settings write: from now on it holds the block that was written.
+    void SettingsWritten();
     int SettingsPending() const { return settingsPending_.load(); }
     int RunActive() const { return runActive_.load(); }
 
@@ -142,6 +153,17 @@ public:
 
     // The job worker (step numbers 1 to 5).
     void PostJob(int step);
+    // Which steps had their packet job posted in the current run: a device that repeats its ready
+    // answer must not get the image twice. MarkJobPosted records `step` (1..5) and returns 1 the first
+    // time in a run, 0 when its job was already posted. Called on the reader thread. Atomic, no lock.
+    int MarkJobPosted(int step);
+    bool JobPosted(int step) const;
+    // Forgets the posted jobs and the failure of the last run; StartUpdateRun begins with it.
+    void ResetRunRecord();
+    // 1 from FailRun until the next run starts. While it is 1 the frames of a run (starts, packets,
+    // ends, the settings write) are not queued: a job still queueing its packets when the run failed
+    // must not send them.
+    int RunFailed() const { return runFailed_.load(); }
 
     // The pause after the firmware end: 1 when it ran its full length, 0 when the engine stopped.
     int FirmwarePause();
@@ -203,9 +225,11 @@ private:
     CFile_EDogMusicPic music_;
     CFile_EDogMusicPic pic_;
     CFile_Radar radar_;
+    std::mutex imagesMutex_;  // held while a job queues an image's packets, and while images load or empty
 
     mutable std::mutex settingsMutex_;
-    SettingsBlock settingsBlock_{};
+    SettingsBlock settingsBlock_{};      // the device's, as last read or written
+    SettingsBlock settingsToWrite_{};    // the front end's edited block
     SettingsBlock settingsInfoBlock_{};
     std::atomic<int> settingsPending_{0};
 
@@ -214,6 +238,9 @@ private:
     std::atomic<int> stepSent_{0};
     std::atomic<int> stepResult_{0};
     std::atomic<int> runActive_{0};
+    std::atomic<uint32_t> postedJobs_{0};  // bit `step`: that step's job was posted in this run
+    std::atomic<int> runFailed_{0};
+    std::atomic<bool> dropTraced_{false};  // one trace line per failed run for the frames not queued
 
     mutable std::mutex recordMutex_;  // versions, folder, scan report
     std::wstring deviceFirmwareVersion_;
@@ -232,9 +259,6 @@ private:
     std::atomic<int> pauseGeneration_{0};
 
     CJobWorker jobWorker_;
-    // Held while a job walks an image; emptying the images waits for it, so a stop in the middle of a
-    // run never frees the records a job is queueing.
-    std::mutex jobImagesMutex_;
     std::mutex connectMutex_;  // guards connectThread_
     std::thread connectThread_;
     std::atomic<bool> scanAbort_{false};

@@ -82,6 +82,9 @@ intptr_t CFrame_Update::HandleCustomMessage(uint32_t message, NotifyWParam wPara
         SetControlEnabled(L"btn_update", true);
         break;
     case WM_ENGINE_SETTINGS:
+        // A settings answer during a run must neither replace the user's edits nor open the settings
+        // window in the middle of the run.
+        if (runGoing_) break;
         SetControlEnabled(L"btn_settings", true);
         Engine().GetSettingsBlock(SettingsEditBuffer.data());
         break;
@@ -119,6 +122,7 @@ void CFrame_Update::OnPacket(NotifyWParam total, NotifyLParam sent) {
 void CFrame_Update::OnStepEnd(NotifyWParam step, NotifyLParam result) {
     const std::wstring text = StepEndText(static_cast<int>(step), static_cast<int>(result));
     if (step == StepFinished) {
+        runGoing_ = false;
         currentStep_ = StepFinished;
         SetControlEnabled(L"btn_update", true);
         SetControlEnabled(L"btn_settings", true);
@@ -165,6 +169,7 @@ void CFrame_Update::StartUpdate(TNotifyUI& msg) {
     SetControlEnabled(L"btn_settings", false);
     SetControlEnabled(L"btn_cancel", false);
 
+    runGoing_ = true;
     currentStep_ = 0;
     startTick_ = tick_();
     SetTimer(USE_TIME_TIMER, USE_TIME_PERIOD_MS);

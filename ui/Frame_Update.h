@@ -61,6 +61,7 @@ private:
 
     std::wstring skinFile_;
     std::wstring toolFolder_;
+    bool runGoing_ = false;  // from "btn_update" until the end of the run (step 7)
     int currentStep_ = 0;
     uint32_t stepTotal_ = 0;
     uint32_t stepSent_ = 0;

@@ -26,6 +26,7 @@ protected:
     void SetUp() override {
         SetTraceFile(nullptr);
         engine_.ClearTasks();
+        engine_.ResetRunRecord();  // as a run's start does
         engine_.SetNotifyWindow(&window_);
     }
     void TearDown() override {
@@ -34,6 +35,13 @@ protected:
         SetTraceFile(stdout);
     }
     void Deal(uint8_t code, const std::vector<uint8_t>& payload) { CDealMsg::Instance()->Deal(Answer(code, payload)); }
+    // Puts a frame with this command at the head of the queue, as if it were in flight.
+    void InFlight(uint8_t cmd) {
+        CPacket_ISP frame;
+        const uint8_t byte = 0x5A;
+        frame.Pack(cmd, &byte, 1);
+        engine_.AddTask(frame);
+    }
 
     CWork_BK& engine_ = *CWork_BK::Instance();
     RecordingWindow window_;
@@ -87,6 +95,9 @@ TEST_F(DealMsgTest, SettingsAnswersFillTheirBlocks) {
         payload.insert(payload.end(), block.begin(), block.end());
         return payload;
     };
+    SettingsBlock edited;
+    edited.fill(0xE1);
+    engine_.SetSettingsBlock(edited.data());
     Deal(ANS_SETTINGS, with(CMD_READ_SETTINGS, device));
     Deal(ANS_SETTINGS, with(CMD_READ_SETTINGS_INFO, info));
     Deal(ANS_SETTINGS, with('X', other));                                  // announced, not stored
@@ -97,6 +108,9 @@ TEST_F(DealMsgTest, SettingsAnswersFillTheirBlocks) {
     engine_.GetSettingsInfoBlock(got);
     EXPECT_EQ(std::vector<uint8_t>(got, got + SETTINGS_BLOCK_SIZE), info);
     EXPECT_EQ(window_.Count(WM_ENGINE_SETTINGS), 4);
+    // The edited block waiting to be written is not the device's block.
+    engine_.GetSettingsToWrite(got);
+    EXPECT_EQ(std::vector<uint8_t>(got, got + SETTINGS_BLOCK_SIZE), std::vector<uint8_t>(edited.begin(), edited.end()));
 }
 
 TEST_F(DealMsgTest, FirmwareEndOutsideARunEndsTheStepWithoutPause) {
@@ -110,10 +124,106 @@ TEST_F(DealMsgTest, FirmwareEndOutsideARunEndsTheStepWithoutPause) {
 }
 
 TEST_F(DealMsgTest, SettingsWrittenEndsTheSettingsStepThenTheRun) {
-    Deal(ANS_SETTINGS_WRITTEN, {CMD_WRITE_SETTINGS, 0});
+    SettingsBlock edited;
+    edited.fill(0x3C);
+    engine_.SetSettingsBlock(edited.data());
+    Deal(ANS_SETTINGS_WRITTEN, {CMD_WRITE_SETTINGS, 0});  // the status byte is not examined
     EXPECT_EQ(window_.Messages(),
               (std::vector<EngineMessage>{{WM_ENGINE_STEP_END, 6, 0}, {WM_ENGINE_STEP_END, 7, 0}}));
     EXPECT_EQ(engine_.CurrentStep(), StepFinished);
+    // The device now holds what was written.
+    SettingsBlock device{};
+    engine_.GetSettingsBlock(device.data());
+    EXPECT_EQ(device, edited);
+}
+
+TEST_F(DealMsgTest, ARefusalEndsTheRunAtOnceWithTheDeviceText) {
+    struct Row {
+        uint8_t code;
+        uint8_t refused;  // byte 4
+        uint8_t status;   // byte 5
+        int step;
+        std::wstring reason;
+    };
+    const std::wstring packet = L"устройство отклонило пакет ";
+    const std::vector<Row> rows = {
+        {ANS_ACK, CMD_FIRMWARE_DATA, 3, StepProject, packet + L"(код 3): 命令无效，请重试! — недопустимая команда, повторите попытку"},
+        {ANS_ACK, CMD_FIRMWARE_DATA, 4, StepProject, packet + L"(код 4): Flash 硬件忙! — флеш-память занята"},
+        {ANS_ACK, CMD_FIRMWARE_DATA, 5, StepProject, packet + L"(код 5): Flash 读保护! — флеш-память защищена от чтения"},
+        {ANS_ACK, CMD_FIRMWARE_DATA, 6, StepProject, packet + L"(код 6): Flash 写保护! — флеш-память защищена от записи"},
+        {ANS_ACK, CMD_FIRMWARE_DATA, 7, StepProject,
+         packet + L"(код 7): 参数不足或错误! — параметров недостаточно или они неверны"},
+        {ANS_ACK, CMD_FIRMWARE_END, 8, StepProject,
+         L"устройство отклонило завершение прошивки (код 8): 目标地址边界错误! — адрес назначения вне допустимых границ"},
+        {ANS_ACK, CMD_FIRMWARE_END, 0, StepProject,
+         L"устройство отклонило завершение прошивки (код 0): MCU 参数错误! — ошибка параметров микроконтроллера"},
+        {ANS_EDOG_RESULT, CMD_EDOG_PACKET, 9, StepEDog,
+         packet + L"(код 9): 源地址边界错误! — адрес источника вне допустимых границ"},
+        {ANS_EDOG_RESULT, CMD_EDOG_PACKET, 0, StepEDog, packet + L"(код 0): MCU 参数错误! — ошибка параметров микроконтроллера"},
+        {ANS_MUSIC_RESULT, CMD_MUSIC_PACKET, 2, StepMusic, packet + L"(код 2): MCU 参数错误! — ошибка параметров микроконтроллера"},
+        {ANS_PIC_RESULT, CMD_PIC_PACKET, 255, StepPic, packet + L"(код 255): MCU 参数错误! — ошибка параметров микроконтроллера"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "answer " << std::hex << int(row.code) << " to " << int(row.refused)
+                                        << " status " << std::dec << int(row.status));
+        window_.Clear();
+        engine_.ResetRunRecord();
+        InFlight(row.refused);
+        InFlight(row.refused);  // the rest of the image, which must not be sent
+        Deal(row.code, {row.refused, row.status});
+        EXPECT_EQ(window_.Messages(),
+                  (std::vector<EngineMessage>{{WM_ENGINE_STEP_END, static_cast<NotifyWParam>(row.step), 1},
+                                              {WM_ENGINE_STEP_END, StepFinished, 1}}));
+        EXPECT_EQ(engine_.TaskCount(), 0);
+        EXPECT_EQ(engine_.FailureReason(), row.reason);
+        EXPECT_EQ(engine_.RunActive(), 0);
+        // A job still queueing packets of the failed run queues nothing more, and a late ready
+        // answer starts nothing.
+        InFlight(row.refused);
+        Deal(ANS_EDOG_READY, {});
+        EXPECT_EQ(engine_.TaskCount(), 0);
+        EXPECT_FALSE(engine_.JobPosted(StepEDog));
+        EXPECT_EQ(window_.Messages().size(), 2u);
+    }
+    // A refusal of a command that is not in flight (a late copy) changes nothing.
+    engine_.ResetRunRecord();
+    window_.Clear();
+    InFlight(CMD_EDOG_PACKET);
+    Deal(ANS_ACK, {CMD_FIRMWARE_DATA, 6});
+    Deal(ANS_MUSIC_RESULT, {CMD_MUSIC_PACKET, 0});
+    EXPECT_EQ(engine_.TaskCount(), 1);
+    EXPECT_TRUE(window_.Messages().empty());
+}
+
+// The pictures and the radar may already be selected and announced by the end of the image before
+// them; their first ready answer must still post the job, a repeat of it must not.
+TEST_F(DealMsgTest, AReadyAnswerPostsItsJobOncePerRun) {
+    const std::vector<std::pair<uint8_t, int>> rows = {{ANS_FIRMWARE_READY, StepProject}, {ANS_EDOG_READY, StepEDog},
+                                                       {ANS_MUSIC_READY, StepMusic},      {ANS_PIC_READY, StepPic},
+                                                       {ANS_RADAR_READY, StepRadar}};
+    for (const auto& [code, step] : rows) {
+        SCOPED_TRACE(testing::Message() << "ready " << std::hex << int(code));
+        window_.Clear();
+        const bool announced = step == StepPic || step == StepRadar;
+        if (announced) {
+            engine_.SelectStep(step);
+            engine_.NotifyStepBegin();
+        }
+        EXPECT_FALSE(engine_.JobPosted(step));
+        Deal(code, {});
+        EXPECT_TRUE(engine_.JobPosted(step));
+        InFlight(CMD_EDOG_PACKET);  // the packets the job queued
+        TraceCapture trace;
+        Deal(code, {});
+        EXPECT_EQ(engine_.TaskCount(), 1) << "the queued packets were dropped";
+        EXPECT_EQ(window_.Count(WM_ENGINE_STEP_BEGIN), announced ? 2 : 1);
+        EXPECT_TRUE(trace.Contains(L"already queued; ignored")) << "the repeat is not traced";
+        engine_.ClearTasks();
+    }
+    // A late "firmware start seen" no longer empties the queue under the firmware packets either.
+    InFlight(CMD_FIRMWARE_DATA);
+    Deal(ANS_FIRMWARE_START_SEEN, {});
+    EXPECT_EQ(engine_.TaskCount(), 1);
 }
 
 TEST_F(DealMsgTest, ReadyAnswersSelectAndAnnounceTheirStep) {

@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <map>
 
+#include "engine/DealMsg.h"
 #include "engine/IspCodes.h"
 #include "engine/Trace.h"
 #include "transport/PortList.h"
@@ -27,6 +31,28 @@ std::vector<uint8_t> RunCommands(const std::vector<LoggedFrame>& frames) {
     return std::vector<uint8_t>(all.begin() + static_cast<long>(skip), all.end());
 }
 
+// The records of an Intel HEX file, read with the test's own reading of its lines.
+std::vector<HexRecord> ReadHexRecords(const std::string& path) {
+    const std::vector<uint8_t> hex = ReadFile(path);
+    std::vector<HexRecord> records;
+    std::string text(hex.begin(), hex.end());
+    size_t pos = 0;
+    while ((pos = text.find(':', pos)) != std::string::npos) {
+        auto byteAt = [&](size_t i) { return static_cast<uint8_t>(std::stoi(text.substr(pos + 1 + 2 * i, 2), nullptr, 16)); };
+        HexRecord r{byteAt(3), static_cast<uint16_t>(byteAt(1) << 8 | byteAt(2)), {}};
+        for (uint8_t i = 0; i < byteAt(0); ++i) r.data.push_back(byteAt(4 + i));
+        records.push_back(r);
+        pos += 1;
+    }
+    return records;
+}
+
+int DataRecords(const std::vector<HexRecord>& records) {
+    int count = 0;
+    for (const HexRecord& r : records) count += r.type == 0;
+    return count;
+}
+
 TEST_F(UpdateRunTest, AllFiveImagesArriveIntactInOrder) {
     UseSamples(kAllImages);
     Connect();
@@ -40,18 +66,7 @@ TEST_F(UpdateRunTest, AllFiveImagesArriveIntactInOrder) {
     const std::vector<uint8_t> image = ReadFile(OutDir() + "/firmware.bin");
     const std::string baseText(reinterpret_cast<const char*>(ReadFile(OutDir() + "/firmware.base").data()), 10);
     const uint32_t base = static_cast<uint32_t>(std::stoul(baseText, nullptr, 16));
-    const std::vector<uint8_t> hex = ReadFile(FilesDir() + "AC7811_project.hex");
-    // Rebuild what the file says with the test's own reading of its lines.
-    std::vector<HexRecord> records;
-    std::string text(hex.begin(), hex.end());
-    size_t pos = 0;
-    while ((pos = text.find(':', pos)) != std::string::npos) {
-        auto byteAt = [&](size_t i) { return static_cast<uint8_t>(std::stoi(text.substr(pos + 1 + 2 * i, 2), nullptr, 16)); };
-        HexRecord r{byteAt(3), static_cast<uint16_t>(byteAt(1) << 8 | byteAt(2)), {}};
-        for (uint8_t i = 0; i < byteAt(0); ++i) r.data.push_back(byteAt(4 + i));
-        records.push_back(r);
-        pos += 1;
-    }
+    const std::vector<HexRecord> records = ReadHexRecords(FilesDir() + "AC7811_project.hex");
     std::string why;
     EXPECT_TRUE(SameMemory(MemoryOf(records), MemoryFromImage(base, image), &why)) << why;
     EXPECT_GT(image.size(), 65536u - (base & 0xFFFF)) << "the sample should cross a 64 KiB segment";
@@ -79,8 +94,7 @@ TEST_F(UpdateRunTest, AllFiveImagesArriveIntactInOrder) {
     for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_END)) EXPECT_EQ(m.lParam, 0);
 
     // Progress counts up to the step totals (the firmware total also counts the records not sent).
-    int dataRecords = 0;
-    for (const HexRecord& r : records) dataRecords += r.type == 0;
+    const int dataRecords = DataRecords(records);
     std::map<NotifyWParam, NotifyLParam> totals;
     int step = 0;
     std::map<int, NotifyLParam> lastSent;
@@ -335,6 +349,145 @@ TEST_F(UpdateRunTest, ALineLostBetweenRunsIsNoticedAndARunOnItFailsAtOnce) {
     EXPECT_EQ(MessagesOf(WM_ENGINE_STEP_END),
               (std::vector<EngineMessage>{{WM_ENGINE_STEP_END, 5, 1}, {WM_ENGINE_STEP_END, 7, 1}}));
     EXPECT_EQ(engine_.FailureReason(), engine_.LineLostReason());
+}
+
+}  // namespace
+
+namespace {
+
+// A device that repeats its ready answer must still get every image exactly once. The pictures and the
+// radar are announced by the end of the image before them, so their first ready answer must still
+// start them.
+TEST_F(UpdateRunTest, ARepeatedReadyAnswerSendsEachImageOnce) {
+    UseSamples(kAllImages);
+    // 0x1C is answered with 0x1C and the firmware's ready answer 0x19: both come twice.
+    Connect({"--duplicate", "0x1C@1", "--duplicate", "0x21@1", "--duplicate", "0x31@1", "--duplicate", "0x36@1",
+             "--duplicate", "0x41@1"});
+    const int records = DataRecords(ReadHexRecords(FilesDir() + "AC7811_project.hex"));
+    const std::map<uint8_t, int> packets = {{CMD_FIRMWARE_DATA, records},
+                                            {CMD_EDOG_PACKET, engine_.EDogPacketCount()},
+                                            {CMD_MUSIC_PACKET, engine_.MusicPacketCount()},
+                                            {CMD_PIC_PACKET, engine_.PicPacketCount()},
+                                            {CMD_RADAR_PACKET, engine_.RadarPacketCount()}};
+    ASSERT_TRUE(RunUpdate());
+    for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_END)) EXPECT_EQ(m.lParam, 0) << "step " << m.wParam;
+    const auto commands = RunCommands(StopDevice());
+    for (const auto& [cmd, count] : packets) {
+        EXPECT_GT(count, 1);
+        EXPECT_EQ(CountCommand(commands, cmd), count) << "packets of command " << std::hex << int(cmd);
+    }
+    for (uint8_t start : {CMD_FIRMWARE_START, CMD_EDOG_START, CMD_MUSIC_START, CMD_PIC_START, CMD_RADAR_START})
+        EXPECT_EQ(CountCommand(commands, start), 1) << std::hex << int(start);
+    for (const char* image : {"flagdata.bin", "audioHead.bin", "picHead.bin", "rdfwd.bin"})
+        EXPECT_EQ(ReadFile(OutDir() + "/" + image), ReadFile(FilesDir() + image)) << image;
+}
+
+// A refused frame ends the run at once: no wait slice passes, nothing after it is sent, and the reason
+// carries the device's own status text.
+TEST_F(UpdateRunTest, ARefusedFrameEndsTheRunAtOnceWithTheDeviceText) {
+    // Well below the sender's 5 s wait slice, after which an unanswered frame would be noticed.
+    constexpr int kRefusalBoundMs = 2000;
+    std::vector<HexRecord> firmware = HexRecordsFor(0x0800FF00, PseudoRandomBytes(1200, 11));
+    firmware.push_back({0x05, 0, {0x08, 0x00, 0xFF, 0x00}});
+    firmware.push_back({0x01, 0, {}});
+    struct Row {
+        const char* name;
+        std::vector<std::string> files;
+        std::string reject;
+        int step;
+        int acceptedBefore;  // packets the device took before the refusal
+        uint8_t refused;
+        std::wstring deviceText;
+    };
+    const std::vector<Row> rows = {
+        {"data packet", {"flagdata.bin", "rdfwd.bin"}, "0x23@2", StepEDog, 1, CMD_EDOG_PACKET, L"MCU 参数错误!"},
+        {"firmware record", {"rdfwd.bin"}, "0x06@3", StepProject, 2, CMD_FIRMWARE_DATA, L"命令无效，请重试!"},
+        {"firmware end", {"flagdata.bin"}, "0x1A@1", StepProject, DataRecords(firmware), CMD_FIRMWARE_END,
+         L"命令无效，请重试!"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        UseSamples(row.files);
+        if (row.step == StepProject) WriteTextFile(FilesDir() + "AC7811_project.hex", HexFile(firmware, "0105\r\n"));
+        Connect({"--reject", row.reject});
+        window_.Clear();
+        engine_.StartUpdateRun();
+        ASSERT_TRUE(window_.WaitFor(
+            [&](const std::vector<EngineMessage>& all) {
+                for (const EngineMessage& m : all)
+                    if (m.message == WM_ENGINE_PACKET && m.lParam == row.acceptedBefore) return true;
+                return false;
+            },
+            30000));
+        ASSERT_TRUE(window_.WaitForRunEnd(kRefusalBoundMs)) << "the run waited instead of ending";
+        const auto ends = MessagesOf(WM_ENGINE_STEP_END);
+        ASSERT_FALSE(ends.empty());
+        EXPECT_EQ(ends.front(), (EngineMessage{WM_ENGINE_STEP_END, static_cast<NotifyWParam>(row.step), 1}));
+        EXPECT_EQ(ends.back(), (EngineMessage{WM_ENGINE_STEP_END, StepFinished, 1}));
+        EXPECT_EQ(MessagesOf(WM_ENGINE_PACKET).size(), static_cast<size_t>(row.acceptedBefore));
+        const std::wstring reason = engine_.FailureReason();
+        EXPECT_NE(reason.find(row.deviceText), std::wstring::npos) << WideToUtf8(reason);
+        const CRawString firstPacket = engine_.EDogPacketCount() > 0 ? *engine_.EDog().begin() : CRawString();
+        const auto commands = RunCommands(StopDevice());
+        // The refused frame is the last one of the run: not resent, no end command, no next image.
+        ASSERT_FALSE(commands.empty());
+        EXPECT_EQ(commands.back(), row.refused);
+        EXPECT_EQ(CountCommand(commands, row.refused), row.refused == CMD_FIRMWARE_END ? 1 : row.acceptedBefore + 1);
+        if (row.step == StepEDog) {
+            EXPECT_EQ(ReadFile(OutDir() + "/flagdata.bin"),
+                      std::vector<uint8_t>(firstPacket.Data(), firstPacket.Data() + firstPacket.Size()))
+                << "the device holds only the packet it took";
+        }
+        std::filesystem::remove_all(FilesDir());
+        std::filesystem::create_directories(FilesDir());
+    }
+}
+
+// A window that asks the device for its settings while the data image is being sent.
+class SettingsReadingWindow : public RecordingWindow {
+public:
+    intptr_t Send(uint32_t message, NotifyWParam wParam, NotifyLParam lParam) override {
+        // On the reader thread, before the packet is acknowledged: the read is queued ahead of the
+        // radar start, so its answer comes during the run and before the settings are written.
+        if (message == WM_ENGINE_PACKET && lParam == 1 && !asked_.exchange(true)) CDealMsg::Instance()->ReadSettings();
+        return RecordingWindow::Send(message, wParam, lParam);
+    }
+
+private:
+    std::atomic<bool> asked_{false};
+};
+
+TEST_F(UpdateRunTest, ASettingsAnswerDuringARunDoesNotChangeWhatIsWritten) {
+    UseSamples({"flagdata.bin", "rdfwd.bin"});
+    Connect();
+    SettingsBlock device{};
+    engine_.GetSettingsBlock(device.data());
+    SettingsBlock edited = device;
+    for (size_t i = 0; i < edited.size(); i += 5) edited[i] = static_cast<uint8_t>(edited[i] ^ 0x5A);
+    engine_.SetSettingsBlock(edited.data());
+    engine_.SetSettingsPending(1);
+    SettingsReadingWindow window;
+    engine_.SetNotifyWindow(&window);
+    engine_.StartUpdateRun();
+    const bool ended = window.WaitForRunEnd(60000);
+    engine_.SetNotifyWindow(&window_);
+    ASSERT_TRUE(ended);
+    // The device's settings answer arrived in the middle of the run, before the settings were written.
+    const auto messages = window.Messages();
+    const auto answer = std::find_if(messages.begin(), messages.end(),
+                                     [](const EngineMessage& m) { return m.message == WM_ENGINE_SETTINGS; });
+    const auto written = std::find(messages.begin(), messages.end(), EngineMessage{WM_ENGINE_STEP_END, StepSettings, 0});
+    ASSERT_NE(answer, messages.end()) << "no settings answer during the run";
+    ASSERT_NE(written, messages.end());
+    EXPECT_LT(answer - messages.begin(), written - messages.begin());
+    for (const EngineMessage& m : messages) {
+        if (m.message == WM_ENGINE_STEP_END) {
+            EXPECT_EQ(m.lParam, 0);
+        }
+    }
+    StopDevice();
+    EXPECT_EQ(ReadFile(OutDir() + "/settings.bin"), std::vector<uint8_t>(edited.begin(), edited.end()));
+    EXPECT_EQ(ReadFile(OutDir() + "/rdfwd.bin"), ReadFile(FilesDir() + "rdfwd.bin"));
 }
 
 }  // namespace

@@ -106,6 +106,19 @@ TEST_F(FrameUpdateTest, SettingsAnswerEnablesSettingsAndFillsTheEditBuffer) {
     EXPECT_TRUE(Control(*frame, L"btn_settings").IsEnabled());
     EXPECT_FALSE(Control(*frame, L"btn_update").IsEnabled());
     EXPECT_EQ(SettingsEditBuffer, engine_.block);
+
+    // An answer during a run keeps the user's edits and does not offer the settings mid-run.
+    Send(*frame, WM_ENGINE_READY, 0, 0);
+    SettingsEditBuffer[4] = static_cast<uint8_t>(SettingsEditBuffer[4] + 1);
+    const SettingsBlock edits = SettingsEditBuffer;
+    ASSERT_TRUE(Click(*frame, L"btn_update"));
+    engine_.block.fill(0x42);
+    Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
+    EXPECT_EQ(SettingsEditBuffer, edits);
+    EXPECT_FALSE(Control(*frame, L"btn_settings").IsEnabled());
+    Send(*frame, WM_ENGINE_STEP_END, 7, 0);
+    Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
+    EXPECT_EQ(SettingsEditBuffer, engine_.block);
 }
 
 TEST_F(FrameUpdateTest, ProgressHasAFloorOfSixButThePercentageIsTrue) {
