@@ -150,6 +150,12 @@ void CDealMsg::Deal(const CRawString& frame) {
                     Refused(StepProject, CMD_FIRMWARE_END, status);
                     break;
                 }
+                // Only the confirmation of the end command in flight ends the firmware: a repeated one
+                // would end the step again and start the next image a second time in its middle.
+                if (engine.HeadCommand() != CMD_FIRMWARE_END) {
+                    Trace(L"firmware end confirmed without its command in flight; ignored\r\n");
+                    break;
+                }
                 engine.OnAnswer(CMD_FIRMWARE_END);
                 engine.NotifyStepEnd(0);
                 // The device needs this time to take the new firmware before the next image.

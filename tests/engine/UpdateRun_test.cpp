@@ -360,9 +360,10 @@ namespace {
 // start them.
 TEST_F(UpdateRunTest, ARepeatedReadyAnswerSendsEachImageOnce) {
     UseSamples(kAllImages);
-    // 0x1C is answered with 0x1C and the firmware's ready answer 0x19: both come twice.
+    // 0x1C is answered with 0x1C and the firmware's ready answer 0x19: both come twice. The firmware
+    // end's confirmation comes twice too: it must not start the next image a second time.
     Connect({"--duplicate", "0x1C@1", "--duplicate", "0x21@1", "--duplicate", "0x31@1", "--duplicate", "0x36@1",
-             "--duplicate", "0x41@1"});
+             "--duplicate", "0x41@1", "--duplicate", "0x1A@1"});
     const int records = DataRecords(ReadHexRecords(FilesDir() + "AC7811_project.hex"));
     const std::map<uint8_t, int> packets = {{CMD_FIRMWARE_DATA, records},
                                             {CMD_EDOG_PACKET, engine_.EDogPacketCount()},
@@ -371,6 +372,7 @@ TEST_F(UpdateRunTest, ARepeatedReadyAnswerSendsEachImageOnce) {
                                             {CMD_RADAR_PACKET, engine_.RadarPacketCount()}};
     ASSERT_TRUE(RunUpdate());
     for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_END)) EXPECT_EQ(m.lParam, 0) << "step " << m.wParam;
+    EXPECT_EQ(MessagesOf(WM_ENGINE_STEP_END).size(), 6u) << "each image's step and the run end once";
     const auto commands = RunCommands(StopDevice());
     for (const auto& [cmd, count] : packets) {
         EXPECT_GT(count, 1);
