@@ -10,6 +10,11 @@
 // packets of a step. The step record, flags and settings blocks are written only by the thread that
 // drives the current step; they are atomics or copied under a lock so reads from other threads are
 // safe. Operations return 1 on success and 0 on failure and never throw.
+//
+// The definitions are split by job: Work_BK.cpp (construction, options), Work_BK_Notify.cpp (engine
+// messages), Work_BK_Connect.cpp (image loads, port scan, stop), Work_BK_Run.cpp (run, steps, jobs,
+// failure), Work_BK_Record.cpp (record accessors), Work_BK_Queue.cpp (command queue callbacks),
+// Work_BK_Receive.cpp (receive path), Work_BK_LineLoss.cpp (a line that went away).
 #pragma once
 
 #include <array>
@@ -69,9 +74,11 @@ public:
     void SetOptions(const EngineOptions& options);
     EngineOptions Options() const;
 
-    // Stores the values, starts the connect thread (detached) and the job worker. 1 on success.
+    // Stores the values, starts the connect thread and the job worker. 1 on success. The connect thread
+    // is kept and joined: by the next StartEngine, by StopEngine and by the destructor.
     int StartEngine(uint32_t portLimit, uint32_t baudRate, const std::wstring& toolFolder);
-    // The connect thread's body: port scan, then the five image loads. Returns 0.
+    // The connect thread's body: the five image loads, then the port scan (so "device ready" never
+    // comes before the images exist). Returns 0.
     int ConnectAndLoad();
     // Closes the port, empties the images, stops the sender and empties the queue.
     void StopEngine();

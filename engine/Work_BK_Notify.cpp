@@ -1,0 +1,58 @@
+// How the engine reports to its window: the five engine messages, each delivered synchronously.
+#include "engine/Work_BK.h"
+
+namespace {
+// True while this thread delivers an engine message (a handler may replace the window itself).
+thread_local bool t_inNotify = false;
+}  // namespace
+
+void CWork_BK::SetNotifyWindow(NotifyHandle window) {
+    std::unique_lock<std::mutex> lock(notifyMutex_);
+    notifyWindow_ = window;
+    if (!t_inNotify) notifyIdle_.wait(lock, [this] { return notifyInFlight_ == 0; });
+}
+
+bool CWork_BK::SendToWindow(uint32_t message, NotifyWParam wParam, NotifyLParam lParam) {
+    NotifyHandle window;
+    {
+        std::lock_guard<std::mutex> lock(notifyMutex_);
+        window = notifyWindow_;
+        if (window == nullptr) return false;
+        ++notifyInFlight_;
+    }
+    const bool outer = !t_inNotify;
+    t_inNotify = true;
+    window->Send(message, wParam, lParam);
+    if (outer) t_inNotify = false;
+    {
+        std::lock_guard<std::mutex> lock(notifyMutex_);
+        --notifyInFlight_;
+    }
+    notifyIdle_.notify_all();
+    return true;
+}
+
+void CWork_BK::NotifyReady() { SendToWindow(WM_ENGINE_READY, 0, 0); }
+
+void CWork_BK::NotifySettingsRead() { SendToWindow(WM_ENGINE_SETTINGS, 0, 0); }
+
+void CWork_BK::NotifyStepBegin() {
+    SendToWindow(WM_ENGINE_STEP_BEGIN, static_cast<NotifyWParam>(currentStep_.load()), stepTotal_.load());
+}
+
+void CWork_BK::NotifyPacketSent() {
+    // Packets are counted only while a window is there to be told.
+    if (!HasNotifyWindow()) return;
+    const int sent = stepSent_.fetch_add(1) + 1;
+    SendToWindow(WM_ENGINE_PACKET, static_cast<NotifyWParam>(stepTotal_.load()), sent);
+}
+
+void CWork_BK::NotifyStepEnd(int result) {
+    stepResult_.store(result);
+    SendToWindow(WM_ENGINE_STEP_END, static_cast<NotifyWParam>(currentStep_.load()), result);
+}
+
+bool CWork_BK::HasNotifyWindow() {
+    std::lock_guard<std::mutex> lock(notifyMutex_);
+    return notifyWindow_ != nullptr;
+}

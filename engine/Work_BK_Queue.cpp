@@ -1,0 +1,75 @@
+// The command queue as the engine drives it: how a frame is written, which commands the device never
+// answers, and what an unanswered command does to a run.
+#include "engine/Work_BK.h"
+
+#include "engine/CommandSteps.h"
+#include "engine/DealMsg.h"
+#include "engine/Trace.h"
+#include "engine/TrafficLog.h"
+
+int CWork_BK::AddTask(const CPacket_ISP& task) {
+    CMuTexGuard guard(*this);
+    if (!guard.Locked()) return 0;
+    if (RunFailed() && StepOfCommand(task.GetCmd()) != StepNone) {
+        if (!dropTraced_.exchange(true))
+            Trace(L"[CWork_BK] the run has failed; command %02X and the rest of the run are not sent\r\n",
+                  task.GetCmd());
+        return 0;
+    }
+    return CTaskManager::AddTask(task);
+}
+
+int CWork_BK::OnAnswer(int code) { return CTaskManager::OnAnswer(code & 0xFF); }
+
+void CWork_BK::RestartCommandSender() { RestartSender(); }
+
+void CWork_BK::RequestDeviceInfo(uint8_t port) {
+    if (CDealMsg* driver = CDealMsg::Instance()) driver->RequestDeviceInfo(port);
+}
+
+int CWork_BK::WriteFrame(const uint8_t* bytes, int length) {
+    if (bytes == nullptr || length <= 0) return 0;
+    TrafficLogSent(bytes, length);
+    const int written = serial_.IsOpen() ? serial_.Write(bytes, static_cast<uint32_t>(length)) : 0;
+    if (!written && (serial_.LineFailed() || GetConnectState() == ConnectState::LineLost)) {
+        // Nothing reached the device, so nothing is acknowledged here. While the port is still open the
+        // loss report is ending the run; once it is closed, a run started on the dead line ends now
+        // rather than after the no-answer slices.
+        const int step = serial_.IsOpen() ? StepNone : QueuedRunStep();
+        if (step != StepNone) FailRun(step, LineLostReason());
+        return 0;
+    }
+    const uint8_t cmd = length > FRAME_OFFSET_CMD ? bytes[FRAME_OFFSET_CMD] : 0;
+    if (cmd == CMD_ACK) {
+        // The device never answers an acknowledgement; waiting for one would block the queue.
+        OnAnswer(cmd);
+    } else if (IsUnansweredImageEnd(cmd)) {
+        // The device never answers an image's end command, so acknowledge it here.
+        OnAnswer(cmd);
+        NotifyStepEnd(0);
+        CDealMsg* driver = CDealMsg::Instance();
+        if (RunActive() && driver != nullptr) driver->StartNextImage(StepOfCommand(cmd));
+    }
+    return written;
+}
+
+int CWork_BK::SendTask(const CPacket_ISP& task, int /*attemptsBefore*/) {
+    WriteFrame(task.GetFrameData(), task.GetFrameSize());
+    return 0;
+}
+
+bool CWork_BK::IsNoWaitTask(const CPacket_ISP& task) {
+    const uint8_t cmd = task.GetCmd();
+    return cmd == CMD_READ_SETTINGS || cmd == CMD_READ_SETTINGS_INFO;
+}
+
+void CWork_BK::OnNoAnswer(const CPacket_ISP& head) {
+    const int step = StepOfCommand(head.GetCmd());
+    Trace(L"[CWork_BK] no answer to command %02X; %ls\r\n", head.GetCmd(),
+          step != StepNone && RunActive() ? L"run ended" : L"dropped");
+    if (step == StepNone || !RunActive()) {
+        ClearTasks();
+        return;
+    }
+    FailRun(step, L"устройство перестало отвечать");
+}

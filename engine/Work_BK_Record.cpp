@@ -1,0 +1,102 @@
+// The engine record as other threads read and write it: images, settings blocks, versions, scan.
+#include "engine/Work_BK.h"
+
+#include <cstring>
+
+ImageLoadStatus CWork_BK::ImageStatus(int step) const {
+    switch (step) {
+        case StepProject: return project_.LoadStatus();
+        case StepEDog: return edog_.LoadStatus();
+        case StepMusic: return music_.LoadStatus();
+        case StepPic: return pic_.LoadStatus();
+        case StepRadar: return radar_.LoadStatus();
+        default: return {};
+    }
+}
+
+int CWork_BK::ProjectPacketCount() const { return project_.GetPacketCount(); }
+
+int CWork_BK::EDogPacketCount() const { return edog_.GetPacketCount(); }
+
+int CWork_BK::MusicPacketCount() const { return music_.GetPacketCount(); }
+
+int CWork_BK::PicPacketCount() const { return pic_.GetPacketCount(); }
+
+int CWork_BK::RadarPacketCount() const { return radar_.GetPacketCount(); }
+
+void CWork_BK::GetSettingsBlock(uint8_t* dst) const {
+    if (dst == nullptr) return;
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    std::memcpy(dst, settingsBlock_.data(), SETTINGS_BLOCK_SIZE);
+}
+
+void CWork_BK::GetSettingsInfoBlock(uint8_t* dst) const {
+    if (dst == nullptr) return;
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    std::memcpy(dst, settingsInfoBlock_.data(), SETTINGS_BLOCK_SIZE);
+}
+
+void CWork_BK::SetSettingsBlock(const uint8_t* src) {
+    if (src == nullptr) return;
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    std::memcpy(settingsToWrite_.data(), src, SETTINGS_BLOCK_SIZE);
+}
+
+void CWork_BK::GetSettingsToWrite(uint8_t* dst) const {
+    if (dst == nullptr) return;
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    std::memcpy(dst, settingsToWrite_.data(), SETTINGS_BLOCK_SIZE);
+}
+
+void CWork_BK::StoreDeviceSettings(const uint8_t* src) {
+    if (src == nullptr) return;
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    std::memcpy(settingsBlock_.data(), src, SETTINGS_BLOCK_SIZE);
+}
+
+void CWork_BK::SettingsWritten() {
+    // Front ends compare their edited block with the device's to decide whether to write it again.
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    settingsBlock_ = settingsToWrite_;
+}
+
+void CWork_BK::SetSettingsInfoBlock(const uint8_t* src) {
+    if (src == nullptr) return;
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    std::memcpy(settingsInfoBlock_.data(), src, SETTINGS_BLOCK_SIZE);
+}
+
+void CWork_BK::SetSettingsPending(int flag) { settingsPending_.store(flag); }
+
+std::wstring CWork_BK::DeviceFirmwareVersion() const {
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    return deviceFirmwareVersion_;
+}
+
+std::wstring CWork_BK::DeviceDataVersion() const {
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    return deviceDataVersion_;
+}
+
+std::wstring CWork_BK::DeviceRadarVersion() const {
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    return deviceRadarVersion_;
+}
+
+void CWork_BK::SetDeviceVersions(const std::wstring& firmware, const std::wstring& data,
+                                 const std::wstring& radar) {
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    deviceFirmwareVersion_ = firmware;
+    deviceDataVersion_ = data;
+    deviceRadarVersion_ = radar;
+}
+
+std::vector<std::pair<std::string, CSerial::OpenError>> CWork_BK::LastScanReport() const {
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    return scanReport_;
+}
+
+std::wstring CWork_BK::ToolFolder() const {
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    return toolFolder_;
+}
