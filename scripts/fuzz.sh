@@ -15,7 +15,7 @@ targets=("$@")
 
 # The longest input each target gets: past the reader's packet sizes (4096; radar 1024 and 128) and
 # past the receive buffer's bound (4 KiB), short enough to stay fast.
-declare -A max_len=([HexLine]=600 [FirmwareFile]=4096 [BinaryImages]=10000 [ReceivePath]=12000 [VersionFile]=5000)
+declare -A max_len=([HexLine]=600 [FirmwareFile]=4096 [BinaryImages]=10000 [ReceivePath]=6000 [VersionFile]=5000)
 
 fuzz_targets=()
 for name in "${targets[@]}"; do
