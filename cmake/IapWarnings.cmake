@@ -12,6 +12,15 @@ endfunction()
 
 if(IAP_SANITIZE)
   string(REPLACE ";" "," _iap_san "${IAP_SANITIZE}")
-  add_compile_options(-fsanitize=${_iap_san} -fno-omit-frame-pointer)
+  # Every report ends the process: undefined behaviour is not merely printed and then run past.
+  add_compile_options(-fsanitize=${_iap_san} -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=${_iap_san})
+endif()
+
+if(IAP_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "IAP_BUILD_FUZZ needs clang's libFuzzer: configure with CXX=clang++")
+  endif()
+  # Coverage feedback from every library a fuzz target links; the targets themselves add libFuzzer.
+  add_compile_options(-fsanitize=fuzzer-no-link)
 endif()

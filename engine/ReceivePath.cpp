@@ -41,6 +41,23 @@ int ExtractFrame(CRawString& buffer, FrameFinder finder, CRawString& frame, bool
 
 void TrimReceiveBuffer(CRawString& buffer) {
     if (buffer.Size() <= RECEIVE_BUFFER_LIMIT) return;
-    buffer.Erase(0, buffer.Size() - MAX_ANSWER_FRAME);
+    const uint8_t head = ISP_HEAD;
+    const int keepFrom = buffer.Find(&head, 1, buffer.Size() - (MAX_ANSWER_FRAME - 1));
+    if (keepFrom < 0)
+        buffer.Clear();
+    else
+        buffer.Erase(0, keepFrom);
 }
 
+int ReceiveChunk(CRawString& buffer, const uint8_t* data, int length, const FrameSink& deliver) {
+    if (data == nullptr || length <= 0) return 0;
+    buffer.Append(data, length);
+    int delivered = 0;
+    CRawString frame;
+    while (ExtractFrame(buffer, FindAnswerFrame, frame, true)) {
+        ++delivered;
+        if (deliver) deliver(frame);
+    }
+    TrimReceiveBuffer(buffer);
+    return delivered;
+}

@@ -11,7 +11,6 @@
 
 int CWork_BK::OnReceive(const uint8_t* data, uint32_t length) {
     if (data == nullptr || length == 0) return 1;
-    receiveBuffer_.Append(data, static_cast<int>(length));
     // One trace call per few hundred bytes instead of one per byte; the text is the same.
     std::wstring line = L"Data is :";
     wchar_t piece[8];
@@ -27,11 +26,9 @@ int CWork_BK::OnReceive(const uint8_t* data, uint32_t length) {
     Trace(L"%ls", line.c_str());
     TrafficLogReceivedChunk(data, static_cast<int>(length));
 
-    CRawString frame;
-    while (ExtractFrame(receiveBuffer_, FindAnswerFrame, frame, true)) {
+    ReceiveChunk(receiveBuffer_, data, static_cast<int>(length), [](const CRawString& frame) {
         TrafficLogReceivedFrame(frame.Data(), frame.Size());
         if (CDealMsg* driver = CDealMsg::Instance()) driver->Deal(frame);
-    }
-    TrimReceiveBuffer(receiveBuffer_);
+    });
     return 1;
 }

@@ -3,7 +3,10 @@
 # Run as root (CI and a fresh machine); prints what it installs.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build libgtest-dev srecord qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev file dpkg-dev)
+# clang with its run-time libraries builds the fuzz targets (libFuzzer); llvm brings the symbolizer that
+# puts function names and lines into sanitizer reports.
+packages=(g++ cmake ninja-build libgtest-dev srecord qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev
+          file dpkg-dev clang libclang-rt-dev llvm)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

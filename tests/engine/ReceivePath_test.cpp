@@ -1,6 +1,7 @@
 // Cutting answer frames out of the byte stream: splits, several frames per chunk, junk, false headers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "engine/IspCodes.h"
@@ -133,16 +134,46 @@ TEST(ReceivePathTest, FinderReportsBoundsAndMinusOneWithoutAFrame) {
 }
 
 TEST(ReceivePathTest, NoiseCannotGrowTheBufferWithoutLimit) {
-    CRawString buffer;
-    std::vector<uint8_t> noise(RECEIVE_BUFFER_LIMIT + 1000, 0x55);
-    Add(buffer, noise);
-    TrimReceiveBuffer(buffer);
-    EXPECT_EQ(buffer.Size(), MAX_ANSWER_FRAME);
-    // A frame that began in the kept tail still completes.
-    CRawString small;
-    Add(small, {1, 2, 3});
-    TrimReceiveBuffer(small);
-    EXPECT_EQ(small.Size(), 3);
+    const auto ack = Frame(ANS_ACK, {CMD_FIRMWARE_DATA, ACK_STATUS_ACCEPTED});
+    const std::vector<uint8_t> ackHead(ack.begin(), ack.begin() + 3);
+    const std::vector<uint8_t> ackRest(ack.begin() + 3, ack.end());
+    constexpr size_t kNoise = RECEIVE_BUFFER_LIMIT + 904;  // five chunks of 1000 bytes
+    std::vector<uint8_t> noiseThenHead(kNoise - ackHead.size(), 0x55);
+    noiseThenHead.insert(noiseThenHead.end(), ackHead.begin(), ackHead.end());
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> noise;  // sent in chunks of 1000 bytes
+        int keptAfterNoise;
+        std::vector<uint8_t> next;   // the chunk after the noise, which completes the ack
+    };
+    const std::vector<Case> cases = {
+        {"noise without a header is dropped whole", std::vector<uint8_t>(kNoise, 0x55), 0, ack},
+        {"a line of headers keeps less than one frame", std::vector<uint8_t>(kNoise, ISP_HEAD),
+         MAX_ANSWER_FRAME - 1, ack},
+        {"a frame begun at the end of the noise stays and completes", noiseThenHead,
+         static_cast<int>(ackHead.size()), ackRest},
+        {"up to the limit nothing is dropped", std::vector<uint8_t>(RECEIVE_BUFFER_LIMIT, 0x55),
+         RECEIVE_BUFFER_LIMIT, ack},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CRawString buffer;
+        int largest = 0;
+        for (size_t at = 0; at < c.noise.size(); at += 1000) {
+            const size_t n = std::min<size_t>(1000, c.noise.size() - at);
+            EXPECT_EQ(ReceiveChunk(buffer, c.noise.data() + at, static_cast<int>(n), nullptr), 0);
+            largest = std::max(largest, buffer.Size());
+        }
+        EXPECT_LE(largest, RECEIVE_BUFFER_LIMIT);
+        EXPECT_EQ(buffer.Size(), c.keptAfterNoise);
+        std::vector<std::vector<uint8_t>> delivered;
+        EXPECT_EQ(ReceiveChunk(buffer, c.next.data(), static_cast<int>(c.next.size()),
+                               [&](const CRawString& frame) { delivered.push_back(Bytes(frame)); }),
+                  1);
+        ASSERT_EQ(delivered.size(), 1u);
+        EXPECT_EQ(delivered[0], ack);
+        EXPECT_EQ(buffer.Size(), 0);
+    }
 }
 
 }  // namespace

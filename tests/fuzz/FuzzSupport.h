@@ -1,0 +1,54 @@
+// What the fuzz targets share: a check that stops the run (libFuzzer keeps the input that failed),
+// a scratch file for the readers that take a path, and the trace switched off.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "engine/Trace.h"
+
+#define FUZZ_CHECK(condition) \
+    ((condition) ? (void)0 : fuzzsupport::Fail(#condition, __FILE__, __LINE__))
+
+namespace fuzzsupport {
+
+[[noreturn]] inline void Fail(const char* what, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
+    std::abort();
+}
+
+// One file per process in TMPDIR (or /tmp), rewritten for every input and removed at exit.
+class ScratchFile {
+public:
+    explicit ScratchFile(const char* name) {
+        const char* folder = std::getenv("TMPDIR");
+        path_ = std::string(folder && *folder ? folder : "/tmp") + "/iap-fuzz-" + name + "-" +
+                std::to_string(getpid());
+        widePath_ = Utf8ToWide(path_);
+    }
+    ~ScratchFile() { std::remove(path_.c_str()); }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    void Write(const uint8_t* data, size_t size) {
+        std::FILE* file = std::fopen(path_.c_str(), "wb");
+        FUZZ_CHECK(file != nullptr);
+        FUZZ_CHECK(size == 0 || std::fwrite(data, 1, size, file) == size);
+        FUZZ_CHECK(std::fclose(file) == 0);
+    }
+    const std::string& Path() const { return path_; }
+    const wchar_t* WidePath() const { return widePath_.c_str(); }
+
+private:
+    std::string path_;
+    std::wstring widePath_;
+};
+
+// Millions of inputs would otherwise fill standard output with trace lines.
+inline void SilenceTrace() { SetTraceFile(nullptr); }
+
+}  // namespace fuzzsupport
