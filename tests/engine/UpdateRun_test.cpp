@@ -42,16 +42,7 @@ TEST_F(UpdateRunTest, AllFiveImagesArriveIntactInOrder) {
     const uint32_t base = static_cast<uint32_t>(std::stoul(baseText, nullptr, 16));
     const std::vector<uint8_t> hex = ReadFile(FilesDir() + "AC7811_project.hex");
     // Rebuild what the file says with the test's own reading of its lines.
-    std::vector<HexRecord> records;
-    std::string text(hex.begin(), hex.end());
-    size_t pos = 0;
-    while ((pos = text.find(':', pos)) != std::string::npos) {
-        auto byteAt = [&](size_t i) { return static_cast<uint8_t>(std::stoi(text.substr(pos + 1 + 2 * i, 2), nullptr, 16)); };
-        HexRecord r{byteAt(3), static_cast<uint16_t>(byteAt(1) << 8 | byteAt(2)), {}};
-        for (uint8_t i = 0; i < byteAt(0); ++i) r.data.push_back(byteAt(4 + i));
-        records.push_back(r);
-        pos += 1;
-    }
+    const std::vector<HexRecord> records = ParseHexText(std::string(hex.begin(), hex.end()));
     std::string why;
     EXPECT_TRUE(SameMemory(MemoryOf(records), MemoryFromImage(base, image), &why)) << why;
     EXPECT_GT(image.size(), 65536u - (base & 0xFFFF)) << "the sample should cross a 64 KiB segment";
