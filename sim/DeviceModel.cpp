@@ -53,6 +53,7 @@ CDeviceModel::CDeviceModel(DeviceConfig config, CFaultPlan faults)
 
 void CDeviceModel::StartImage(SimImage image) {
     started_[Index(image)] = true;
+    ended_[Index(image)] = false;
     images_[Index(image)].clear();
     if (image == SimImage::Firmware) firmware_.Clear();
 }
@@ -134,6 +135,7 @@ void CDeviceModel::HandleCommand(uint8_t cmd, const std::vector<uint8_t>& payloa
         if (cmd == codes.end) {
             // The device never answers an end command, not even to refuse it.
             if (reject) reaction.notes.push_back("reject has no effect: end commands get no answer");
+            ended_[Index(codes.image)] = true;
             reaction.ended = codes.image;
             return;
         }
@@ -210,6 +212,7 @@ void CDeviceModel::HandleCommand(uint8_t cmd, const std::vector<uint8_t>& payloa
             refuse(DEVICE_STATUS_INVALID_COMMAND, "rejected on request");
             return;
         }
+        ended_[Index(SimImage::Firmware)] = true;
         reaction.ended = SimImage::Firmware;
         reaction.answers.push_back(MakeFrame(ANS_ACK, Status(cmd, ACK_STATUS_ACCEPTED)));
         return;

@@ -59,6 +59,9 @@ public:
     // What the device received. An image is seen once its start command or a packet came; its
     // bytes are those of its last transfer, since its start command empties them.
     bool ImageSeen(SimImage image) const { return started_[Index(image)]; }
+    // Its end command closed the image since its last start (the firmware's only when accepted):
+    // the device takes an image as complete only then.
+    bool ImageEnded(SimImage image) const { return ended_[Index(image)]; }
     const std::vector<uint8_t>& ImageBytes(SimImage image) const { return images_[Index(image)]; }
     const CFirmwareMemory& Firmware() const { return firmware_; }
     uint16_t ReceivedFirmwareVersion() const { return receivedFirmwareVersion_; }
@@ -78,6 +81,7 @@ private:
     DeviceConfig config_;
     CFaultPlan faults_;
     std::array<bool, kSimImageCount> started_{};
+    std::array<bool, kSimImageCount> ended_{};
     std::array<std::vector<uint8_t>, kSimImageCount> images_;  // firmware slot unused
     CFirmwareMemory firmware_;
     uint16_t receivedFirmwareVersion_ = 0;

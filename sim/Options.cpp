@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include "sim/FaultSeed.h"
+
 namespace {
 
 constexpr unsigned long kMaxDelayMs = 600000;
@@ -83,6 +85,16 @@ const std::vector<ValueOption>& ValueOptions() {
         {"--duplicate", Fault(FaultKind::Duplicate, "--duplicate")},
         {"--notice-after", Fault(FaultKind::NoticeAfter, "--notice-after")},
         {"--hangup", Fault(FaultKind::HangUp, "--hangup")},
+        {"--seed", [](const std::string& v, SimOptions& o, std::string& e) {
+             unsigned long seed = 0;
+             if (!ParseUnsigned(v, 0, 0xFFFFFFFFUL, seed)) {
+                 e = "--seed needs a number 0..4294967295, got '" + v + "'";
+                 return 0;
+             }
+             o.hasSeed = true;
+             o.seed = static_cast<uint32_t>(seed);
+             return 1;
+         }},
     };
     return table;
 }
@@ -97,9 +109,7 @@ bool* FlagField(const std::string& name, SimOptions& o) {
     return nullptr;
 }
 
-}  // namespace
-
-int ParseOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error) {
+int ApplyArgs(const std::vector<std::string>& args, SimOptions& options, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -134,6 +144,21 @@ int ParseOptions(const std::vector<std::string>& args, SimOptions& options, std:
             value = args[++i];
         }
         if (!option->apply(value, options, error)) return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int ParseOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error) {
+    if (!ApplyArgs(args, options, error)) return 0;
+    if (options.hasSeed) {
+        // Through the same table as typed options, so the printed options are exactly what applies.
+        options.seedArgs = SeedFaultArgs(options.seed);
+        if (!ApplyArgs(options.seedArgs, options, error)) {
+            error = "--seed " + std::to_string(options.seed) + ": " + error;
+            return 0;
+        }
     }
     if (!options.devicePath.empty() && !options.linkPath.empty()) {
         error = "--link applies to the pseudo-terminal only, not to --device";
@@ -180,6 +205,12 @@ std::string UsageText() {
         "                         from an adapter at open would\n"
         "  --delay-ms N           delay every answer by N ms\n"
         "  --probe-delay-ms N     delay only the answers to 'E' by N ms\n"
+        "  --seed N               add a reproducible random mix of the faults above at random\n"
+        "                         frames of a run of the --make-samples set (0..3 frame faults,\n"
+        "                         each line fault one time in four); the same N always gives the\n"
+        "                         same faults. The equivalent options go to standard error and\n"
+        "                         into summary.txt (\"seed_faults\"), so a run can be replayed by\n"
+        "                         hand; a delay the seed draws replaces one given\n"
         "Other:\n"
         "  --make-samples DIR     write a deterministic set of update files to DIR and exit\n"
         "  --help                 show this text\n";

@@ -29,6 +29,9 @@ struct SimOptions {
     bool junk = false;
     bool probeJunk = false;       // junk bytes before the answers to 'E'
     bool help = false;
+    bool hasSeed = false;
+    uint32_t seed = 0;                // --seed: random faults, see FaultSeed.h
+    std::vector<std::string> seedArgs;  // the options the seed stands for (already applied)
     CFaultPlan faults;
 };
 

@@ -94,6 +94,11 @@ void CRecorder::LogNote(const std::string& text) {
     std::fflush(log_.get());
 }
 
+void CRecorder::NoteSeed(uint32_t seed, const std::string& faults) {
+    seedLines_ = "seed " + std::to_string(seed) + "\nseed_faults " + faults + "\n";
+    LogNote("seed " + std::to_string(seed) + ": " + (faults.empty() ? "no fault" : faults));
+}
+
 int CRecorder::WriteWhole(const std::string& name, const void* data, size_t size) {
     if (dir_.empty()) return 1;
     const std::string finalPath = dir_ + "/" + name;
@@ -155,6 +160,11 @@ void CRecorder::WriteSummary(const CDeviceModel& model, const CFrameReader& read
     text += "bad_length " + std::to_string(reader.BadLength()) + "\n";
     text += "incomplete " + std::to_string(reader.Incomplete()) + "\n";
     text += "skipped_bytes " + std::to_string(reader.SkippedBytes()) + "\n";
+    for (SimImage image : {SimImage::Firmware, SimImage::EDog, SimImage::Music, SimImage::Pic, SimImage::Radar}) {
+        if (model.ImageSeen(image))
+            text += std::string("ended ") + ImageFileName(image) + (model.ImageEnded(image) ? " 1\n" : " 0\n");
+    }
+    text += seedLines_;
     char line[32];
     for (const auto& [code, count] : model.ReceivedCounts()) {
         std::snprintf(line, sizeof line, "rx 0x%02X %lu\n", code, count);

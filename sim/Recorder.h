@@ -11,7 +11,9 @@
 //                         the packet payloads of each image's last transfer, concatenated
 //   radar_size.txt        "%u\n", the size the radar start command announced
 //   settings.bin          the last 73-byte block written with 0x4A
-//   summary.txt           "name value" lines: frame and error counts, then "rx 0xCC N" and
+//   summary.txt           "name value" lines: frame and error counts, "ended NAME 0|1" per image
+//                         seen (1: its end command closed it, for the firmware an accepted one),
+//                         "seed N" and "seed_faults OPTIONS" with --seed, then "rx 0xCC N" and
 //                         "tx 0xCC N" per command code
 //
 // Image files are rewritten when their image ends and on exit, each through a temporary file and
@@ -43,6 +45,8 @@ public:
     void LogSent(const std::vector<uint8_t>& frame);  // also counts it for the summary
     void LogRejected(RejectReason reason, const std::vector<uint8_t>& bytes);
     void LogNote(const std::string& text);
+    // --seed N and the options it stands for, for the summary and the frame log.
+    void NoteSeed(uint32_t seed, const std::string& faults);
 
     void WriteImage(SimImage image, const CDeviceModel& model);
     void WriteSettings(const CDeviceModel& model);
@@ -61,6 +65,7 @@ private:
     int WriteText(const std::string& name, const std::string& text);
 
     std::string dir_;
+    std::string seedLines_;
     std::unique_ptr<std::FILE, FileCloser> log_;
     std::map<uint8_t, unsigned long> sentCounts_;
     unsigned long framesSent_ = 0;

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr size_t kHexRecordBytes = 16;
+constexpr size_t kHexRecordBytes = kSampleHexRecordBytes;
 constexpr uint8_t kRecordData = 0x00;
 constexpr uint8_t kRecordEndOfFile = 0x01;
 constexpr uint8_t kRecordExtendedLinear = 0x04;
@@ -99,10 +99,10 @@ int WriteSampleSet(const std::string& dir, std::string& error) {
         size_t size;
     };
     const DataFile files[] = {
-        {"flagdata.bin", 0xF1A6DA7A, 300000},
-        {"audioHead.bin", 0xA0D10001, 250000},
-        {"picHead.bin", 0x91C00002, 200000},
-        {"rdfwd.bin", 0x5ADA5003, 70000},
+        {"flagdata.bin", 0xF1A6DA7A, kSampleEDogBytes},
+        {"audioHead.bin", 0xA0D10001, kSampleMusicBytes},
+        {"picHead.bin", 0x91C00002, kSamplePicBytes},
+        {"rdfwd.bin", 0x5ADA5003, kSampleRadarBytes},
     };
     const std::string hex = SampleHexText();
     if (!WriteBytes(dir + "/AC7811_project.hex", hex.data(), hex.size(), error)) return 0;

@@ -15,6 +15,11 @@
 constexpr uint32_t kSampleFirmwareBase = 0x0800C000;
 constexpr uint32_t kSampleFirmwareBytes = 24 * 1024;
 constexpr uint32_t kSampleEntryPoint = 0x0800C101;
+constexpr uint32_t kSampleHexRecordBytes = 16;
+constexpr uint32_t kSampleEDogBytes = 300000;
+constexpr uint32_t kSampleMusicBytes = 250000;
+constexpr uint32_t kSamplePicBytes = 200000;
+constexpr uint32_t kSampleRadarBytes = 70000;
 
 // Writes the set into `dir` (created if missing). Returns 1, or 0 with a reason.
 int WriteSampleSet(const std::string& dir, std::string& error);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/Trace.h"
+#include "sim/FaultSeed.h"
 #include "sim/LineIo.h"
 #include "sim/Options.h"
 #include "sim/Recorder.h"
@@ -85,6 +86,12 @@ int main(int argc, char** argv) {
 
     CRecorder recorder;
     if (!options.outDir.empty() && !recorder.Open(options.outDir, error)) return Fail(error, 1);
+    if (options.hasSeed) {
+        const std::string faults = JoinArgs(options.seedArgs);
+        std::fprintf(stderr, "iap-devsim: --seed %u stands for: %s\n", static_cast<unsigned>(options.seed),
+                     faults.empty() ? "(no fault)" : faults.c_str());
+        recorder.NoteSeed(options.seed, faults);
+    }
 
     CLineIo line;
     const int opened = options.devicePath.empty()

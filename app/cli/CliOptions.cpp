@@ -50,6 +50,12 @@ ParseResult ParseCliOptions(const std::vector<std::string>& args) {
                 result.error = "--firmware-pause-ms ждёт число миллисекунд, а не \"" + text + "\"";
                 return result;
             }
+        } else if (arg == "--test-wait-slice-ms") {
+            if (!value(text)) return result;
+            if (!ParseMilliseconds(text, options.waitSliceMs) || options.waitSliceMs == 0 || options.waitSliceMs > 600000) {
+                result.error = "--test-wait-slice-ms ждёт число миллисекунд от 1 до 600000, а не \"" + text + "\"";
+                return result;
+            }
         } else if (arg == "--plain") {
             options.plainProgress = true;
         } else if (arg == "--inspect") {

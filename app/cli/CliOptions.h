@@ -19,6 +19,9 @@ struct CliOptions {
     std::string saveSettingsFile;     // --save-settings: where to keep the block as read
     std::string traceFile;            // --trace FILE, or "-" for standard output
     int64_t firmwarePauseMs = -1;     // --firmware-pause-ms; -1 keeps the engine's default
+    // --test-wait-slice-ms, left out of --help: end-to-end tests shorten the sender's wait slice, so a
+    // lost answer ends a run in a fraction of the 15 s a user waits. -1 keeps the engine's default.
+    int64_t waitSliceMs = -1;
     bool plainProgress = false;       // --plain: plain lines even on a terminal
 };
 

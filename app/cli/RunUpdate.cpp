@@ -223,6 +223,7 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterr
     CWork_BK& engine = *CWork_BK::Instance();
     EngineOptions engineOptions = engine.Options();
     if (options.firmwarePauseMs >= 0) engineOptions.firmwarePauseMs = static_cast<uint32_t>(options.firmwarePauseMs);
+    if (options.waitSliceMs > 0) engineOptions.waitSliceMs = static_cast<uint32_t>(options.waitSliceMs);
     engine.SetOptions(engineOptions);
 
     const bool terminal = !options.plainProgress && isatty(fileno(out));

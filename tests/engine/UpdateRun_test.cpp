@@ -34,17 +34,7 @@ std::vector<uint8_t> RunCommands(const std::vector<LoggedFrame>& frames) {
 // The records of an Intel HEX file, read with the test's own reading of its lines.
 std::vector<HexRecord> ReadHexRecords(const std::string& path) {
     const std::vector<uint8_t> hex = ReadFile(path);
-    std::vector<HexRecord> records;
-    std::string text(hex.begin(), hex.end());
-    size_t pos = 0;
-    while ((pos = text.find(':', pos)) != std::string::npos) {
-        auto byteAt = [&](size_t i) { return static_cast<uint8_t>(std::stoi(text.substr(pos + 1 + 2 * i, 2), nullptr, 16)); };
-        HexRecord r{byteAt(3), static_cast<uint16_t>(byteAt(1) << 8 | byteAt(2)), {}};
-        for (uint8_t i = 0; i < byteAt(0); ++i) r.data.push_back(byteAt(4 + i));
-        records.push_back(r);
-        pos += 1;
-    }
-    return records;
+    return ParseHexText(std::string(hex.begin(), hex.end()));
 }
 
 int DataRecords(const std::vector<HexRecord>& records) {

@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -416,7 +418,8 @@ TEST(DevSimTest, UpdateRunIsAnsweredAndRecorded) {
 
     const std::string summary = ReadText(out + "/summary.txt");
     for (const char* line : {"rx 0x23 3\n", "rx 0x06 4\n", "rx 0x45 2\n", "tx 0x24 3\n", "tx 0x46 2\n",
-                             "bad_checksum 0\n", "bad_length 0\n"})
+                             "bad_checksum 0\n", "bad_length 0\n", "ended firmware.bin 1\n", "ended flagdata.bin 1\n",
+                             "ended audioHead.bin 1\n", "ended picHead.bin 1\n", "ended rdfwd.bin 1\n"})
         EXPECT_NE(summary.find(line), std::string::npos) << line << " missing in\n" << summary;
 
     std::istringstream log(ReadText(out + "/frames.log"));
@@ -581,11 +584,50 @@ TEST(DevSimTest, HangUpClosesTheLineAfterTheNamedFrameAndKeepsTheRecording) {
     // The tool's end sees the hang-up: a read fails instead of waiting for an answer.
     EXPECT_TRUE(port.HungUp(1000));
     EXPECT_EQ(ReadFile(dir.File("flagdata.bin")), (Bytes{1, 2, 3, 4, 5}));
+    EXPECT_NE(ReadText(dir.File("summary.txt")).find("ended flagdata.bin 0\n"), std::string::npos)
+        << "an image without its end is not complete";
     const std::string log = ReadText(dir.File("frames.log"));
     EXPECT_NE(log.find("> ac 07 00 23 04 05"), std::string::npos) << log;
     EXPECT_NE(log.find("# fault: hang up after 0x23@2"), std::string::npos) << log;
     EXPECT_EQ(log.find("< ac 07 00 24 23 01", log.find("> ac 07 00 23 04 05")), std::string::npos)
         << "no answer to the last frame";
+}
+
+// --seed N stands for ordinary fault options: the same N always gives the same ones, they are printed
+// into the summary, and typed by hand they start a simulator of their own (a failing seed can be
+// replayed). Across seeds every kind of fault turns up.
+TEST(DevSimTest, SeedsStandForReproducibleFaultOptions) {
+    auto faultsOf = [](const std::vector<std::string>& args) {
+        TempDir dir;
+        std::vector<std::string> all = args;
+        all.insert(all.end(), {"--out", dir.Path()});
+        DevSim sim(all);
+        EXPECT_FALSE(sim.LinePath().empty()) << args[0] << " " << args[1];
+        EXPECT_EQ(sim.Stop(), 0);
+        const std::string summary = ReadText(dir.File("summary.txt"));
+        const size_t at = summary.find("seed_faults ");
+        if (at == std::string::npos) return std::string("(no seed_faults line)");
+        return summary.substr(at + 12, summary.find('\n', at) - at - 12);
+    };
+    std::set<std::string> distinct;
+    std::string all;
+    constexpr int kSeeds = 40;
+    for (int seed = 1; seed <= kSeeds; ++seed) {
+        const std::string faults = faultsOf({"--seed", std::to_string(seed)});
+        distinct.insert(faults);
+        all += faults + " ";
+        if (seed > 3) continue;
+        EXPECT_EQ(faultsOf({"--seed", std::to_string(seed)}), faults) << "seed " << seed;
+        std::istringstream words(faults);
+        std::vector<std::string> replay{std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+        replay.insert(replay.begin(), {"--fw-version", "12"});  // a seed may stand for no option at all
+        EXPECT_EQ(faultsOf(replay), "(no seed_faults line)") << "the printed options start a plain simulator: " << faults;
+    }
+    EXPECT_GE(distinct.size(), static_cast<size_t>(kSeeds * 3 / 4));
+    for (const char* option : {"--no-answer ", "--reject ", "--corrupt ", "--duplicate ", "--notice-after ", "--hangup ",
+                               "--split ", "--junk ", "--probe-junk ", "--delay-ms ", "--probe-delay-ms "})
+        EXPECT_NE(all.find(option), std::string::npos) << option << " never drawn in " << all;
+    EXPECT_EQ(all.find("--reject 0x43@"), std::string::npos) << "a refused radar packet cannot be seen by any tool";
 }
 
 TEST(DevSimTest, DelaysAndBaudPacingHoldAnswersBack) {
@@ -683,6 +725,8 @@ TEST(DevSimTest, BadCommandLinesExitWith64) {
         {"--reject", "0x123@1"},
         {"--corrupt", "0x23@0"},
         {"--hangup", "0x23"},
+        {"--seed", "-1"},
+        {"--seed", "4294967296"},
         {"--probe-junk=1"},
         {"--silent=1"},
         {"--settings", dir.File("short.bin")},
@@ -703,7 +747,7 @@ TEST(DevSimTest, HelpListsEveryOption) {
                                "--radar-version", "--settings", "--settings-info", "--exit-after-finish",
                                "--silent", "--no-answer", "--reject", "--corrupt", "--split", "--junk",
                                "--duplicate", "--notice-after", "--hangup", "--probe-junk", "--delay-ms", "--probe-delay-ms",
-                               "--make-samples", "--help"})
+                               "--make-samples", "--seed", "--help"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

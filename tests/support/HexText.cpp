@@ -46,6 +46,26 @@ std::vector<HexRecord> HexRecordsFor(uint32_t address, const std::vector<uint8_t
     return records;
 }
 
+std::vector<HexRecord> ParseHexText(const std::string& text) {
+    std::vector<HexRecord> records;
+    auto isHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); };
+    for (size_t pos = text.find(':'); pos != std::string::npos; pos = text.find(':', pos + 1)) {
+        auto byteAt = [&](size_t i, uint8_t& value) {
+            const size_t at = pos + 1 + 2 * i;
+            if (at + 2 > text.size() || !isHex(text[at]) || !isHex(text[at + 1])) return false;
+            value = static_cast<uint8_t>(std::stoi(text.substr(at, 2), nullptr, 16));
+            return true;
+        };
+        uint8_t length = 0, high = 0, low = 0, type = 0;
+        if (!byteAt(0, length) || !byteAt(1, high) || !byteAt(2, low) || !byteAt(3, type)) continue;
+        HexRecord record{type, static_cast<uint16_t>(high << 8 | low), std::vector<uint8_t>(length)};
+        bool whole = true;
+        for (uint8_t i = 0; i < length && whole; ++i) whole = byteAt(4u + i, record.data[i]);
+        if (whole) records.push_back(std::move(record));
+    }
+    return records;
+}
+
 Memory MemoryOf(const std::vector<HexRecord>& records) {
     Memory memory;
     uint32_t upper = 0;

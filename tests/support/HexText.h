@@ -22,6 +22,10 @@ std::string HexFile(const std::vector<HexRecord>& records, const std::string& tr
 // segment (the first one first).
 std::vector<HexRecord> HexRecordsFor(uint32_t address, const std::vector<uint8_t>& bytes);
 
+// The records of an Intel HEX text, read leniently: every ':' line with its type, offset and data
+// (checksums and line ends are not checked; text after the records is ignored).
+std::vector<HexRecord> ParseHexText(const std::string& text);
+
 // Memory image: address -> byte.
 using Memory = std::map<uint32_t, uint8_t>;
 // What a correct device would hold after loading the data records of `records`.

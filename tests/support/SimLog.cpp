@@ -1,7 +1,11 @@
 #include "support/SimLog.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "support/HexText.h"
+#include "support/TestSupport.h"
 
 namespace testsupport {
 
@@ -50,6 +54,63 @@ int CountCommand(const std::vector<uint8_t>& commands, uint8_t cmd) {
     int n = 0;
     for (uint8_t c : commands) n += c == cmd;
     return n;
+}
+
+std::map<std::string, std::string> ReadSummary(const std::string& outDir) {
+    std::map<std::string, std::string> values;
+    std::ifstream in(outDir + "/summary.txt");
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t space = line.rfind(' ');
+        if (space != std::string::npos) values[line.substr(0, space)] = line.substr(space + 1);
+    }
+    return values;
+}
+
+std::string ReceivedImagesProblem(const std::string& filesDir, const std::string& outDir) {
+    namespace fs = std::filesystem;
+    struct Image {
+        const char* file;
+        const char* received;
+    };
+    const Image images[] = {{"AC7811_project.hex", "firmware.bin"}, {"flagdata.bin", "flagdata.bin"},
+                            {"audioHead.bin", "audioHead.bin"},    {"picHead.bin", "picHead.bin"},
+                            {"rdfwd.bin", "rdfwd.bin"}};
+    const auto summary = ReadSummary(outDir);
+    std::string problems;
+    auto add = [&](const std::string& problem) { problems += (problems.empty() ? "" : "; ") + problem; };
+    for (const Image& image : images) {
+        const std::string source = filesDir + "/" + image.file;
+        const std::string received = outDir + "/" + image.received;
+        std::error_code ec;
+        const bool sent = fs::is_regular_file(source, ec) && fs::file_size(source, ec) > 0;
+        if (!sent) {
+            if (fs::exists(received, ec)) add(std::string(image.received) + " arrived, but its file has nothing to send");
+            continue;
+        }
+        if (!fs::exists(received, ec)) {
+            add(std::string(image.received) + " never arrived");
+            continue;
+        }
+        if (std::string(image.file) != "AC7811_project.hex") {
+            if (ReadFile(received) != ReadFile(source)) add(std::string(image.received) + " differs from its file");
+            continue;
+        }
+        const std::vector<uint8_t> hex = ReadFile(source);
+        const std::vector<uint8_t> baseText = ReadFile(outDir + "/firmware.base");
+        if (baseText.empty()) {
+            add("firmware.base is missing");
+            continue;
+        }
+        const uint32_t base = static_cast<uint32_t>(std::stoul(std::string(baseText.begin(), baseText.end()), nullptr, 16));
+        std::string why;
+        if (!SameMemory(MemoryOf(ParseHexText(std::string(hex.begin(), hex.end()))), MemoryFromImage(base, ReadFile(received)), &why))
+            add("firmware differs: " + why);
+        // The device confirms the firmware's end; a refused end leaves it with no firmware to run.
+        if (summary.count("ended firmware.bin") == 0 || summary.at("ended firmware.bin") != "1")
+            add("the device did not accept the firmware's end");
+    }
+    return problems;
 }
 
 }  // namespace testsupport
