@@ -63,6 +63,9 @@ public:
     static constexpr uint32_t kImageParam2 = 45;  // 16-byte data line length
     static constexpr uint32_t kImageParam3 = 21;  // start-address line length
     static constexpr uint32_t kImageParam4 = 13;  // end-of-file line length
+    // An image's end command counts as sent once it has left the port; a line that holds it longer
+    // than this is failing anyway.
+    static constexpr uint32_t kEndCommandDrainMs = 1000;
 
     CWork_BK();
     ~CWork_BK() override;

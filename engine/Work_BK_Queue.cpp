@@ -44,7 +44,10 @@ int CWork_BK::WriteFrame(const uint8_t* bytes, int length) {
         // The device never answers an acknowledgement; waiting for one would block the queue.
         OnAnswer(cmd);
     } else if (IsUnansweredImageEnd(cmd)) {
-        // The device never answers an image's end command, so acknowledge it here.
+        // The device never answers an image's end command, so acknowledge it here, once it has left
+        // the port: the run may end now, and a port closed with the command still queued would lose it.
+        if (!serial_.DrainOutput(kEndCommandDrainMs))
+            Trace(L"[CWork_BK] end command %02X still queued at the port after %u ms\r\n", cmd, kEndCommandDrainMs);
         OnAnswer(cmd);
         NotifyStepEnd(0);
         CDealMsg* driver = CDealMsg::Instance();

@@ -205,10 +205,23 @@ void CSerial::ReportLineError(const char* what) {
     if (CSerialObject* receiver = receiver_.load()) receiver->OnLineError(reason);
 }
 
+int CSerial::DrainOutput(uint32_t timeoutMs) {
+    if (!IsOpen()) return 0;
+    return backend_->DrainOutput(timeoutMs);
+}
+
 void CSerial::Close() {
+    // The last frame of a run (an image's end command, which the device never confirms) must reach
+    // the device: output is discarded only when it could not leave in time. On a pseudo-terminal
+    // "left" means handed to the other side, which a full purge would still take back. A dead line
+    // fails the drain at once.
+    const bool drained = lineUp_.load() && backend_->DrainOutput(kCloseDrainMs);
     lineUp_.store(false);
     lineFailed_.store(false);
-    backend_->Purge();
+    if (drained)
+        backend_->PurgeInput();
+    else
+        backend_->Purge();
     // The reader must be gone before the handle it reads from.
     Stop();
     backend_->CloseDevice();

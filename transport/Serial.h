@@ -38,6 +38,8 @@ constexpr int SERIAL_READ_CHUNK = 1024;
 
 class CSerial : public CAutoThread, public CMuTexObject {
 public:
+    // Close waits at most this long for written bytes to leave before it discards the rest.
+    static constexpr uint32_t kCloseDrainMs = 500;
     // receiver may be null (set later); reserved is ignored. readerPauseMs bounds each pass of the
     // reader: it waits at most that long for bytes, and pauses that long after a failed read.
     CSerial(CSerialObject* receiver, int reserved, uint32_t readerPauseMs);
@@ -63,6 +65,9 @@ public:
     // 1 when every byte was written; 0 for null data, a zero length or a closed port. A failure on an
     // open line is reported to the receiver on the calling thread.
     int Write(const uint8_t* data, uint32_t length);
+    // Waits until what was written has left the port, at most timeoutMs (the writer's thread). 1 when
+    // it has; 0 on time-out, when closed or when the line failed.
+    int DrainOutput(uint32_t timeoutMs);
     // Stops the reader, then closes the device; harmless on a closed port. Reports nothing.
     void Close();
     bool IsOpen() const;

@@ -36,6 +36,12 @@ public:
     virtual SerialOpenStatus OpenDevice(const std::string& path) = 0;
     // Discards what is queued in both directions. 1 on success, 0 when closed or on failure.
     virtual int Purge() = 0;
+    // Discards what was received and not read yet; output already written stays on its way.
+    virtual int PurgeInput() = 0;
+    // Waits until every byte written so far has left the output queue, at most timeoutMs. 1 when the
+    // queue is empty, 0 on time-out, when closed or on failure. Called by the writer, or by the
+    // controlling thread before it purges.
+    virtual int DrainOutput(uint32_t timeoutMs) = 0;
     // Handshake regime: a Read of n bytes waits up to 1 + n ms for the first byte and returns 1 ms
     // after the last one; a write of n bytes may take up to 500 + 100 * n ms. 1 on success.
     virtual int SetHandshakeTimeouts() = 0;

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
 
 #if defined(__linux__)
 #include "transport/Termios2_linux.h"
@@ -159,6 +160,8 @@ public:
 
     SerialOpenStatus OpenDevice(const std::string& path) override;
     int Purge() override;
+    int PurgeInput() override;
+    int DrainOutput(uint32_t timeoutMs) override;
     int SetHandshakeTimeouts() override { return SetRegime(Regime::Handshake); }
     int SetTransferTimeouts() override { return SetRegime(Regime::Transfer); }
     int SetLine(const SerialLineSettings& settings) override;
@@ -222,6 +225,34 @@ int CSerialBackend_Posix::Purge() {
     if (tcflush(fd, TCIOFLUSH) == 0) return 1;
     Remember(errno);
     return 0;
+}
+
+int CSerialBackend_Posix::PurgeInput() {
+    std::shared_lock<std::shared_mutex> lock(lifetime_);
+    const int fd = fd_.load();
+    if (fd < 0) return 0;
+    if (tcflush(fd, TCIFLUSH) == 0) return 1;
+    Remember(errno);
+    return 0;
+}
+
+int CSerialBackend_Posix::DrainOutput(uint32_t timeoutMs) {
+    std::shared_lock<std::shared_mutex> lock(lifetime_);
+    const int fd = fd_.load();
+    if (fd < 0) return 0;
+    // tcdrain has no time-out, and a far end that stopped reading would hold it for ever; the output
+    // queue's fill is watched instead.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0) {
+            Remember(errno);
+            return 0;
+        }
+        if (queued <= 0) return 1;
+        if (std::chrono::steady_clock::now() >= deadline) return 0;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
 }
 
 int CSerialBackend_Posix::SetRegime(Regime regime) {

@@ -92,6 +92,12 @@ std::string ReceivedImagesProblem(const std::string& filesDir, const std::string
             add(std::string(image.received) + " never arrived");
             continue;
         }
+        // An image the device never saw the end command of is not complete, whatever its bytes.
+        const std::string ended = "ended " + std::string(image.received);
+        if (summary.count(ended) == 0 || summary.at(ended) != "1")
+            add(std::string(image.received) + (std::string(image.file) == "AC7811_project.hex"
+                                                   ? ": the device did not accept the firmware's end"
+                                                   : ": its end command never reached the device"));
         if (std::string(image.file) != "AC7811_project.hex") {
             if (ReadFile(received) != ReadFile(source)) add(std::string(image.received) + " differs from its file");
             continue;
@@ -106,9 +112,6 @@ std::string ReceivedImagesProblem(const std::string& filesDir, const std::string
         std::string why;
         if (!SameMemory(MemoryOf(ParseHexText(std::string(hex.begin(), hex.end()))), MemoryFromImage(base, ReadFile(received)), &why))
             add("firmware differs: " + why);
-        // The device confirms the firmware's end; a refused end leaves it with no firmware to run.
-        if (summary.count("ended firmware.bin") == 0 || summary.at("ended firmware.bin") != "1")
-            add("the device did not accept the firmware's end");
     }
     return problems;
 }

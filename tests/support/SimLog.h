@@ -27,8 +27,8 @@ std::map<std::string, std::string> ReadSummary(const std::string& outDir);
 
 // What is wrong with the images the simulator recorded in `outDir`, compared with the update files
 // in `filesDir`; empty when nothing is. Every file there with content must have arrived whole: the
-// data images byte for byte, the firmware as memory at its load addresses and closed by an end the
-// device accepted. An absent or empty file must not have reached the device at all.
+// data images byte for byte, the firmware as memory at its load addresses, each closed by its end
+// command (the firmware's accepted by the device). An absent or empty file must not have reached the device at all.
 std::string ReceivedImagesProblem(const std::string& filesDir, const std::string& outDir);
 
 }  // namespace testsupport

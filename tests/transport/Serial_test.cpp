@@ -517,6 +517,8 @@ public:
         return SerialOpenStatus::Ok;
     }
     int Purge() override { return open_ ? Step("purge") : 0; }
+    int DrainOutput(uint32_t /*timeoutMs*/) override { return open_ ? 1 : 0; }
+    int PurgeInput() override { return open_ ? Step("purge") : 0; }
     int SetHandshakeTimeouts() override { return Step("handshake"); }
     int SetTransferTimeouts() override {
         transfer_ = true;
