@@ -26,10 +26,10 @@
 #include <thread>
 #include <vector>
 
-#include "engine/IspCodes.h"
+#include "engine/frame/IspCodes.h"
 #include "engine/NotifyWindow.h"
-#include "engine/Packet_ISP.h"
-#include "engine/RawString.h"
+#include "engine/frame/Packet_ISP.h"
+#include "engine/frame/RawString.h"
 #include "engine/UpdateStep.h"
 #include "files/File_EDogMusicPic.h"
 #include "files/File_Project.h"

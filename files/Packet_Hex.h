@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/RawString.h"
+#include "engine/frame/RawString.h"
 
 // The four HEX line lengths (CR LF included) that every update-file reader is constructed with,
 // kept in this order: extended-address record (17), 16-byte data record (45), start-address record

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/IspCodes.h"
-#include "engine/Trace.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Trace.h"
 
 namespace {
 

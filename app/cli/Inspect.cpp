@@ -8,7 +8,7 @@
 #include "app/common/VersionFile.h"
 #include "engine/ImagePlan.h"
 #include "app/cli/TextOut.h"
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "transport/Serial.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "ui/StepTexts.h"
 #include "app/cli/TextOut.h"
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 namespace {
 const wchar_t* const kClearLine = L"\r\x1b[K";

@@ -16,7 +16,7 @@
 #include "app/common/VersionFile.h"
 #include "engine/ImagePlan.h"
 #include "app/cli/TextOut.h"
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "engine/Work_BK.h"
 #include "transport/PortList.h"
 #include "transport/TickCount.h"

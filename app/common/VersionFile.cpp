@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 namespace {
 struct FileCloser {

@@ -8,8 +8,8 @@
 #include <map>
 
 #include "engine/DealMsg.h"
-#include "engine/IspCodes.h"
-#include "engine/Trace.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Trace.h"
 #include "transport/PortList.h"
 #include "support/HexText.h"
 #include "support/UpdateRunFixture.h"

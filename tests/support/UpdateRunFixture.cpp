@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "transport/PortList.h"
 
 using namespace testsupport;
