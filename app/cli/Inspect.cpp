@@ -6,6 +6,7 @@
 
 #include "app/cli/UpdateFiles.h"
 #include "app/common/VersionFile.h"
+#include "ui/DisplayText.h"
 #include "engine/ImagePlan.h"
 #include "app/cli/TextOut.h"
 #include "engine/frame/Trace.h"

@@ -11,6 +11,7 @@
 #include "engine/frame/IspCodes.h"
 #include "engine/frame/Trace.h"
 #include "transport/PortList.h"
+#include "transport/Serial.h"
 #include "support/HexText.h"
 #include "support/UpdateRunFixture.h"
 
@@ -258,7 +259,7 @@ TEST_F(UpdateRunTest, NoDeviceLeavesThePortClosedAndSendsNothing) {
     sim_ = std::make_unique<DevSimProcess>(std::vector<std::string>{"--silent"});
     ASSERT_TRUE(sim_->Started());
     SetPortList({sim_->PtyPath()});
-    ASSERT_EQ(engine_.StartEngine(50, 256000, Utf8ToWide(FilesDir())), 1);
+    ASSERT_EQ(engine_.StartEngine(SERIAL_PORT_LIMIT, SERIAL_TRANSFER_BAUD, Utf8ToWide(FilesDir())), 1);
     ASSERT_TRUE(WaitUntil([&] { return engine_.GetConnectState() == ConnectState::NoDevice; }, 5000));
     EXPECT_FALSE(engine_.Port().IsOpen());
     EXPECT_TRUE(window_.Messages().empty());
