@@ -281,6 +281,8 @@ TEST_F(UpdateRunTest, ADeviceNoticeThatDiscardsPacketsEndsTheRunWithAFailure) {
     ASSERT_EQ(ends.size(), 2u);
     EXPECT_EQ(ends[0], (EngineMessage{WM_ENGINE_STEP_END, 2, 1}));
     EXPECT_EQ(ends[1], (EngineMessage{WM_ENGINE_STEP_END, 7, 1}));
+    // The run has ended before the engine acknowledges the notice.
+    EXPECT_TRUE(WaitForLogged(CMD_ACK)) << "the notice was never acknowledged";
     const auto frames = StopDevice();
     // The notice is acknowledged once, and the acknowledgement does not block the queue: a later
     // run goes through.
@@ -294,13 +296,7 @@ TEST_F(UpdateRunTest, ANoticeBetweenRunsChangesNothing) {
     UseSamples({"rdfwd.bin"});
     Connect({"--notice-after", "0x49@1"});  // right after the settings information is read
     // Start the run only once the notice has been handled (its acknowledgement reached the device).
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            for (const LoggedFrame& f : ReadFrameLog(OutDir()))
-                if (f.fromTool && f.Cmd() == CMD_ACK) return true;
-            return false;
-        },
-        5000));
+    ASSERT_TRUE(WaitForLogged(CMD_ACK));
     ASSERT_TRUE(RunUpdate(10000));
     for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_END)) EXPECT_EQ(m.lParam, 0);
     StopDevice();

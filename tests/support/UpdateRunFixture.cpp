@@ -66,6 +66,16 @@ std::vector<LoggedFrame> UpdateRunTest::StopDevice() {
     return ReadFrameLog(OutDir());
 }
 
+bool UpdateRunTest::WaitForLogged(uint8_t cmd, int timeoutMs) const {
+    return WaitUntil(
+        [&] {
+            for (const LoggedFrame& f : ReadFrameLog(OutDir()))
+                if (f.fromTool && f.Cmd() == cmd) return true;
+            return false;
+        },
+        timeoutMs);
+}
+
 std::vector<EngineMessage> UpdateRunTest::MessagesOf(uint32_t message) const {
     std::vector<EngineMessage> out;
     for (const EngineMessage& m : window_.Messages())
