@@ -1,6 +1,6 @@
 #include "engine/CommandSteps.h"
 
-#include "engine/IspCodes.h"
+#include "engine/frame/IspCodes.h"
 #include "engine/UpdateStep.h"
 
 int StepOfCommand(uint8_t cmd) {

@@ -2,9 +2,9 @@
 
 #include <cwchar>
 
-#include "engine/IspCodes.h"
-#include "engine/Packet_ISP.h"
-#include "engine/Trace.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Packet_ISP.h"
+#include "engine/frame/Trace.h"
 #include "engine/Work_BK.h"
 
 // The one protocol driver of the process.

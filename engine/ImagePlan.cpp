@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/FirmwareRecords.h"
-#include "engine/IspCodes.h"
+#include "engine/frame/IspCodes.h"
 #include "files/File_EDogMusicPic.h"
 #include "files/File_Project.h"
 #include "files/File_Radar.h"

@@ -2,9 +2,9 @@
 // settings commands, and the rule that chooses the next image.
 #include "engine/DealMsg.h"
 #include "engine/FirmwareRecords.h"
-#include "engine/IspCodes.h"
-#include "engine/Packet_ISP.h"
-#include "engine/Trace.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Packet_ISP.h"
+#include "engine/frame/Trace.h"
 #include "engine/Work_BK.h"
 #include "files/Packet_Hex.h"
 #include "files/RawPacketList.h"

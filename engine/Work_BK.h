@@ -26,15 +26,16 @@
 #include <thread>
 #include <vector>
 
-#include "engine/IspCodes.h"
+#include "engine/frame/IspCodes.h"
 #include "engine/NotifyWindow.h"
-#include "engine/Packet_ISP.h"
-#include "engine/RawString.h"
+#include "engine/frame/Packet_ISP.h"
+#include "engine/frame/RawString.h"
 #include "engine/UpdateStep.h"
 #include "files/File_EDogMusicPic.h"
 #include "files/File_Project.h"
 #include "files/File_Radar.h"
 #include "files/ImageLoad.h"
+#include "files/Packet_Hex.h"
 #include "transport/JobWorker.h"
 #include "transport/Serial.h"
 #include "transport/SerialObject.h"
@@ -59,10 +60,11 @@ class CWork_BK : public CSerialObject,
                  public CTaskManager<CPacket_ISP, CWork_BK>,
                  public CSerialOpenHook {
 public:
-    static constexpr uint32_t kImageParam1 = 17;  // extended-address line length
-    static constexpr uint32_t kImageParam2 = 45;  // 16-byte data line length
-    static constexpr uint32_t kImageParam3 = 21;  // start-address line length
-    static constexpr uint32_t kImageParam4 = 13;  // end-of-file line length
+    // The HEX line shapes every image reader is constructed with (files/Packet_Hex.h).
+    static constexpr uint32_t kImageParam1 = HEX_EXTENDED_ADDRESS_LINE;
+    static constexpr uint32_t kImageParam2 = HEX_DATA_LINE;
+    static constexpr uint32_t kImageParam3 = HEX_START_ADDRESS_LINE;
+    static constexpr uint32_t kImageParam4 = HEX_END_OF_FILE_LINE;
     // An image's end command counts as sent once it has left the port; a line that holds it longer
     // than this is failing anyway.
     static constexpr uint32_t kEndCommandDrainMs = 1000;

@@ -2,7 +2,7 @@
 // the stop that undoes it.
 #include "engine/Work_BK.h"
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "transport/PortList.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <system_error>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "engine/Work_BK.h"
 
 void CWork_BK::OnLineError(const std::string& reason) {

@@ -4,7 +4,7 @@
 
 #include "engine/CommandSteps.h"
 #include "engine/DealMsg.h"
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "engine/TrafficLog.h"
 
 int CWork_BK::AddTask(const CPacket_ISP& task) {

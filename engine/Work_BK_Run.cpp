@@ -3,7 +3,7 @@
 
 #include "engine/CommandSteps.h"
 #include "engine/DealMsg.h"
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 void CWork_BK::StartUpdateRun() {
     CDealMsg* driverObject = CDealMsg::Instance();

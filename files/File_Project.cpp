@@ -6,7 +6,7 @@
 #include <new>
 #include <utility>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "files/ImageFile.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <new>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "files/ImageFile.h"
 
 namespace {

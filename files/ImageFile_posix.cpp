@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 namespace {
 

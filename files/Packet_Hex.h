@@ -11,16 +11,19 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/RawString.h"
+#include "engine/frame/RawString.h"
 
 // The four HEX line lengths (CR LF included) that every update-file reader is constructed with,
-// kept in this order: extended-address record (17), 16-byte data record (45), start-address record
-// (21), end-of-file record (13). Only the firmware reader uses them, to size its line buffer.
+// kept in this order. Only the firmware reader uses them, to size its line buffer.
+constexpr int HEX_EXTENDED_ADDRESS_LINE = 17;  // :02000004AAAACC
+constexpr int HEX_DATA_LINE = 45;              // a record of 16 data bytes
+constexpr int HEX_START_ADDRESS_LINE = 21;     // :04000005AAAAAAAACC
+constexpr int HEX_END_OF_FILE_LINE = 13;       // :00000001FF
 struct HexLineShapes {
-    int extendedAddressLine = 17;
-    int dataLine = 45;
-    int startAddressLine = 21;
-    int endOfFileLine = 13;
+    int extendedAddressLine = HEX_EXTENDED_ADDRESS_LINE;
+    int dataLine = HEX_DATA_LINE;
+    int startAddressLine = HEX_START_ADDRESS_LINE;
+    int endOfFileLine = HEX_END_OF_FILE_LINE;
 };
 
 class CPacket_Hex {

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 int CRawPacketList::GetPacket(int index, CRawString& out) const {
     const CRawString* packet = PacketAt(index);

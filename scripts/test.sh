@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything (GUI included) and runs every test; then the same suite
+# Checks that every include keeps to its layer, installs what is missing, builds everything (GUI included) and runs every test; then the same suite
 # under AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer (scripts/sanitize.sh),
 # and every fuzz target for a bounded time (scripts/fuzz.sh). Prints how long each part took.
 # Usage: bash scripts/test.sh [build-folder]   (default: build; the other builds go to
@@ -9,6 +9,9 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$here/build}"
 source "$here/scripts/timing.sh"
 started=$(date +%s)
+
+# Cheapest first: an include against the layers fails the run before anything is built.
+timed "layer check" bash "$here/scripts/check-layers.sh"
 
 bash "$here/scripts/install-deps.sh"
 timed "native configure" cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

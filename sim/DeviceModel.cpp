@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "engine/IspCodes.h"
-#include "engine/Packet_ISP.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Packet_ISP.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/IspCodes.h"
+#include "engine/frame/IspCodes.h"
 
 CFrameReader::CFrameReader(size_t maxFrameBytes, std::chrono::milliseconds staleAfter,
                            RejectHook onReject)

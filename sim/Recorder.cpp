@@ -4,7 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/IspCodes.h"
+#include "engine/frame/IspCodes.h"
 
 using SimSettingsBlock = std::array<uint8_t, SETTINGS_BLOCK_SIZE>;
 

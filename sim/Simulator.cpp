@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/IspCodes.h"
-#include "engine/Trace.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Trace.h"
 
 namespace {
 
@@ -103,6 +103,28 @@ void CSimulator::HandleFrame(const ReceivedFrame& frame, SimClock::time_point no
     if (reaction.hangUp) hangUp_ = true;
 }
 
+// The tool ends a run as soon as it has written an end command the device never answers, and may
+// stop the simulator right then: every frame that has reached the line is handled, without its
+// pacing, so the recorded output holds everything the tool sent before the stop. Reading an empty
+// pty master first completes the kernel's pending hand-over of the bytes written to the slave.
+void CSimulator::HandleArrived() {
+    std::vector<uint8_t> buffer(kReadChunk);
+    for (;;) {
+        const ssize_t n = line_.Read(buffer.data(), buffer.size());
+        if (n <= 0) break;
+        reader_.Feed(buffer.data(), static_cast<size_t>(n), SimClock::now());
+    }
+    TakeFrames();
+    while (!inbox_.empty() && !hangUp_) {
+        const PendingFrame pending = std::move(inbox_.front());
+        inbox_.pop_front();
+        HandleFrame(pending.frame, SimClock::now());
+    }
+    bool lineFull = false;
+    if (!outbox_.Flush(line_, SimClock::now(), recorder_, lineFull))
+        Trace(L"iap-devsim: write to %hs failed: %hs\n", line_.Path().c_str(), std::strerror(errno));
+}
+
 SimClock::time_point CSimulator::FinishDeadline() const {
     if (!options_.exitAfterFinish || !inbox_.empty() || !outbox_.Empty()) return SimClock::time_point::max();
     if (settingsHandled_) return lastTrafficAt_ + kQuietAfterEnd;
@@ -167,7 +189,10 @@ int CSimulator::Run(int stopFd) {
             exitCode = 1;
             break;
         }
-        if (fds[0].revents != 0) break;  // asked to stop
+        if (fds[0].revents != 0) {  // asked to stop
+            HandleArrived();
+            break;
+        }
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
             now = SimClock::now();
             bool gotAny = false;

@@ -19,8 +19,9 @@ public:
     CSimulator(const SimOptions& options, DeviceConfig config, CLineIo& line, CRecorder& recorder);
 
     // Runs until stopFd becomes readable, the run has finished (--exit-after-finish), a --hangup
-    // frame has been handled, or the line fails. Writes the recorded output before returning. Returns the process exit code: 0, or 1
-    // after a line failure.
+    // frame has been handled, or the line fails. On a stop request every frame that has already
+    // reached the line is handled first. Writes the recorded output before returning. Returns the
+    // process exit code: 0, or 1 after a line failure.
     int Run(int stopFd);
 
 private:
@@ -30,6 +31,7 @@ private:
     };
     void TakeFrames();
     void HandleFrame(const ReceivedFrame& frame, SimClock::time_point now);
+    void HandleArrived();
     SimClock::time_point FinishDeadline() const;
 
     unsigned long rejectsTraced_ = 0;

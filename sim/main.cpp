@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "sim/FaultSeed.h"
 #include "sim/LineIo.h"
 #include "sim/Options.h"

@@ -3,6 +3,7 @@
 // lock may re-enter the queue).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -18,16 +19,25 @@ public:
 
     // True when the mutex was acquired within timeoutMs (INFINITE_WAIT waits without limit).
     bool Lock(uint32_t timeoutMs = INFINITE_WAIT) {
-        if (timeoutMs == INFINITE_WAIT) {
+        if (mutex_.try_lock()) return true;
+        waiting_.fetch_add(1);
+        bool locked = true;
+        if (timeoutMs == INFINITE_WAIT)
             mutex_.lock();
-            return true;
-        }
-        return mutex_.try_lock_for(std::chrono::milliseconds(timeoutMs));
+        else
+            locked = mutex_.try_lock_for(std::chrono::milliseconds(timeoutMs));
+        waiting_.fetch_sub(1);
+        return locked;
     }
     void Unlock() { mutex_.unlock(); }
 
+    // Threads blocked in Lock right now. Lets a test that holds the lock know that another thread
+    // has reached it, instead of guessing with a sleep.
+    int Waiting() const { return waiting_.load(); }
+
 private:
     std::recursive_timed_mutex mutex_;
+    std::atomic<int> waiting_{0};
 };
 
 // Scoped hold of a CMuTexObject; Locked() is false when the lock could not be taken.

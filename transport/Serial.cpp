@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <array>
 
-#include "engine/IspCodes.h"
-#include "engine/Packet_ISP.h"
-#include "engine/RawString.h"
-#include "engine/ReceivePath.h"
-#include "engine/Trace.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Packet_ISP.h"
+#include "engine/frame/RawString.h"
+#include "engine/frame/ReceivePath.h"
+#include "engine/frame/Trace.h"
 #include "transport/PortList.h"
 #include "transport/SerialBackend.h"
 #include "transport/SerialObject.h"

@@ -33,6 +33,8 @@ class CSerialBackend;
 constexpr uint8_t SERIAL_PARITY_NONE = 0;
 constexpr uint8_t SERIAL_ONE_STOP_BIT = 0;
 constexpr uint32_t SERIAL_TRANSFER_BAUD = 256000;
+// The front ends start the engine with this limit: the port scan tries numbers 1 up to it, not it.
+constexpr uint32_t SERIAL_PORT_LIMIT = 50;
 constexpr uint32_t SERIAL_STOP_WAIT_MS = 2000;
 constexpr int SERIAL_READ_CHUNK = 1024;
 

@@ -33,7 +33,7 @@
 #include <memory>
 #include <optional>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "transport/AutoThread.h"
 #include "transport/EventObject.h"
 #include "transport/MuTexObject.h"

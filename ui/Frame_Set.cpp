@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "ui/DialogBuilder.h"
 #include "ui/EngineLink.h"
 

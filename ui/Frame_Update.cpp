@@ -5,7 +5,9 @@
 #include <string_view>
 
 #include "engine/UpdateStep.h"
+#include "transport/Serial.h"
 #include "transport/TickCount.h"
+#include "ui/DisplayText.h"
 #include "ui/EngineLink.h"
 #include "ui/Frame_Set.h"
 #include "ui/SettingsEditBuffer.h"
@@ -17,8 +19,6 @@ namespace {
 constexpr std::wstring_view kClientClasses[] = {L"ButtonUI", L"OptionUI", L"SliderUI",
                                                 L"EditUI", L"RichEditUI", L"ComboUI"};
 
-constexpr uint32_t kPortLimit = 50;
-constexpr uint32_t kBaudRate = 256000;
 constexpr int kIconResource = 108;
 constexpr int kProgressFull = 100;
 
@@ -55,15 +55,15 @@ void CFrame_Update::SetProgress(int value) {
 
 void CFrame_Update::InitWindow() {
     // ver.txt lines keep their line end; a one-line label shows the value without it.
-    SetControlText(L"lbl_device_type", WithoutLineEnd(VerDeviceType));
+    SetControlText(L"lbl_device_type", TrimLineEnd(VerDeviceType));
     SetControlText(L"lbl_device_firmwareversion", L"");
     SetControlText(L"lbl_device_dataversion", L"");
     SetControlText(L"lbl_device_radarversion", L"");
-    SetControlText(L"lbl_file_firmwareversion", WithoutLineEnd(VerFileFirmware));
-    SetControlText(L"lbl_file_dataversion", WithoutLineEnd(VerFileData));
-    SetControlText(L"lbl_file_radarversion", WithoutLineEnd(VerFileRadar));
+    SetControlText(L"lbl_file_firmwareversion", TrimLineEnd(VerFileFirmware));
+    SetControlText(L"lbl_file_dataversion", TrimLineEnd(VerFileData));
+    SetControlText(L"lbl_file_radarversion", TrimLineEnd(VerFileRadar));
     Engine().SetNotifyWindow(GetHWND());
-    Engine().StartEngine(kPortLimit, kBaudRate, toolFolder_.empty() ? CPaintManagerUI::GetInstancePath() : toolFolder_);
+    Engine().StartEngine(SERIAL_PORT_LIMIT, SERIAL_TRANSFER_BAUD, toolFolder_.empty() ? CPaintManagerUI::GetInstancePath() : toolFolder_);
     SetIcon(kIconResource);
     CenterWindow();
 }
@@ -72,9 +72,9 @@ intptr_t CFrame_Update::HandleCustomMessage(uint32_t message, NotifyWParam wPara
     handled = false;
     switch (message) {
     case WM_ENGINE_READY:
-        SetControlText(L"lbl_file_firmwareversion", WithoutLineEnd(VerFileFirmware));
-        SetControlText(L"lbl_file_dataversion", WithoutLineEnd(VerFileData));
-        SetControlText(L"lbl_file_radarversion", WithoutLineEnd(VerFileRadar));
+        SetControlText(L"lbl_file_firmwareversion", TrimLineEnd(VerFileFirmware));
+        SetControlText(L"lbl_file_dataversion", TrimLineEnd(VerFileData));
+        SetControlText(L"lbl_file_radarversion", TrimLineEnd(VerFileRadar));
         // The device has just told its versions; show them beside the files' versions.
         SetControlText(L"lbl_device_firmwareversion", Engine().DeviceFirmwareVersion());
         SetControlText(L"lbl_device_dataversion", Engine().DeviceDataVersion());

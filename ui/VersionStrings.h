@@ -9,6 +9,3 @@ extern std::wstring VerDeviceType;
 extern std::wstring VerFileFirmware;
 extern std::wstring VerFileData;
 extern std::wstring VerFileRadar;
-
-// `text` without its trailing line terminator: the lines keep theirs, a one-line label shows none.
-std::wstring WithoutLineEnd(const std::wstring& text);

@@ -10,6 +10,7 @@
 
 #include "app/cli/ProgressView.h"
 #include "engine/NotifyWindow.h"
+#include "engine/UpdateStep.h"
 
 class CCliWindow : public CNotifyWindow {
 public:
@@ -27,11 +28,11 @@ public:
     // Each wait returns true when its state was reached, false on timeout or interrupt.
     bool WaitForReady(uint32_t timeoutMs);
     bool WaitForSettings(int count, uint32_t timeoutMs);
-    // Waits until step 7 ended or an interrupt came; ticks the clock meanwhile.
+    // Waits until StepFinished ended or an interrupt came; ticks the clock meanwhile.
     bool WaitForRunEnd();
 
     int RunResult() const;
-    // Milliseconds each step 1..6 took (first begin to end), 0 when it did not run.
+    // Milliseconds each step StepProject..StepSettings took (first begin to end), 0 when it did not run.
     uint32_t StepMs(int step) const;
     bool StepRan(int step) const;
     int StepResult(int step) const;
@@ -48,9 +49,11 @@ private:
     int settingsAnswers_ = 0;
     bool finished_ = false;
     int runResult_ = 0;
-    std::array<uint32_t, 8> stepBeginMs_{};
-    std::array<uint32_t, 8> stepEndMs_{};
-    std::array<bool, 8> stepBegun_{};
-    std::array<bool, 8> stepEnded_{};
-    std::array<int, 8> stepResult_{};
+    // Indexed by step; StepNone's end time is the start of the run.
+    static constexpr size_t kStepSlots = StepFinished + 1;
+    std::array<uint32_t, kStepSlots> stepBeginMs_{};
+    std::array<uint32_t, kStepSlots> stepEndMs_{};
+    std::array<bool, kStepSlots> stepBegun_{};
+    std::array<bool, kStepSlots> stepEnded_{};
+    std::array<int, kStepSlots> stepResult_{};
 };

@@ -6,9 +6,10 @@
 
 #include "app/cli/UpdateFiles.h"
 #include "app/common/VersionFile.h"
+#include "ui/DisplayText.h"
 #include "engine/ImagePlan.h"
 #include "app/cli/TextOut.h"
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "transport/Serial.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cwchar>
 
 #include "app/cli/TextOut.h"
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "transport/PortList.h"
 
 namespace {

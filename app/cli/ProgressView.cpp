@@ -4,7 +4,8 @@
 
 #include "ui/StepTexts.h"
 #include "app/cli/TextOut.h"
-#include "engine/Trace.h"
+#include "engine/UpdateStep.h"
+#include "engine/frame/Trace.h"
 
 namespace {
 const wchar_t* const kClearLine = L"\r\x1b[K";
@@ -59,7 +60,7 @@ void CProgressView::StepBegin(int step, unsigned total, uint32_t nowMs) {
     // A step announced twice (on its start and again on the device's ready answer) is drawn once.
     if (step == step_ && lastDecile_ >= 0) return;
     step_ = step;
-    bar_ = step == 7 ? 100 : 0;
+    bar_ = step == StepFinished ? 100 : 0;
     percentText_.clear();
     lastDecile_ = 0;
     if (mode_ == Mode::Plain) {
@@ -94,7 +95,7 @@ void CProgressView::StepEnd(int step, int result, uint32_t nowMs) {
     bar_ = 100;
     percentText_.clear();
     std::wstring text = StepEndText(step, result);
-    if (step == 7) text += L"  " + ElapsedText(nowMs - startMs_);
+    if (step == StepFinished) text += L"  " + ElapsedText(nowMs - startMs_);
     WriteLine(text);
     lastDecile_ = -1;
     step_ = 0;

@@ -14,16 +14,16 @@
 #include "ui/StepTexts.h"
 #include "app/cli/UpdateFiles.h"
 #include "app/common/VersionFile.h"
+#include "ui/DisplayText.h"
 #include "engine/ImagePlan.h"
 #include "app/cli/TextOut.h"
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "engine/Work_BK.h"
 #include "transport/PortList.h"
 #include "transport/TickCount.h"
 
 namespace {
 
-constexpr uint32_t kPortLimit = 50;
 constexpr uint32_t kProbeMsPerPort = 1500;     // the handshake waits about a second per port
 constexpr uint32_t kInfoAnswerMs = 10000;      // device information after the port opened
 constexpr uint32_t kSettingsAnswersMs = 12000; // both settings reads (each dropped after one slice)
@@ -61,7 +61,7 @@ bool WriteSettingsFile(const std::string& path, const SettingsBlock& block) {
 // Waits until the device's information arrived, or the scan found nothing.
 enum class ConnectOutcome { Ready, NoDevice, NoInformation, Interrupted, LineLost };
 ConnectOutcome WaitForDevice(CWork_BK& engine, CCliWindow& window, size_t portCount) {
-    const uint32_t scanBudget = static_cast<uint32_t>(std::min<size_t>(portCount, kPortLimit)) * kProbeMsPerPort;
+    const uint32_t scanBudget = static_cast<uint32_t>(std::min<size_t>(portCount, SERIAL_PORT_LIMIT)) * kProbeMsPerPort;
     const uint32_t start = GetTickCountMs();
     uint32_t connectedAt = 0;
     for (;;) {
@@ -236,7 +236,7 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterr
     } wakeHook{interrupts};
     interrupts.SetWake([&window] { window.Interrupt(); });
     engine.SetNotifyWindow(&window);
-    engine.StartEngine(kPortLimit, SERIAL_TRANSFER_BAUD, Utf8ToWide(folder));
+    engine.StartEngine(SERIAL_PORT_LIMIT, SERIAL_TRANSFER_BAUD, Utf8ToWide(folder));
 
     int status = EXIT_RUN_OK;
     auto finish = [&](int code) {

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cwchar>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 void PrintText(std::FILE* out, const std::wstring& text) {
     if (out == nullptr) return;

@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "engine/Work_BK.h"
 #include "files/File_EDogMusicPic.h"
 #include "files/File_Project.h"

@@ -9,7 +9,7 @@
 #include "app/cli/PortReport.h"
 #include "app/cli/RunUpdate.h"
 #include "app/cli/TextOut.h"
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "transport/PortList.h"
 
 int main(int argc, char** argv) {

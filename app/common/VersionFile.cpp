@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 namespace {
 struct FileCloser {
@@ -52,10 +52,4 @@ int ReadVersionLines(const std::string& path, VersionLines& out) {
         pos += take;
     }
     return 1;
-}
-
-std::wstring TrimLineEnd(const std::wstring& line) {
-    size_t end = line.size();
-    while (end > 0 && (line[end - 1] == L'\n' || line[end - 1] == L'\r')) --end;
-    return line.substr(0, end);
 }

@@ -17,6 +17,3 @@ constexpr size_t VERSION_LINE_BUFFER = 2048;  // wide characters, terminator inc
 
 // 1 when the file was opened (lines filled as far as it goes), else 0 and all lines empty.
 int ReadVersionLines(const std::string& path, VersionLines& out);
-
-// A line without its trailing CR/LF, for display.
-std::wstring TrimLineEnd(const std::wstring& line);

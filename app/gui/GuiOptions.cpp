@@ -4,7 +4,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 GuiOptions ParseGuiOptions(int argc, char** argv) {
     GuiOptions options;

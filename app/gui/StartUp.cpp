@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "app/common/VersionFile.h"
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "ui/DialogBuilder.h"
 #include "ui/PaintManagerUI.h"
 #include "ui/VersionStrings.h"

@@ -9,7 +9,7 @@
 #include "app/gui/GuiOptions.h"
 #include "app/gui/InstanceGuard.h"
 #include "app/gui/StartUp.h"
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "transport/PortList.h"
 #include "ui/EngineLink.h"
 #include "ui/Frame_Update.h"

@@ -6,7 +6,7 @@
 
 #include "app/cli/ProgressView.h"
 #include "ui/StepTexts.h"
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <chrono>
 
 #include "engine/DealMsg.h"
-#include "engine/IspCodes.h"
-#include "engine/Packet_ISP.h"
-#include "engine/Trace.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Packet_ISP.h"
+#include "engine/frame/Trace.h"
 #include "engine/Work_BK.h"
 #include "support/RecordingWindow.h"
 #include "support/TestSupport.h"

@@ -8,9 +8,10 @@
 #include <map>
 
 #include "engine/DealMsg.h"
-#include "engine/IspCodes.h"
-#include "engine/Trace.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Trace.h"
 #include "transport/PortList.h"
+#include "transport/Serial.h"
 #include "support/HexText.h"
 #include "support/UpdateRunFixture.h"
 
@@ -248,7 +249,7 @@ TEST_F(UpdateRunTest, NoDeviceLeavesThePortClosedAndSendsNothing) {
     sim_ = std::make_unique<DevSimProcess>(std::vector<std::string>{"--silent"});
     ASSERT_TRUE(sim_->Started());
     SetPortList({sim_->PtyPath()});
-    ASSERT_EQ(engine_.StartEngine(50, 256000, Utf8ToWide(FilesDir())), 1);
+    ASSERT_EQ(engine_.StartEngine(SERIAL_PORT_LIMIT, SERIAL_TRANSFER_BAUD, Utf8ToWide(FilesDir())), 1);
     ASSERT_TRUE(WaitUntil([&] { return engine_.GetConnectState() == ConnectState::NoDevice; }, 5000));
     EXPECT_FALSE(engine_.Port().IsOpen());
     EXPECT_TRUE(window_.Messages().empty());
@@ -270,6 +271,8 @@ TEST_F(UpdateRunTest, ADeviceNoticeThatDiscardsPacketsEndsTheRunWithAFailure) {
     ASSERT_EQ(ends.size(), 2u);
     EXPECT_EQ(ends[0], (EngineMessage{WM_ENGINE_STEP_END, 2, 1}));
     EXPECT_EQ(ends[1], (EngineMessage{WM_ENGINE_STEP_END, 7, 1}));
+    // The run has ended before the engine acknowledges the notice.
+    EXPECT_TRUE(WaitForLogged(CMD_ACK)) << "the notice was never acknowledged";
     const auto frames = StopDevice();
     // The notice is acknowledged once, and the acknowledgement does not block the queue: a later
     // run goes through.
@@ -283,13 +286,7 @@ TEST_F(UpdateRunTest, ANoticeBetweenRunsChangesNothing) {
     UseSamples({"rdfwd.bin"});
     Connect({"--notice-after", "0x49@1"});  // right after the settings information is read
     // Start the run only once the notice has been handled (its acknowledgement reached the device).
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            for (const LoggedFrame& f : ReadFrameLog(OutDir()))
-                if (f.fromTool && f.Cmd() == CMD_ACK) return true;
-            return false;
-        },
-        5000));
+    ASSERT_TRUE(WaitForLogged(CMD_ACK));
     ASSERT_TRUE(RunUpdate(10000));
     for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_END)) EXPECT_EQ(m.lParam, 0);
     StopDevice();

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 #define FUZZ_CHECK(condition) \
     ((condition) ? (void)0 : fuzzsupport::Fail(#condition, __FILE__, __LINE__))

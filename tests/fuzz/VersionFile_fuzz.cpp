@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/common/VersionFile.h"
+#include "ui/DisplayText.h"
 #include "fuzz/FuzzSupport.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 namespace filestest {
 

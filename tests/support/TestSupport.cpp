@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 namespace testsupport {
 

@@ -1,11 +1,10 @@
 #include "support/UpdateRunFixture.h"
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 #include "transport/PortList.h"
+#include "transport/Serial.h"
 
 using namespace testsupport;
 
@@ -45,7 +44,7 @@ void UpdateRunTest::Connect(const std::vector<std::string>& simOptions) {
     sim_ = std::make_unique<DevSimProcess>(args);
     ASSERT_TRUE(sim_->Started());
     SetPortList({sim_->PtyPath()});
-    ASSERT_EQ(engine_.StartEngine(50, 256000, Utf8ToWide(FilesDir())), 1);
+    ASSERT_EQ(engine_.StartEngine(SERIAL_PORT_LIMIT, SERIAL_TRANSFER_BAUD, Utf8ToWide(FilesDir())), 1);
     ASSERT_TRUE(window_.WaitForCount(WM_ENGINE_READY, 1, 10000)) << "no device information";
     ASSERT_TRUE(window_.WaitForCount(WM_ENGINE_SETTINGS, 2, 12000)) << "settings not read";
     ASSERT_TRUE(WaitUntil([&] { return engine_.GetConnectState() == ConnectState::Connected; }, 5000));
@@ -59,19 +58,22 @@ bool UpdateRunTest::RunUpdate(int timeoutMs) {
 }
 
 std::vector<LoggedFrame> UpdateRunTest::StopDevice() {
-    // The run ends as soon as the last end command is written; give the device time to read it.
-    std::error_code error;
-    uintmax_t size = 0;
-    int stableMs = 0;
-    for (int waited = 0; waited < 3000 && stableMs < 300; waited += 20) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        const uintmax_t now = std::filesystem::file_size(OutDir() + "/frames.log", error);
-        stableMs = now == size ? stableMs + 20 : 0;
-        size = now;
-    }
-    engine_.StopEngine();
+    // The run ends as soon as the last end command is written, perhaps before the device read it. A
+    // stopped simulator handles every frame that reached the line before it writes its files. The
+    // simulator goes first: closing the port purges the line, the device's unread input included.
     EXPECT_EQ(sim_->Stop(), 0);
+    engine_.StopEngine();
     return ReadFrameLog(OutDir());
+}
+
+bool UpdateRunTest::WaitForLogged(uint8_t cmd, int timeoutMs) const {
+    return WaitUntil(
+        [&] {
+            for (const LoggedFrame& f : ReadFrameLog(OutDir()))
+                if (f.fromTool && f.Cmd() == cmd) return true;
+            return false;
+        },
+        timeoutMs);
 }
 
 std::vector<EngineMessage> UpdateRunTest::MessagesOf(uint32_t message) const {

@@ -25,8 +25,12 @@ protected:
     void Connect(const std::vector<std::string>& simOptions = {});
     // Starts a run and waits for its end (step 7).
     bool RunUpdate(int timeoutMs = 60000);
-    // Stops the simulator so its --out files are complete; returns the frames it logged.
+    // Stops the simulator so its --out files are complete; returns the frames it logged. Everything
+    // the engine wrote before is in them; a frame the engine writes after the run has ended (the
+    // acknowledgement of a device notice) is waited for with WaitForLogged first.
     std::vector<testsupport::LoggedFrame> StopDevice();
+    // True once the simulator has logged a frame with command `cmd` from the tool.
+    bool WaitForLogged(uint8_t cmd, int timeoutMs = 5000) const;
 
     std::string FilesDir() const { return dir_.Path() + "/files/"; }
     std::string OutDir() const { return dir_.Path() + "/out"; }

@@ -214,15 +214,20 @@ TEST(MuTexObjectTest, ReentrantForTheOwnerExclusiveForOthers) {
     });
     guarded.join();
     EXPECT_FALSE(guardLocked);
-    mutex.Unlock();
+    EXPECT_EQ(mutex.Waiting(), 0);  // the failed waits and the owner's own re-locks are not counted
 
+    // A thread blocked in Lock counts as waiting until it has the lock.
     std::atomic<bool> acquired{false};
     std::thread other([&] {
         CMuTexGuard guard(mutex);
         acquired = guard.Locked();
     });
+    EXPECT_TRUE(WaitUntil([&] { return mutex.Waiting() == 1; }, 2000));
+    EXPECT_FALSE(acquired.load());
+    mutex.Unlock();
     EXPECT_TRUE(WaitUntil([&] { return acquired.load(); }, 2000));
     other.join();
+    EXPECT_EQ(mutex.Waiting(), 0);
 }
 
 TEST(LockObjectTest, ReentrantForTheOwner) {

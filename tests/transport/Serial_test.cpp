@@ -23,8 +23,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/IspCodes.h"
-#include "engine/Packet_ISP.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Packet_ISP.h"
 #include "support/TestSupport.h"
 #include "transport/PortList.h"
 #include "transport/PortListScan.h"

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/IspCodes.h"
-#include "engine/Packet_ISP.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Packet_ISP.h"
 #include "support/TestSupport.h"
 #include "transport/TaskManager.h"
 
@@ -176,14 +176,16 @@ TEST(TaskManagerTest, ARepeatedSendRemovesOnlyTheFrameItSent) {
     ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 1; }, kPromptMs));
     ASSERT_EQ(owner.OnAnswer(CMD_FIRMWARE_START), 1);
     // A wake-up consumed just before the head changed leaves a second one pending for the new head,
-    // which is then written twice. Holding the queue lets the sender wake and wait for it.
+    // which is then written twice. Holding the queue lets the sender wake and wait for it: once it
+    // waits for the queue lock, it has taken the wake-up.
     owner.Lock();
     owner.AddTask(Frame(CMD_EDOG_START));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const bool senderWaits = WaitUntil([&] { return owner.Waiting() == 1; }, kPromptMs);
     owner.ClearTasks();
     owner.AddTask(Frame(CMD_EDOG_PACKET, 1));
     owner.AddTask(Frame(CMD_EDOG_PACKET, 2));
     owner.Unlock();
+    ASSERT_TRUE(senderWaits) << "the sender never came for the queue";
     ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 4; }, kPromptMs)) << owner.WriteCount();
     EXPECT_EQ(owner.Written(), (Names{"1C:00", "23:01", "23:01", "23:02"}));
     EXPECT_EQ(owner.AttemptsBefore(), (std::vector<int>{0, 0, 1, 0}));

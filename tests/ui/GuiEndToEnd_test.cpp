@@ -8,7 +8,7 @@
 #include <string>
 
 #include "GuiProcess.h"
-#include "engine/IspCodes.h"
+#include "engine/frame/IspCodes.h"
 #include "support/DevSimProcess.h"
 #include "support/HexText.h"
 #include "support/TestSupport.h"

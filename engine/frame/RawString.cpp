@@ -1,10 +1,10 @@
-#include "engine/RawString.h"
+#include "engine/frame/RawString.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 namespace {
 constexpr int kTerminatorBytes = 2;

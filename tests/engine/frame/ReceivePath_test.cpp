@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/IspCodes.h"
-#include "engine/Packet_ISP.h"
-#include "engine/ReceivePath.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Packet_ISP.h"
+#include "engine/frame/ReceivePath.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "engine/Packet_ISP.h"
+#include "engine/frame/Packet_ISP.h"
 
-#include "engine/IspCodes.h"
+#include "engine/frame/IspCodes.h"
 
 uint8_t CheckSum(const uint8_t* data, int count) {
     if (data == nullptr || count <= 0) return 0;

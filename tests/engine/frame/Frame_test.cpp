@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "engine/IspCodes.h"
-#include "engine/Packet_ISP.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Packet_ISP.h"
 #include "support/TestSupport.h"
 
 namespace {

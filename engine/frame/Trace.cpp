@@ -1,4 +1,4 @@
-#include "engine/Trace.h"
+#include "engine/frame/Trace.h"
 
 #include <cstdarg>
 #include <cwchar>

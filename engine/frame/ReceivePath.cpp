@@ -1,7 +1,7 @@
-#include "engine/ReceivePath.h"
+#include "engine/frame/ReceivePath.h"
 
-#include "engine/IspCodes.h"
-#include "engine/Packet_ISP.h"
+#include "engine/frame/IspCodes.h"
+#include "engine/frame/Packet_ISP.h"
 
 bool FindAnswerFrame(const CRawString& buffer, int& start, int& end) {
     start = -1;
