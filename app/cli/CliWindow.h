@@ -10,6 +10,7 @@
 
 #include "app/cli/ProgressView.h"
 #include "engine/NotifyWindow.h"
+#include "engine/UpdateStep.h"
 
 class CCliWindow : public CNotifyWindow {
 public:
@@ -31,7 +32,7 @@ public:
     bool WaitForRunEnd();
 
     int RunResult() const;
-    // Milliseconds each step 1..6 took (first begin to end), 0 when it did not run.
+    // Milliseconds each step took (first begin to end), 0 when it did not run.
     uint32_t StepMs(int step) const;
     bool StepRan(int step) const;
     int StepResult(int step) const;
@@ -48,9 +49,10 @@ private:
     int settingsAnswers_ = 0;
     bool finished_ = false;
     int runResult_ = 0;
-    std::array<uint32_t, 8> stepBeginMs_{};
-    std::array<uint32_t, 8> stepEndMs_{};
-    std::array<bool, 8> stepBegun_{};
-    std::array<bool, 8> stepEnded_{};
-    std::array<int, 8> stepResult_{};
+    uint32_t lastEndMs_ = 0;  // the start of the run, then the end of the step that ended last
+    std::array<uint32_t, kStepLimit> stepBeginMs_{};
+    std::array<uint32_t, kStepLimit> stepEndMs_{};
+    std::array<bool, kStepLimit> stepBegun_{};
+    std::array<bool, kStepLimit> stepEnded_{};
+    std::array<int, kStepLimit> stepResult_{};
 };
