@@ -33,6 +33,62 @@ constexpr ImageRow kImageRows[] = {
      L"Не удалось обновить ПО радарной части!"},
 };
 
+// A row that breaks the protocol's rules fails the build rather than a run.
+constexpr bool IsFixedCommand(uint8_t cmd) {
+    return cmd == CMD_ACK || cmd == CMD_DEVICE_INFO || cmd == CMD_READ_SETTINGS || cmd == CMD_READ_SETTINGS_INFO ||
+           cmd == CMD_WRITE_SETTINGS;
+}
+
+constexpr bool IsFixedAnswer(uint8_t code) {
+    return code == ANS_ACK || code == ANS_IGNORED || code == ANS_DEVICE_NOTICE || code == ANS_FIRMWARE_START_SEEN ||
+           code == ANS_DEVICE_INFO || code == ANS_SETTINGS || code == ANS_SETTINGS_WRITTEN;
+}
+
+constexpr bool IsAnswerCode(uint8_t code) { return code >= ANSWER_CODE_MIN && code <= ANSWER_CODE_MAX; }
+
+constexpr bool RowIsValid(const ImageRow& row, size_t index) {
+    if (row.step <= StepNone || row.step >= kStepLimit || row.step == StepSettings || row.step == StepFinished)
+        return false;
+    if (IsFixedCommand(row.startCmd) || IsFixedCommand(row.packetCmd) || IsFixedCommand(row.endCmd)) return false;
+    if (row.startCmd == row.packetCmd || row.startCmd == row.endCmd || row.packetCmd == row.endCmd) return false;
+    if (!IsAnswerCode(row.readyAnswer) || IsFixedAnswer(row.readyAnswer)) return false;
+    // Only the 0x0D rule is answered with 0x0D; the other rules need an answer code of their own.
+    if ((row.resultRule == ResultRule::AckStatus) != (row.resultAnswer == ANS_ACK)) return false;
+    if (row.resultRule != ResultRule::AckStatus && (!IsAnswerCode(row.resultAnswer) || IsFixedAnswer(row.resultAnswer)))
+        return false;
+    if (row.resultAnswer == row.readyAnswer || (row.deviceConfirmsEnd && row.endAckAccepted)) return false;
+    // The early announcement comes from an image before this one.
+    bool announcerBefore = row.announcedAfter == StepNone;
+    for (size_t i = 0; i < index; ++i) announcerBefore |= kImageRows[i].step == row.announcedAfter;
+    return announcerBefore;
+}
+
+constexpr bool RowsAreDistinct(const ImageRow& a, const ImageRow& b) {
+    const uint8_t codesA[] = {a.startCmd, a.packetCmd, a.endCmd};
+    const uint8_t codesB[] = {b.startCmd, b.packetCmd, b.endCmd};
+    for (uint8_t x : codesA)
+        for (uint8_t y : codesB)
+            if (x == y) return false;
+    const uint8_t answersA[] = {a.readyAnswer, a.resultAnswer};
+    const uint8_t answersB[] = {b.readyAnswer, b.resultAnswer};
+    for (uint8_t x : answersA)
+        for (uint8_t y : answersB)
+            if (x == y && x != ANS_ACK) return false;
+    return a.step != b.step;
+}
+
+constexpr bool TableIsValid() {
+    constexpr size_t count = sizeof kImageRows / sizeof kImageRows[0];
+    for (size_t i = 0; i < count; ++i) {
+        if (!RowIsValid(kImageRows[i], i)) return false;
+        for (size_t j = i + 1; j < count; ++j)
+            if (!RowsAreDistinct(kImageRows[i], kImageRows[j])) return false;
+    }
+    return true;
+}
+
+static_assert(TableIsValid(), "an image row breaks the protocol's rules (codes shared, reserved or unanswerable)");
+
 template <typename Match>
 const ImageRow* Find(Match match) {
     for (const ImageRow& row : kImageRows)
