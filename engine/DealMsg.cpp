@@ -125,23 +125,11 @@ void CDealMsg::Refused(int step, uint8_t command, uint8_t status) {
 }
 
 void CDealMsg::PacketResult(const ImageRow& image, uint8_t answered, uint8_t status) {
-    switch (image.resultRule) {
-        case ResultRule::AckStatus:
-            if (status == ACK_STATUS_ACCEPTED)
-                AcceptPacket(answered);
-            else
-                Refused(image.step, answered, status);
-            break;
-        case ResultRule::StatusByte:
-            if (status == PACKET_STATUS_ACCEPTED)
-                AcceptPacket(answered);
-            else
-                Refused(image.step, answered, status);
-            break;
-        case ResultRule::Unexamined:
-            AcceptPacket(answered);
-            break;
-    }
+    const uint8_t acceptedStatus = image.resultRule == ResultRule::AckStatus ? ACK_STATUS_ACCEPTED : PACKET_STATUS_ACCEPTED;
+    if (image.resultRule == ResultRule::Unexamined || status == acceptedStatus)
+        AcceptPacket(answered);
+    else
+        Refused(image.step, answered, status);
 }
 
 void CDealMsg::EndConfirmed(const ImageRow& image, uint8_t status) {

@@ -76,7 +76,7 @@ public:
     // Stores the values, starts the connect thread and the job worker. 1 on success. The connect thread
     // is kept and joined: by the next StartEngine, by StopEngine and by the destructor.
     int StartEngine(uint32_t portLimit, uint32_t baudRate, const std::wstring& toolFolder);
-    // The connect thread's body: the five image loads, then the port scan (so "device ready" never
+    // The connect thread's body: the image loads, then the port scan (so "device ready" never
     // comes before the images exist). Returns 0.
     int ConnectAndLoad();
     // Closes the port, empties the images, stops the sender and empties the queue.
