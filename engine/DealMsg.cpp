@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "engine/ImageTable.h"
 #include "engine/frame/IspCodes.h"
 #include "engine/frame/Packet_ISP.h"
 #include "engine/frame/Trace.h"
@@ -44,14 +45,6 @@ const DeviceStatusText& StatusText(uint8_t code) {
     for (const DeviceStatusText& entry : kDeviceStatusTexts)
         if (entry.code == code) return entry;
     return kOtherDeviceStatus;
-}
-
-int StepOfPacketResult(uint8_t code) {
-    switch (code) {
-        case ANS_EDOG_RESULT: return StepEDog;
-        case ANS_MUSIC_RESULT: return StepMusic;
-        default: return StepPic;
-    }
 }
 
 }  // namespace
@@ -131,6 +124,45 @@ void CDealMsg::Refused(int step, uint8_t command, uint8_t status) {
     engine.FailRun(step, RefusalReason(command, status));
 }
 
+void CDealMsg::PacketResult(const ImageRow& image, uint8_t answered, uint8_t status) {
+    const uint8_t acceptedStatus = image.resultRule == ResultRule::AckStatus ? ACK_STATUS_ACCEPTED : PACKET_STATUS_ACCEPTED;
+    if (image.resultRule == ResultRule::Unexamined || status == acceptedStatus)
+        AcceptPacket(answered);
+    else
+        Refused(image.step, answered, status);
+}
+
+void CDealMsg::EndConfirmed(const ImageRow& image, uint8_t status) {
+    CWork_BK& engine = Engine();
+    if (status != ACK_STATUS_ACCEPTED) {
+        Refused(image.step, image.endCmd, status);
+        return;
+    }
+    // Only the confirmation of the end command in flight ends the image: a repeated one would end the
+    // step again and start the next image a second time in its middle.
+    if (engine.HeadCommand() != image.endCmd) {
+        Trace(L"firmware end confirmed without its command in flight; ignored\r\n");
+        return;
+    }
+    engine.OnAnswer(image.endCmd);
+    engine.NotifyStepEnd(0);
+    // The device needs this time to take the new firmware before the next image.
+    if (engine.RunActive() && engine.FirmwarePause()) StartNextImage(image.step);
+}
+
+void CDealMsg::DealAck(uint8_t answered, uint8_t status) {
+    if (const ImageRow* image = ImageByCommand(answered)) {
+        if (answered == image->packetCmd && image->resultRule == ResultRule::AckStatus)
+            PacketResult(*image, answered, status);
+        else if (answered == image->endCmd && image->deviceConfirmsEnd)
+            EndConfirmed(*image, status);
+        else if (answered == image->endCmd && image->endAckAccepted)
+            Engine().OnAnswer(answered);
+        return;
+    }
+    if (answered == CMD_READ_SETTINGS || answered == CMD_READ_SETTINGS_INFO) Engine().OnAnswer(answered);
+}
+
 void CDealMsg::Deal(const CRawString& frame) {
     CWork_BK& engine = Engine();
     const uint8_t code = At(frame, FRAME_OFFSET_CMD);
@@ -140,30 +172,7 @@ void CDealMsg::Deal(const CRawString& frame) {
 
     switch (code) {
         case ANS_ACK:
-            if (answered == CMD_FIRMWARE_DATA) {
-                if (status == ACK_STATUS_ACCEPTED)
-                    AcceptPacket(CMD_FIRMWARE_DATA);
-                else
-                    Refused(StepProject, CMD_FIRMWARE_DATA, status);
-            } else if (answered == CMD_FIRMWARE_END) {
-                if (status != ACK_STATUS_ACCEPTED) {
-                    Refused(StepProject, CMD_FIRMWARE_END, status);
-                    break;
-                }
-                // Only the confirmation of the end command in flight ends the firmware: a repeated one
-                // would end the step again and start the next image a second time in its middle.
-                if (engine.HeadCommand() != CMD_FIRMWARE_END) {
-                    Trace(L"firmware end confirmed without its command in flight; ignored\r\n");
-                    break;
-                }
-                engine.OnAnswer(CMD_FIRMWARE_END);
-                engine.NotifyStepEnd(0);
-                // The device needs this time to take the new firmware before the next image.
-                if (engine.RunActive() && engine.FirmwarePause()) StartNextImage(StepProject);
-            } else if (answered == CMD_EDOG_END || answered == CMD_PIC_END ||
-                       answered == CMD_READ_SETTINGS || answered == CMD_READ_SETTINGS_INFO) {
-                engine.OnAnswer(answered);
-            }
+            DealAck(answered, status);
             break;
         case ANS_IGNORED:
             break;
@@ -176,9 +185,6 @@ void CDealMsg::Deal(const CRawString& frame) {
             engine.NotifyReady();
             ReadSettings();
             ReadSettingsInfo();
-            break;
-        case ANS_FIRMWARE_READY:
-            BeginImage(StepProject, code);
             break;
         case ANS_FIRMWARE_START_SEEN:
             // A late copy of it must not empty the queue under the firmware packets.
@@ -197,30 +203,6 @@ void CDealMsg::Deal(const CRawString& frame) {
             AckDevice();
             break;
         }
-        case ANS_EDOG_READY:
-            BeginImage(StepEDog, code);
-            break;
-        case ANS_MUSIC_READY:
-            BeginImage(StepMusic, code);
-            break;
-        case ANS_PIC_READY:
-            BeginImage(StepPic, code);
-            break;
-        case ANS_RADAR_READY:
-            BeginImage(StepRadar, code);
-            break;
-        case ANS_EDOG_RESULT:
-        case ANS_MUSIC_RESULT:
-        case ANS_PIC_RESULT:
-            if (status == PACKET_STATUS_ACCEPTED)
-                AcceptPacket(answered);
-            else
-                Refused(StepOfPacketResult(code), answered, status);
-            break;
-        case ANS_RADAR_RESULT:
-            // The radar module's result byte carries no accepted/refused meaning.
-            AcceptPacket(answered);
-            break;
         case ANS_SETTINGS:
             engine.OnAnswer(answered);
             StoreSettings(frame);
@@ -235,6 +217,10 @@ void CDealMsg::Deal(const CRawString& frame) {
             engine.NotifyStepEnd(0);
             break;
         default:
+            if (const ImageRow* image = ImageByReadyAnswer(code))
+                BeginImage(image->step, code);
+            else if (const ImageRow* result = ImageByResultAnswer(code))
+                PacketResult(*result, answered, status);
             break;
     }
 }

@@ -17,6 +17,7 @@
 
 class CPacket_Hex;
 class CWork_BK;
+struct ImageRow;
 
 class CDealMsg : public Singleton<CDealMsg> {
 public:
@@ -29,8 +30,9 @@ public:
     virtual uint8_t GetFlag();
     virtual void SetFlag(uint8_t flag);
 
-    // Acts on one answer frame that passed the receive path's checks. A ready answer posts its step's
-    // job once per run (repeats are traced and ignored); a refusing status for the command in flight
+    // Acts on one answer frame that passed the receive path's checks. The image answers (ready, packet
+    // results, the confirmed end) are read from the image table. A ready answer posts its step's job
+    // once per run (repeats are traced and ignored); a refusing status for the command in flight
     // (0x0D for 0x06 or 0x1A not 2; 0x24/0x34/0x39 not 1) ends the run at once through FailRun.
     void Deal(const CRawString& frame);
     // Stores a 0x48 answer's block: 'I' into the information block, 'G' into the device block.
@@ -42,8 +44,15 @@ public:
     void WriteSettings();
     void AckDevice();
 
-    // The packet operations (job worker) return 1 when they have queued every packet and the end
-    // command; 0 when the firmware cannot be placed or the run failed while they were queueing.
+    // The three moves of the image of `step`, with the codes, payload and trace of its table row; a
+    // step that is no image queues nothing. SendImagePackets (job worker) returns 1 when it has
+    // queued every packet and the end command; 0 when the firmware cannot be placed, the run failed
+    // while they were being queued, or the step is no image.
+    void SendImageStart(int step);
+    int SendImagePackets(int step);
+    void SendImageEnd(int step);
+
+    // The same moves by image name.
     void SendProjectStart();
     int SendProjectPackets();
     void SendProjectEnd();
@@ -63,8 +72,8 @@ public:
     // The 0x06 payload of one data record: load address (little-endian), length, data bytes.
     CRawString MakeProjectPayload(const CPacket_Hex& record) const;
 
-    // After image `endedStep` (1..5) has ended, while the run is active: start the next image with
-    // packets, else write the settings when they are pending, else end the run.
+    // After image `endedStep` has ended, while the run is active: start the next image with packets in
+    // the table's order, else write the settings when they are pending, else end the run.
     void StartNextImage(int endedStep);
 
     // The user's reason for a run ended by a refusal: the device's own status text (GetErrorText)
@@ -74,6 +83,15 @@ public:
 private:
     static CWork_BK& Engine();
     void AcceptPacket(uint8_t command);
+    // 0x0D [answered, status]: a firmware packet's result, the firmware end's confirmation, or a
+    // plain acknowledgement.
+    void DealAck(uint8_t answered, uint8_t status);
+    // The device's result for one packet of `image`.
+    void PacketResult(const ImageRow& image, uint8_t answered, uint8_t status);
+    // The device confirmed the end command of `image` with `status`.
+    void EndConfirmed(const ImageRow& image, uint8_t status);
+    // The firmware records of `image`, each at its load address, then the end command.
+    int SendFirmwareRecords(const ImageRow& image);
     // A ready answer: the device waits for the packets of `step`.
     void BeginImage(int step, uint8_t readyCode);
     // The device refused `command` of `step` with `status`.

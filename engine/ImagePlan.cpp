@@ -3,15 +3,12 @@
 #include <algorithm>
 
 #include "engine/FirmwareRecords.h"
+#include "engine/ImageReader.h"
+#include "engine/ImageTable.h"
 #include "engine/frame/IspCodes.h"
-#include "files/File_EDogMusicPic.h"
 #include "files/File_Project.h"
-#include "files/File_Radar.h"
 
 namespace {
-
-constexpr int kFirmwareStartPayload = 2;
-constexpr int kRadarStartPayload = 4;
 
 ImagePlan PlanPackets(const CRawPacketList& image, int startPayload) {
     ImagePlan plan;
@@ -26,9 +23,7 @@ ImagePlan PlanPackets(const CRawPacketList& image, int startPayload) {
     return plan;
 }
 
-}  // namespace
-
-ImagePlan PlanProject(const CFile_Project& image) {
+ImagePlan PlanRecords(const CFile_Project& image, int startPayload) {
     ImagePlan plan;
     if (image.GetPacketCount() == 0) return plan;
     bool any = false;
@@ -43,12 +38,17 @@ ImagePlan PlanProject(const CFile_Project& image) {
     });
     if (!plan.sendable) return plan;
     plan.frames = plan.packets + 2;
-    plan.wireBytes += 2 * ISP_FRAME_OVERHEAD + kFirmwareStartPayload;
+    plan.wireBytes += 2 * ISP_FRAME_OVERHEAD + startPayload;
     return plan;
 }
 
-ImagePlan PlanData(const CFile_EDogMusicPic& image) { return PlanPackets(image, 0); }
-ImagePlan PlanRadar(const CFile_Radar& image) { return PlanPackets(image, kRadarStartPayload); }
+}  // namespace
+
+ImagePlan PlanImage(const ImageRow& row, const CImageReader& image) {
+    const int startPayload = StartPayloadBytes(row.startPayload);
+    if (const CFile_Project* hex = image.Hex()) return PlanRecords(*hex, startPayload);
+    return PlanPackets(*image.Packets(), startPayload);
+}
 
 double LineSeconds(long long bytes, uint32_t baud) {
     return baud == 0 ? 0.0 : static_cast<double>(bytes) * 10.0 / static_cast<double>(baud);

@@ -4,9 +4,8 @@
 
 #include <cstdint>
 
-class CFile_Project;
-class CFile_EDogMusicPic;
-class CFile_Radar;
+class CImageReader;
+struct ImageRow;
 
 struct ImagePlan {
     int packets = 0;          // packets the step sends (firmware: data records)
@@ -17,9 +16,9 @@ struct ImagePlan {
     uint32_t highAddress = 0;
 };
 
-ImagePlan PlanProject(const CFile_Project& image);
-ImagePlan PlanData(const CFile_EDogMusicPic& image);
-ImagePlan PlanRadar(const CFile_Radar& image);
+// The image `image` read for table row `row`: its start command, its packets (firmware: the data
+// records that go out), its end command.
+ImagePlan PlanImage(const ImageRow& row, const CImageReader& image);
 
 // Seconds a byte count takes on an 8N1 line (10 bit times per byte).
 double LineSeconds(long long bytes, uint32_t baud);

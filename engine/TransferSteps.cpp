@@ -1,7 +1,8 @@
-// The commands of an update run: start, packets and end of each image, the device information and
-// settings commands, and the rule that chooses the next image.
+// The commands of an update run: start, packets and end of each image as its row of the image table
+// says, the device information and settings commands, and the rule that chooses the next image.
 #include "engine/DealMsg.h"
 #include "engine/FirmwareRecords.h"
+#include "engine/ImageTable.h"
 #include "engine/frame/IspCodes.h"
 #include "engine/frame/Packet_ISP.h"
 #include "engine/frame/Trace.h"
@@ -48,10 +49,43 @@ void CDealMsg::AckDevice() {
     Queue(CMD_ACK, payload, 2);
 }
 
-void CDealMsg::SendProjectStart() {
-    const uint16_t version = Engine().Project().GetHexVer();
-    const uint8_t payload[] = {static_cast<uint8_t>(version >> 8), static_cast<uint8_t>(version & 0xFF)};
-    Queue(CMD_FIRMWARE_START, payload, 2);
+void CDealMsg::SendImageStart(int step) {
+    const ImageRow* row = ImageByStep(step);
+    const CImageReader* image = Engine().Image(step);
+    if (row == nullptr || image == nullptr) return;
+    switch (row->startPayload) {
+        case StartPayload::None:
+            Queue(row->startCmd, nullptr, 0);
+            break;
+        case StartPayload::FirmwareVersion: {
+            const uint16_t version = image->Hex() != nullptr ? image->Hex()->GetHexVer() : 0;
+            const uint8_t payload[] = {static_cast<uint8_t>(version >> 8), static_cast<uint8_t>(version & 0xFF)};
+            Queue(row->startCmd, payload, static_cast<int>(sizeof payload));
+            break;
+        }
+        case StartPayload::ImageSize: {
+            const uint32_t size = image->ImageBytes();
+            const uint8_t payload[] = {static_cast<uint8_t>(size & 0xFF), static_cast<uint8_t>((size >> 8) & 0xFF),
+                                       static_cast<uint8_t>((size >> 16) & 0xFF),
+                                       static_cast<uint8_t>((size >> 24) & 0xFF)};
+            Queue(row->startCmd, payload, static_cast<int>(sizeof payload));
+            break;
+        }
+    }
+}
+
+int CDealMsg::SendImagePackets(int step) {
+    const ImageRow* row = ImageByStep(step);
+    const CImageReader* image = Engine().Image(step);
+    if (row == nullptr || image == nullptr) return 0;
+    if (image->Hex() != nullptr) return SendFirmwareRecords(*row);
+    if (!QueueImagePackets(*image->Packets(), row->packetCmd, row->traceFormat)) return 0;
+    SendImageEnd(step);
+    return 1;
+}
+
+void CDealMsg::SendImageEnd(int step) {
+    if (const ImageRow* row = ImageByStep(step)) Queue(row->endCmd, nullptr, 0);
 }
 
 CRawString CDealMsg::MakeProjectPayload(const CPacket_Hex& record) const {
@@ -66,18 +100,18 @@ CRawString CDealMsg::MakeProjectPayload(const CPacket_Hex& record) const {
     return payload;
 }
 
-int CDealMsg::SendProjectPackets() {
+int CDealMsg::SendFirmwareRecords(const ImageRow& row) {
     CWork_BK& engine = Engine();
-    const CFile_Project& image = engine.Project();
+    const CFile_Project& image = *engine.Image(row.step)->Hex();
     if (image.GetPacketCount() == 0) return 0;
-    Trace(L"Project PacketNum is:%ld\r\n", static_cast<long>(image.GetPacketCount()));
+    Trace(row.traceFormat, static_cast<long>(image.GetPacketCount()));
     CPacket_ISP frame;
     const bool placed = WalkFirmwareRecords(
         image,
         [&](const CPacket_Hex& record, int /*upper*/) {
             if (engine.RunFailed()) return;
             const CRawString payload = MakeProjectPayload(record);
-            frame.Pack(CMD_FIRMWARE_DATA, payload.Data(), static_cast<uint16_t>(payload.Size()));
+            frame.Pack(row.packetCmd, payload.Data(), static_cast<uint16_t>(payload.Size()));
             engine.AddTask(frame);
         },
         [&](int index, int upper, int previous) {
@@ -87,91 +121,41 @@ int CDealMsg::SendProjectPackets() {
             engine.SetUpperAddress(upper);
         });
     if (!placed || engine.RunFailed()) return 0;
-    SendProjectEnd();
+    SendImageEnd(row.step);
     return 1;
 }
 
-void CDealMsg::SendProjectEnd() { Queue(CMD_FIRMWARE_END, nullptr, 0); }
-
-void CDealMsg::SendEDogStart() { Queue(CMD_EDOG_START, nullptr, 0); }
-int CDealMsg::SendEDogPackets() {
-    if (!QueueImagePackets(Engine().EDog(), CMD_EDOG_PACKET, L"EDog PacketNum is:%ld\r\n")) return 0;
-    SendEDogEnd();
-    return 1;
-}
-void CDealMsg::SendEDogEnd() { Queue(CMD_EDOG_END, nullptr, 0); }
-
-void CDealMsg::SendMusicStart() { Queue(CMD_MUSIC_START, nullptr, 0); }
-int CDealMsg::SendMusicPackets() {
-    if (!QueueImagePackets(Engine().Music(), CMD_MUSIC_PACKET, L"Music PacketNum is:%ld\r\n")) return 0;
-    SendMusicEnd();
-    return 1;
-}
-void CDealMsg::SendMusicEnd() { Queue(CMD_MUSIC_END, nullptr, 0); }
-
-void CDealMsg::SendPicStart() { Queue(CMD_PIC_START, nullptr, 0); }
-int CDealMsg::SendPicPackets() {
-    if (!QueueImagePackets(Engine().Pic(), CMD_PIC_PACKET, L"Pic PacketNum is:%ld\r\n")) return 0;
-    SendPicEnd();
-    return 1;
-}
-void CDealMsg::SendPicEnd() { Queue(CMD_PIC_END, nullptr, 0); }
-
-void CDealMsg::SendRadarStart() {
-    const uint32_t size = Engine().Radar().GetFileSize();
-    const uint8_t payload[] = {static_cast<uint8_t>(size & 0xFF), static_cast<uint8_t>((size >> 8) & 0xFF),
-                               static_cast<uint8_t>((size >> 16) & 0xFF), static_cast<uint8_t>((size >> 24) & 0xFF)};
-    Queue(CMD_RADAR_START, payload, 4);
-}
-int CDealMsg::SendRadarPackets() {
-    if (!QueueImagePackets(Engine().Radar(), CMD_RADAR_PACKET, L"Radar PacketNum is:%ld\r\n")) return 0;
-    SendRadarEnd();
-    return 1;
-}
-void CDealMsg::SendRadarEnd() { Queue(CMD_RADAR_END, nullptr, 0); }
+void CDealMsg::SendProjectStart() { SendImageStart(StepProject); }
+int CDealMsg::SendProjectPackets() { return SendImagePackets(StepProject); }
+void CDealMsg::SendProjectEnd() { SendImageEnd(StepProject); }
+void CDealMsg::SendEDogStart() { SendImageStart(StepEDog); }
+int CDealMsg::SendEDogPackets() { return SendImagePackets(StepEDog); }
+void CDealMsg::SendEDogEnd() { SendImageEnd(StepEDog); }
+void CDealMsg::SendMusicStart() { SendImageStart(StepMusic); }
+int CDealMsg::SendMusicPackets() { return SendImagePackets(StepMusic); }
+void CDealMsg::SendMusicEnd() { SendImageEnd(StepMusic); }
+void CDealMsg::SendPicStart() { SendImageStart(StepPic); }
+int CDealMsg::SendPicPackets() { return SendImagePackets(StepPic); }
+void CDealMsg::SendPicEnd() { SendImageEnd(StepPic); }
+void CDealMsg::SendRadarStart() { SendImageStart(StepRadar); }
+int CDealMsg::SendRadarPackets() { return SendImagePackets(StepRadar); }
+void CDealMsg::SendRadarEnd() { SendImageEnd(StepRadar); }
 
 void CDealMsg::StartNextImage(int endedStep) {
     CWork_BK& engine = Engine();
     if (!engine.RunActive()) return;
-    for (int step = endedStep + 1; step <= StepRadar; ++step) {
-        switch (step) {
-            case StepEDog:
-                if (engine.EDogPacketCount() > 0) {
-                    SendEDogStart();
-                    return;
-                }
-                break;
-            case StepMusic:
-                if (engine.MusicPacketCount() > 0) {
-                    SendMusicStart();
-                    return;
-                }
-                break;
-            case StepPic:
-                if (engine.PicPacketCount() > 0) {
-                    SendPicStart();
-                    // Leaving the audio image shows the picture step at once; the device's ready
-                    // answer announces it again.
-                    if (endedStep == StepMusic) {
-                        engine.SelectStep(StepPic);
-                        engine.NotifyStepBegin();
-                    }
-                    return;
-                }
-                break;
-            case StepRadar:
-                if (engine.RadarPacketCount() > 0) {
-                    SendRadarStart();
-                    if (endedStep == StepPic) {
-                        engine.SelectStep(StepRadar);
-                        engine.NotifyStepBegin();
-                    }
-                    return;
-                }
-                break;
-            default:
-                break;
+    const std::span<const ImageRow> rows = ImageRows();
+    for (size_t i = static_cast<size_t>(ImageIndex(ImageByStep(endedStep)) + 1); i < rows.size(); ++i) {
+        const ImageRow& next = rows[i];
+        if (engine.PacketCount(next.step) == 0) continue;
+        SendImageStart(next.step);
+        // Some steps are shown as soon as the image before them ends; the device's ready answer
+        // announces them again.
+        if (next.announcedAfter == endedStep) {
+            engine.SelectStep(next.step);
+            engine.NotifyStepBegin();
         }
+        return;
     }
     if (engine.SettingsPending()) {
         WriteSettings();

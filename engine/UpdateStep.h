@@ -1,4 +1,6 @@
-// Step numbers of an update run; also the job numbers of the job worker (1 to 5).
+// Step numbers of an update run; the image steps are also the job numbers of the job worker. The
+// images are the rows of the image table (ImageTable.h); 6 and 7 are not images and keep their
+// numbers, which the windows know.
 #pragma once
 
 enum UpdateStep : int {
@@ -11,3 +13,6 @@ enum UpdateStep : int {
     StepSettings = 6,  // the device settings block
     StepFinished = 7,  // the whole run has ended
 };
+
+// Every step number is below this: the run record keeps one bit per step.
+constexpr int kStepLimit = 32;

@@ -10,12 +10,10 @@ constexpr uint32_t kReaderPauseMs = 10;
 static CWork_BK g_engine;
 
 CWork_BK::CWork_BK()
-    : serial_(nullptr, 0, kReaderPauseMs),
-      project_(kImageParam1, kImageParam2, kImageParam3, kImageParam4),
-      edog_(kImageParam1, kImageParam2, kImageParam3, kImageParam4),
-      music_(kImageParam1, kImageParam2, kImageParam3, kImageParam4),
-      pic_(kImageParam1, kImageParam2, kImageParam3, kImageParam4),
-      radar_(kImageParam1, kImageParam2, kImageParam3, kImageParam4) {
+    : serial_(nullptr, 0, kReaderPauseMs) {
+    images_.reserve(ImageRows().size());
+    for (const ImageRow& row : ImageRows())
+        images_.emplace_back(row.reader, kImageParam1, kImageParam2, kImageParam3, kImageParam4);
     serial_.SetOpenHook(this);
     jobWorker_.SetJobFunction([this](int step) { RunJob(step); });
 }

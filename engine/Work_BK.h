@@ -1,6 +1,7 @@
 // CWork_BK: the update engine. One static object per process (reach it with CWork_BK::Instance()).
 //
-// It owns the serial port, the five update images, the command queue with its sender thread, the job
+// It owns the serial port, the update images (one per row of the image table, ImageTable.h), the
+// command queue with its sender thread, the job
 // worker, the device's settings blocks and the step record, and reports to one notification window
 // through the five engine messages (NotifyWindow.h), each sent synchronously.
 //
@@ -26,14 +27,12 @@
 #include <thread>
 #include <vector>
 
+#include "engine/ImageReader.h"
 #include "engine/frame/IspCodes.h"
 #include "engine/NotifyWindow.h"
 #include "engine/frame/Packet_ISP.h"
 #include "engine/frame/RawString.h"
 #include "engine/UpdateStep.h"
-#include "files/File_EDogMusicPic.h"
-#include "files/File_Project.h"
-#include "files/File_Radar.h"
 #include "files/ImageLoad.h"
 #include "files/Packet_Hex.h"
 #include "transport/JobWorker.h"
@@ -82,7 +81,7 @@ public:
     // Stores the values, starts the connect thread and the job worker. 1 on success. The connect thread
     // is kept and joined: by the next StartEngine, by StopEngine and by the destructor.
     int StartEngine(uint32_t portLimit, uint32_t baudRate, const std::wstring& toolFolder);
-    // The connect thread's body: the five image loads, then the port scan (so "device ready" never
+    // The connect thread's body: the image loads, then the port scan (so "device ready" never
     // comes before the images exist). Returns 0.
     int ConnectAndLoad();
     // Closes the port, empties the images, stops the sender and empties the queue.
@@ -91,11 +90,13 @@ public:
     void StartUpdateRun();
     void SelectStep(int step);
 
-    int ProjectPacketCount() const;
-    int EDogPacketCount() const;
-    int MusicPacketCount() const;
-    int PicPacketCount() const;
-    int RadarPacketCount() const;
+    // Packets of the image of `step`; 0 for a step that is no image. The named counts are this.
+    int PacketCount(int step) const;
+    int ProjectPacketCount() const { return PacketCount(StepProject); }
+    int EDogPacketCount() const { return PacketCount(StepEDog); }
+    int MusicPacketCount() const { return PacketCount(StepMusic); }
+    int PicPacketCount() const { return PacketCount(StepPic); }
+    int RadarPacketCount() const { return PacketCount(StepRadar); }
 
     // Two settings blocks are kept apart: the device's block as last read from it (or last written to
     // it), and the edited block that a run writes at its end. A settings answer that arrives during a
@@ -139,12 +140,15 @@ public:
     std::vector<std::pair<std::string, CSerial::OpenError>> LastScanReport() const;
     std::wstring ToolFolder() const;
 
-    // The images, for the transfer steps and for front ends that show what will be sent.
-    const CFile_Project& Project() const { return project_; }
-    const CFile_EDogMusicPic& EDog() const { return edog_; }
-    const CFile_EDogMusicPic& Music() const { return music_; }
-    const CFile_EDogMusicPic& Pic() const { return pic_; }
-    const CFile_Radar& Radar() const { return radar_; }
+    // The image of `step`, for the transfer steps and for front ends that show what will be sent;
+    // null for a step that is no image.
+    const CImageReader* Image(int step) const;
+    // The five images by name, as their readers.
+    const CFile_Project& Project() const { return *Image(StepProject)->Hex(); }
+    const CFile_EDogMusicPic& EDog() const { return *Image(StepEDog)->Data(); }
+    const CFile_EDogMusicPic& Music() const { return *Image(StepMusic)->Data(); }
+    const CFile_EDogMusicPic& Pic() const { return *Image(StepPic)->Data(); }
+    const CFile_Radar& Radar() const { return *Image(StepRadar)->Radar(); }
 
     // Upper half of the firmware load address while the firmware packets are built.
     int UpperAddress() const { return upperAddress_.load(); }
@@ -160,13 +164,13 @@ public:
     // Why the last run failed; empty while no run has failed since StartUpdateRun.
     std::wstring FailureReason() const;
 
-    // How loading the image of `step` (StepProject..StepRadar) went; Absent for other steps.
+    // How loading the image of `step` went; Absent for a step that is no image.
     ImageLoadStatus ImageStatus(int step) const;
 
-    // The job worker (step numbers 1 to 5).
+    // The job worker (the image steps).
     void PostJob(int step);
     // Which steps had their packet job posted in the current run: a device that repeats its ready
-    // answer must not get the image twice. MarkJobPosted records `step` (1..5) and returns 1 the first
+    // answer must not get the image twice. MarkJobPosted records image step `step` and returns 1 the first
     // time in a run, 0 when its job was already posted. Called on the reader thread. Atomic, no lock.
     int MarkJobPosted(int step);
     bool JobPosted(int step) const;
@@ -231,12 +235,9 @@ private:
     int notifyInFlight_ = 0;
     CSerial serial_;
     CRawString receiveBuffer_;
-    CFile_Project project_;
+    // One per row of the image table, in its order; built by the constructor and never resized.
+    std::vector<CImageReader> images_;
     std::atomic<int> upperAddress_{0};
-    CFile_EDogMusicPic edog_;
-    CFile_EDogMusicPic music_;
-    CFile_EDogMusicPic pic_;
-    CFile_Radar radar_;
     std::mutex imagesMutex_;  // held while a job queues an image's packets, and while images load or empty
 
     mutable std::mutex settingsMutex_;

@@ -7,12 +7,6 @@
 
 namespace {
 
-const wchar_t* const kProjectFile = L"AC7811_project.hex";
-const wchar_t* const kEDogFile = L"flagdata.bin";
-const wchar_t* const kMusicFile = L"audioHead.bin";
-const wchar_t* const kPicFile = L"picHead.bin";
-const wchar_t* const kRadarFile = L"rdfwd.bin";
-
 constexpr uint8_t kByteSize = 8;
 
 }  // namespace
@@ -56,11 +50,8 @@ void CWork_BK::LoadImages() {
     const std::wstring folder = ToolFolder();
     // A missing or unreadable file leaves its image empty; the run skips that step.
     std::lock_guard<std::mutex> images(imagesMutex_);
-    project_.Load((folder + kProjectFile).c_str());
-    edog_.Load((folder + kEDogFile).c_str());
-    music_.Load((folder + kMusicFile).c_str());
-    pic_.Load((folder + kPicFile).c_str());
-    radar_.Load((folder + kRadarFile).c_str());
+    const std::span<const ImageRow> rows = ImageRows();
+    for (size_t i = 0; i < rows.size(); ++i) images_[i].Load((folder + rows[i].fileName).c_str());
 }
 
 int CWork_BK::ConnectAndLoad() {
@@ -135,11 +126,7 @@ void CWork_BK::StopTransport() {
     if (!jobWorker_.WaitIdle(SERIAL_STOP_WAIT_MS)) Trace(L"[CWork_BK] a step job is still running at stop\r\n");
     {
         std::lock_guard<std::mutex> images(imagesMutex_);
-        project_.Clear();
-        edog_.Clear();
-        music_.Clear();
-        pic_.Clear();
-        radar_.Clear();
+        for (CImageReader& image : images_) image.Clear();
     }
     StopSender();
 }

@@ -2,7 +2,7 @@
 // answers, and what an unanswered command does to a run.
 #include "engine/Work_BK.h"
 
-#include "engine/CommandSteps.h"
+#include "engine/ImageTable.h"
 #include "engine/DealMsg.h"
 #include "engine/frame/Trace.h"
 #include "engine/TrafficLog.h"

@@ -3,26 +3,20 @@
 
 #include <cstring>
 
-ImageLoadStatus CWork_BK::ImageStatus(int step) const {
-    switch (step) {
-        case StepProject: return project_.LoadStatus();
-        case StepEDog: return edog_.LoadStatus();
-        case StepMusic: return music_.LoadStatus();
-        case StepPic: return pic_.LoadStatus();
-        case StepRadar: return radar_.LoadStatus();
-        default: return {};
-    }
+const CImageReader* CWork_BK::Image(int step) const {
+    const int index = ImageIndex(ImageByStep(step));
+    return index < 0 ? nullptr : &images_[static_cast<size_t>(index)];
 }
 
-int CWork_BK::ProjectPacketCount() const { return project_.GetPacketCount(); }
+ImageLoadStatus CWork_BK::ImageStatus(int step) const {
+    const CImageReader* image = Image(step);
+    return image == nullptr ? ImageLoadStatus{} : image->LoadStatus();
+}
 
-int CWork_BK::EDogPacketCount() const { return edog_.GetPacketCount(); }
-
-int CWork_BK::MusicPacketCount() const { return music_.GetPacketCount(); }
-
-int CWork_BK::PicPacketCount() const { return pic_.GetPacketCount(); }
-
-int CWork_BK::RadarPacketCount() const { return radar_.GetPacketCount(); }
+int CWork_BK::PacketCount(int step) const {
+    const CImageReader* image = Image(step);
+    return image == nullptr ? 0 : image->GetPacketCount();
+}
 
 void CWork_BK::GetSettingsBlock(uint8_t* dst) const {
     if (dst == nullptr) return;

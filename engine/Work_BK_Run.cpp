@@ -1,7 +1,6 @@
 // An update run: its start, the step record, the job that queues an image, and its failure.
 #include "engine/Work_BK.h"
 
-#include "engine/CommandSteps.h"
 #include "engine/DealMsg.h"
 #include "engine/frame/Trace.h"
 
@@ -13,25 +12,21 @@ void CWork_BK::StartUpdateRun() {
     runActive_.store(1);
     // A damaged or unusable file refuses the whole run before anything is sent: the device must never
     // get half an image, nor the other images without the one the user expects.
-    for (int step = StepProject; step <= StepRadar; ++step) {
-        const ImageLoadStatus status = ImageStatus(step);
+    for (const ImageRow& row : ImageRows()) {
+        const ImageLoadStatus status = ImageStatus(row.step);
         if (status.state == ImageState::Refused) {
-            Trace(L"[CWork_BK] image of step %d refused: %ls; run ended\r\n", step, status.reason.c_str());
-            FailRun(step, status.reason);
+            Trace(L"[CWork_BK] image of step %d refused: %ls; run ended\r\n", row.step, status.reason.c_str());
+            FailRun(row.step, status.reason);
             return;
         }
     }
-    if (ProjectPacketCount() > 0)
-        driver.SendProjectStart();
-    else if (EDogPacketCount() > 0)
-        driver.SendEDogStart();
-    else if (MusicPacketCount() > 0)
-        driver.SendMusicStart();
-    else if (PicPacketCount() > 0)
-        driver.SendPicStart();
-    else if (RadarPacketCount() > 0)
-        driver.SendRadarStart();
-    else if (SettingsPending())
+    for (const ImageRow& row : ImageRows()) {
+        if (PacketCount(row.step) > 0) {
+            driver.SendImageStart(row.step);
+            return;
+        }
+    }
+    if (SettingsPending())
         driver.WriteSettings();
     else {
         // Nothing to send: end the run at once, so the window does not wait for ever.
@@ -41,16 +36,7 @@ void CWork_BK::StartUpdateRun() {
 }
 
 void CWork_BK::SelectStep(int step) {
-    int total = 0;
-    switch (step) {
-        case StepProject: total = ProjectPacketCount(); break;
-        case StepEDog: total = EDogPacketCount(); break;
-        case StepMusic: total = MusicPacketCount(); break;
-        case StepPic: total = PicPacketCount(); break;
-        case StepRadar: total = RadarPacketCount(); break;
-        case StepSettings: total = 1; break;
-        default: break;
-    }
+    const int total = step == StepSettings ? 1 : PacketCount(step);
     stepSent_.store(0);
     stepResult_.store(0);
     stepTotal_.store(total);
@@ -70,13 +56,13 @@ void CWork_BK::ResetRunRecord() {
 }
 
 int CWork_BK::MarkJobPosted(int step) {
-    if (step < StepProject || step > StepRadar) return 0;
+    if (ImageByStep(step) == nullptr) return 0;
     const uint32_t bit = 1u << step;
     return (postedJobs_.fetch_or(bit) & bit) == 0 ? 1 : 0;
 }
 
 bool CWork_BK::JobPosted(int step) const {
-    if (step < StepProject || step > StepRadar) return false;
+    if (ImageByStep(step) == nullptr) return false;
     return (postedJobs_.load() & (1u << step)) != 0;
 }
 
@@ -94,24 +80,20 @@ void CWork_BK::RunJob(int step) {
     CDealMsg* driverObject = CDealMsg::Instance();
     if (driverObject == nullptr) return;
     CDealMsg& driver = *driverObject;
+    const ImageRow* row = ImageByStep(step);
+    if (row == nullptr) return;
     int queued = 1;
     {
         // The images must not be emptied under the packet loop (engine stop). Released before any
         // message goes to the window, whose thread may be the one waiting to stop the engine.
         std::lock_guard<std::mutex> images(imagesMutex_);
-        switch (step) {
-            case StepProject: queued = driver.SendProjectPackets(); break;
-            case StepEDog: driver.SendEDogPackets(); break;
-            case StepMusic: driver.SendMusicPackets(); break;
-            case StepPic: driver.SendPicPackets(); break;
-            case StepRadar: driver.SendRadarPackets(); break;
-            default: break;
-        }
+        queued = driver.SendImagePackets(step);
     }
-    // A firmware file that does not start with its load address cannot be placed: end the run.
-    if (!queued && !RunFailed()) {
+    // A firmware file that does not start with its load address cannot be placed: end the run. (A
+    // data or radar image queues nothing only when the run has already failed.)
+    if (!queued && !RunFailed() && row->reader == ImageReaderKind::Hex) {
         Trace(L"Project image has no leading extended-address record; run ended\r\n");
-        FailRun(StepProject, L"прошивка не начинается с записи адреса загрузки (тип 04)");
+        FailRun(row->step, L"прошивка не начинается с записи адреса загрузки (тип 04)");
     }
 }
 

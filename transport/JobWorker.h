@@ -3,7 +3,7 @@
 // PostJob appends a step number and wakes the worker; the worker runs every queued number, in order,
 // through the job function. The wake event does not count signals, so each wake-up drains the whole
 // list: numbers posted while a job runs, or before the worker woke, are never lost. What a number
-// means is the job function's business (the engine runs steps 1..5 and ignores the rest).
+// means is the job function's business (the engine runs its image steps and ignores the rest).
 //
 // Threads: PostJob, PendingJobs and IsRunning may be called from any thread, jobs included; WaitIdle
 // from any thread but the worker's. Start and

@@ -2,31 +2,22 @@
 
 #include <cwchar>
 
+#include "engine/ImageTable.h"
+#include "engine/UpdateStep.h"
+
+// The image steps' texts are in their rows of the image table; the two steps that are no image keep
+// theirs here.
 std::wstring StepText(int step) {
-    switch (step) {
-        case 1: return L"Обновление ПО...";
-        case 2: return L"Обновление базы камер...";
-        case 3: return L"Обновление звуковых файпов...";
-        case 4: return L"Обновление файла ресурсов отображения...";
-        case 5: return L"Обновление ПО радарной части...";
-        case 6: return L"Обновление меню устройства...";
-        default: return L"";
-    }
+    if (const ImageRow* image = ImageByStep(step)) return image->runningText;
+    return step == StepSettings ? L"Обновление меню устройства..." : L"";
 }
 
 std::wstring StepEndText(int step, int result) {
     const bool ok = result == 0;
+    if (const ImageRow* image = ImageByStep(step)) return ok ? image->succeededText : image->failedText;
     switch (step) {
-        case 1: return ok ? L"Обновление ПО прошло успешно!" : L"Не удалось обновить ПО!";
-        case 2: return ok ? L"Обновление базы камер прошло успешно!" : L"Не удалось обновить базу камер!";
-        case 3: return ok ? L"Обновление звуковых файлов прошло успешно!" : L"Не удалось обновить звуковые файлы!";
-        case 4:
-            return ok ? L"Обновление файла ресурсов отображения прошло успешно!"
-                      : L"Не удалось обновить раздел ресурсов!";
-        case 5:
-            return ok ? L"Обновление ПО радарной части прошло успешно!" : L"Не удалось обновить ПО радарной части!";
-        case 6: return ok ? L"Меню устройства обновлено успешно!" : L"Не удалось обновить меню устройства!";
-        case 7: return ok ? L"Успешно обновлено!" : L"Ошибка обновления!";
+        case StepSettings: return ok ? L"Меню устройства обновлено успешно!" : L"Не удалось обновить меню устройства!";
+        case StepFinished: return ok ? L"Успешно обновлено!" : L"Ошибка обновления!";
         default: return L"";
     }
 }

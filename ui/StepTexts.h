@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <string>
 
-// Status text while step 1..6 runs; empty for any other step.
+// Status text while an image step or the settings step runs; empty for any other step.
 std::wstring StepText(int step);
-// Text shown when step 1..7 ends with `result` (0 = success); empty for any other step.
+// Text shown when an image step, the settings step or the run (step 7) ends with `result` (0 =
+// success); empty for any other step.
 std::wstring StepEndText(int step, int result);
 // The progress bar never shows less than 6 while packets flow; the text shows the true percentage.
 unsigned StepPercent(unsigned total, unsigned sent);

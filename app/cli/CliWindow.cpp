@@ -7,7 +7,7 @@
 namespace {
 constexpr uint32_t kClockTickMs = 100;
 
-bool IsRecordedStep(NotifyWParam step) { return step >= StepProject && step <= StepFinished; }
+bool IsRecordedStep(NotifyWParam step) { return step >= 1 && step < static_cast<NotifyWParam>(kStepLimit); }
 }  // namespace
 
 CCliWindow::CCliWindow(CProgressView* view) : view_(view) {}
@@ -48,12 +48,10 @@ intptr_t CCliWindow::Send(uint32_t message, NotifyWParam wParam, NotifyLParam lP
                     stepResult_[wParam] = static_cast<int>(lParam);
                     // A step that was never announced (the settings write) counts from the last end.
                     if (!stepBegun_[wParam]) {
-                        uint32_t previous = stepEndMs_[StepNone];
-                        for (size_t s = StepProject; s < wParam; ++s)
-                            if (stepEnded_[s]) previous = stepEndMs_[s];
                         stepBegun_[wParam] = true;
-                        stepBeginMs_[wParam] = previous;
+                        stepBeginMs_[wParam] = lastEndMs_;
                     }
+                    lastEndMs_ = now;
                 }
                 if (wParam == StepFinished) {
                     finished_ = true;
@@ -78,7 +76,7 @@ void CCliWindow::RunStarted() {
         stepBegun_.fill(false);
         stepEnded_.fill(false);
         stepResult_.fill(0);
-        stepEndMs_[StepNone] = now;  // the reference for a first step that is never announced
+        lastEndMs_ = now;  // the reference for a first step that is never announced
     }
     if (view_) view_->RunStarted(now);
 }
@@ -127,16 +125,16 @@ int CCliWindow::RunResult() const {
 
 uint32_t CCliWindow::StepMs(int step) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!IsRecordedStep(step) || !stepBegun_[step] || !stepEnded_[step]) return 0;
+    if (!IsRecordedStep(static_cast<NotifyWParam>(step)) || !stepBegun_[step] || !stepEnded_[step]) return 0;
     return stepEndMs_[step] - stepBeginMs_[step];
 }
 
 bool CCliWindow::StepRan(int step) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return IsRecordedStep(step) && stepEnded_[step];
+    return IsRecordedStep(static_cast<NotifyWParam>(step)) && stepEnded_[step];
 }
 
 int CCliWindow::StepResult(int step) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return IsRecordedStep(step) ? stepResult_[step] : 0;
+    return IsRecordedStep(static_cast<NotifyWParam>(step)) ? stepResult_[step] : 0;
 }

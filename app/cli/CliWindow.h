@@ -32,7 +32,7 @@ public:
     bool WaitForRunEnd();
 
     int RunResult() const;
-    // Milliseconds each step StepProject..StepSettings took (first begin to end), 0 when it did not run.
+    // Milliseconds each step took (first begin to end), 0 when it did not run.
     uint32_t StepMs(int step) const;
     bool StepRan(int step) const;
     int StepResult(int step) const;
@@ -49,11 +49,10 @@ private:
     int settingsAnswers_ = 0;
     bool finished_ = false;
     int runResult_ = 0;
-    // Indexed by step; StepNone's end time is the start of the run.
-    static constexpr size_t kStepSlots = StepFinished + 1;
-    std::array<uint32_t, kStepSlots> stepBeginMs_{};
-    std::array<uint32_t, kStepSlots> stepEndMs_{};
-    std::array<bool, kStepSlots> stepBegun_{};
-    std::array<bool, kStepSlots> stepEnded_{};
-    std::array<int, kStepSlots> stepResult_{};
+    uint32_t lastEndMs_ = 0;  // the start of the run, then the end of the step that ended last
+    std::array<uint32_t, kStepLimit> stepBeginMs_{};
+    std::array<uint32_t, kStepLimit> stepEndMs_{};
+    std::array<bool, kStepLimit> stepBegun_{};
+    std::array<bool, kStepLimit> stepEnded_{};
+    std::array<int, kStepLimit> stepResult_{};
 };

@@ -31,17 +31,18 @@ int InspectFolder(const std::string& folder, std::FILE* out) {
     PrintText(out, L"Папка: " + Utf8ToWide(folder) + L"\n");
     bool refused = false;
     for (const UpdateFileCheck& check : CheckUpdateFiles(folder)) {
-        const UpdateFile& file = *check.file;
-        PrintText(out, FormatText(L"%-20hs ", file.name));
+        const ImageRow& image = *check.image;
+        const bool hex = image.reader == ImageReaderKind::Hex;
+        PrintText(out, FormatText(L"%-20hs ", check.name.c_str()));
         if (check.status.state == ImageState::Absent) {
             PrintText(out, L"нет\n");
             continue;
         }
         if (check.bytes >= 0)
-            PrintText(out, FormatText(L"%lld байт (%ls)\n", check.bytes, file.title));
+            PrintText(out, FormatText(L"%lld байт (%ls)\n", check.bytes, image.title));
         else
-            PrintText(out, FormatText(L"(%ls)\n", file.title));
-        if (file.step == 1 && check.status.state != ImageState::Empty)
+            PrintText(out, FormatText(L"(%ls)\n", image.title));
+        if (hex && check.status.state != ImageState::Empty)
             PrintText(out, FormatText(L"    записей: %d, версия: %04x\n", check.records, check.version));
         if (check.status.state == ImageState::Refused) {
             refused = true;
@@ -53,7 +54,7 @@ int InspectFolder(const std::string& folder, std::FILE* out) {
             PrintText(out, L"    пустой файл: шаг будет пропущен\n");
             continue;
         }
-        if (file.step == 1 && check.plan.packets > 0)
+        if (hex && check.plan.packets > 0)
             PrintText(out, FormatText(L"    адреса: 0x%08X..0x%08X\n", check.plan.lowAddress, check.plan.highAddress - 1));
         PrintPlan(out, check.plan);
     }

@@ -99,21 +99,18 @@ void PrintVersions(std::FILE* out, CWork_BK& engine, const std::string& folder) 
 }
 
 void PrintSummary(std::FILE* out, CWork_BK& engine, const CCliWindow& window) {
-    const ImagePlan plans[6] = {{}, PlanProject(engine.Project()), PlanData(engine.EDog()), PlanData(engine.Music()),
-                                PlanData(engine.Pic()), PlanRadar(engine.Radar())};
-    const wchar_t* const names[6] = {L"", L"ПО", L"база камер", L"звуковые файлы", L"ресурсы отображения",
-                                     L"ПО радарной части"};
     PrintText(out, L"Итог:\n");
     long long totalBytes = 0;
     uint32_t totalMs = 0;
-    for (int step = 1; step <= 5; ++step) {
+    for (const ImageRow& image : ImageRows()) {
+        const int step = image.step;
         if (!window.StepRan(step)) continue;
         const uint32_t ms = window.StepMs(step);
-        const long long bytes = plans[step].wireBytes;
+        const long long bytes = PlanImage(image, *engine.Image(step)).wireBytes;
         totalBytes += bytes;
         totalMs += ms;
         const double rate = ms ? static_cast<double>(bytes) * 1000.0 / ms : 0.0;
-        PrintText(out, FormatText(L"  %-20ls %9lld байт  %7.1f с  %8.0f байт/с (%3.0f%% предела линии)%ls\n", names[step],
+        PrintText(out, FormatText(L"  %-20ls %9lld байт  %7.1f с  %8.0f байт/с (%3.0f%% предела линии)%ls\n", image.summaryName,
                           bytes, ms / 1000.0, rate, rate * 100.0 / kLineBytesPerSecond,
                           window.StepResult(step) ? L"  ОШИБКА" : L""));
     }
@@ -125,7 +122,7 @@ void PrintSummary(std::FILE* out, CWork_BK& engine, const CCliWindow& window) {
                       totalMs / 1000.0, rate, kLineBytesPerSecond, SERIAL_TRANSFER_BAUD));
 }
 
-// Checks the five files with the engine's readers; prints a refused file's reason and an empty file's
+// Checks the update files with the engine's readers; prints a refused file's reason and an empty file's
 // warning to `err`. False when any file is refused.
 bool CheckFilesBeforeConnecting(const std::string& folder, std::FILE* err) {
     bool refused = false;
@@ -151,9 +148,8 @@ bool CheckFilesBeforeConnecting(const std::string& folder, std::FILE* err) {
         return false;
     }
     if (!anyPresent)
-        PrintText(err, L"iap-cli: в папке \"" + Utf8ToWide(folder) +
-                           L"\" нет ни одного файла обновления (AC7811_project.hex, flagdata.bin, audioHead.bin, "
-                           L"picHead.bin, rdfwd.bin)\n");
+        PrintText(err, L"iap-cli: в папке \"" + Utf8ToWide(folder) + L"\" нет ни одного файла обновления (" +
+                           UpdateFileNames() + L")\n");
     return true;
 }
 
@@ -326,8 +322,10 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterr
     PrintSummary(out, engine, window);
     if (window.RunResult() != 0) {
         std::wstring failed;
-        for (int step = 1; step <= 6; ++step)
-            if (window.StepRan(step) && window.StepResult(step) != 0) failed = StepEndText(step, 1);
+        for (const ImageRow& image : ImageRows())
+            if (window.StepRan(image.step) && window.StepResult(image.step) != 0) failed = StepEndText(image.step, 1);
+        if (window.StepRan(StepSettings) && window.StepResult(StepSettings) != 0)
+            failed = StepEndText(StepSettings, 1);
         const std::wstring reason = engine.FailureReason();
         PrintText(err, L"iap-cli: обновление не удалось" + (failed.empty() ? L"" : L": " + failed) +
                            (reason.empty() ? L" Устройство перестало отвечать или файл нельзя отправить; см. --trace.\n"

@@ -8,7 +8,10 @@
 #include <map>
 
 #include "engine/DealMsg.h"
+#include "engine/ImagePlan.h"
+#include "engine/ImageTable.h"
 #include "engine/frame/IspCodes.h"
+#include "engine/frame/Packet_ISP.h"
 #include "engine/frame/Trace.h"
 #include "transport/PortList.h"
 #include "transport/Serial.h"
@@ -103,6 +106,80 @@ TEST_F(UpdateRunTest, AllFiveImagesArriveIntactInOrder) {
     EXPECT_EQ(totals[1], static_cast<NotifyLParam>(records.size()));
     EXPECT_EQ(lastSent[1], dataRecords);
     for (int s = 2; s <= 5; ++s) EXPECT_EQ(lastSent[s], totals[static_cast<NotifyWParam>(s)]) << "step " << s;
+}
+
+// Each row of the image table against the operations named after its image, on the sample images the
+// engine loaded: the named start, packets and end queue the row's codes, the named packet count is the
+// generic one, and the row's ready and result answers act for its step.
+TEST_F(UpdateRunTest, TheImageTableAndTheNamedOperationsAgree) {
+    UseSamples(kAllImages);
+    Connect();
+    // From here on frames stay queued unsent, so each operation's frames can be looked at.
+    engine_.StopSender();
+    CDealMsg& driver = *CDealMsg::Instance();
+    auto deal = [&](uint8_t code, std::vector<uint8_t> payload) {
+        CPacket_ISP frame;
+        frame.Pack(code, payload.data(), static_cast<uint16_t>(payload.size()));
+        driver.Deal(frame.Frame());
+    };
+    struct Named {
+        int step;
+        void (CDealMsg::*start)();
+        int (CDealMsg::*packets)();
+        void (CDealMsg::*end)();
+        int (CWork_BK::*count)() const;
+    };
+    const std::vector<Named> named = {
+        {StepProject, &CDealMsg::SendProjectStart, &CDealMsg::SendProjectPackets, &CDealMsg::SendProjectEnd,
+         &CWork_BK::ProjectPacketCount},
+        {StepEDog, &CDealMsg::SendEDogStart, &CDealMsg::SendEDogPackets, &CDealMsg::SendEDogEnd,
+         &CWork_BK::EDogPacketCount},
+        {StepMusic, &CDealMsg::SendMusicStart, &CDealMsg::SendMusicPackets, &CDealMsg::SendMusicEnd,
+         &CWork_BK::MusicPacketCount},
+        {StepPic, &CDealMsg::SendPicStart, &CDealMsg::SendPicPackets, &CDealMsg::SendPicEnd, &CWork_BK::PicPacketCount},
+        {StepRadar, &CDealMsg::SendRadarStart, &CDealMsg::SendRadarPackets, &CDealMsg::SendRadarEnd,
+         &CWork_BK::RadarPacketCount},
+    };
+    for (const Named& n : named) {
+        ASSERT_NE(ImageByStep(n.step), nullptr) << "step " << n.step;
+        const ImageRow& row = *ImageByStep(n.step);
+        SCOPED_TRACE(WideToUtf8(row.fileName));
+        EXPECT_EQ((engine_.*n.count)(), engine_.PacketCount(n.step));
+        // The frames that go out: every packet (the firmware's data records), then the end command.
+        const int frames = PlanImage(row, *engine_.Image(n.step)).packets + 1;
+        EXPECT_GT(frames, 2);
+
+        engine_.ClearTasks();
+        (driver.*n.start)();
+        EXPECT_EQ(engine_.HeadCommand(), row.startCmd);
+        EXPECT_EQ(engine_.TaskCount(), 1);
+        engine_.ClearTasks();
+        (driver.*n.end)();
+        EXPECT_EQ(engine_.HeadCommand(), row.endCmd);
+        EXPECT_EQ(engine_.TaskCount(), 1);
+        engine_.ClearTasks();
+        EXPECT_EQ((driver.*n.packets)(), 1);
+        EXPECT_EQ(engine_.HeadCommand(), row.packetCmd);
+        EXPECT_EQ(engine_.TaskCount(), frames);
+
+        // The ready answer selects and announces the row's step, and its job queues the same frames.
+        engine_.ResetRunRecord();
+        window_.Clear();
+        deal(row.readyAnswer, {});
+        EXPECT_EQ(engine_.CurrentStep(), n.step);
+        EXPECT_EQ(window_.Messages(), (std::vector<EngineMessage>{{WM_ENGINE_STEP_BEGIN, static_cast<NotifyWParam>(n.step),
+                                                                   engine_.PacketCount(n.step)}}));
+        ASSERT_TRUE(WaitUntil([&] { return engine_.TaskCount() == frames; }, 5000)) << engine_.TaskCount();
+        EXPECT_EQ(engine_.HeadCommand(), row.packetCmd);
+        // One accepted result counts one packet of the step.
+        const uint8_t accepted = row.resultRule == ResultRule::AckStatus    ? ACK_STATUS_ACCEPTED
+                                 : row.resultRule == ResultRule::StatusByte ? PACKET_STATUS_ACCEPTED
+                                                                            : uint8_t{0x5A};
+        deal(row.resultAnswer, {row.packetCmd, accepted});
+        EXPECT_EQ(MessagesOf(WM_ENGINE_PACKET),
+                  (std::vector<EngineMessage>{{WM_ENGINE_PACKET, static_cast<NotifyWParam>(engine_.PacketCount(n.step)), 1}}));
+    }
+    engine_.ClearTasks();
 }
 
 TEST_F(UpdateRunTest, OnlyTheRadarImageStartsWithTheRadarStep) {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "engine/ImageTable.h"
 #include "engine/frame/Trace.h"
 #include "transport/PortList.h"
 #include "transport/Serial.h"
@@ -31,7 +32,8 @@ void UpdateRunTest::TearDown() {
 void UpdateRunTest::UseSamples(const std::vector<std::string>& keep) {
     const ProcessResult made = RunProcess({BinPath("iap-devsim"), "--make-samples", FilesDir()}, 10000);
     ASSERT_EQ(made.status, 0) << made.err;
-    for (const char* name : {"AC7811_project.hex", "flagdata.bin", "audioHead.bin", "picHead.bin", "rdfwd.bin"}) {
+    for (const ImageRow& image : ImageRows()) {
+        const std::string name = WideToUtf8(image.fileName);
         bool kept = false;
         for (const std::string& k : keep) kept |= k == name;
         if (!kept) std::filesystem::remove(FilesDir() + name);

@@ -18,7 +18,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Writes the simulator's sample set into the files folder and keeps only `keep` of the five images.
+    // Writes the simulator's sample set into the files folder and keeps only `keep` of the images.
     void UseSamples(const std::vector<std::string>& keep);
     // Starts the simulator (with extra options) and the engine; waits for the device information and
     // both settings answers.
