@@ -161,6 +161,8 @@ public:
     SerialOpenStatus OpenDevice(const std::string& path) override;
     int Purge() override;
     int PurgeInput() override;
+    // tcflush of `queues` (TCIFLUSH, TCOFLUSH or TCIOFLUSH) on the open descriptor.
+    int Flush(int queues);
     int DrainOutput(uint32_t timeoutMs) override;
     int SetHandshakeTimeouts() override { return SetRegime(Regime::Handshake); }
     int SetTransferTimeouts() override { return SetRegime(Regime::Transfer); }
@@ -218,20 +220,15 @@ SerialOpenStatus CSerialBackend_Posix::OpenDevice(const std::string& path) {
     return SerialOpenStatus::Ok;
 }
 
-int CSerialBackend_Posix::Purge() {
-    std::shared_lock<std::shared_mutex> lock(lifetime_);
-    const int fd = fd_.load();
-    if (fd < 0) return 0;
-    if (tcflush(fd, TCIOFLUSH) == 0) return 1;
-    Remember(errno);
-    return 0;
-}
+int CSerialBackend_Posix::Purge() { return Flush(TCIOFLUSH); }
 
-int CSerialBackend_Posix::PurgeInput() {
+int CSerialBackend_Posix::PurgeInput() { return Flush(TCIFLUSH); }
+
+int CSerialBackend_Posix::Flush(int queues) {
     std::shared_lock<std::shared_mutex> lock(lifetime_);
     const int fd = fd_.load();
     if (fd < 0) return 0;
-    if (tcflush(fd, TCIFLUSH) == 0) return 1;
+    if (tcflush(fd, queues) == 0) return 1;
     Remember(errno);
     return 0;
 }
