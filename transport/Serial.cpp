@@ -117,14 +117,8 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
     backend_->Purge();
     if (!backend_->SetHandshakeTimeouts()) return FailOpen(OpenError::LineSettings, "handshake time-outs");
 
-    SerialLineSettings scanLine;
-    scanLine.baud = baud;
-    scanLine.byteSize = byteSize;
-    scanLine.parity = parity;
-    scanLine.stopBits = stopBits;
-    scanLine.dtr = true;
-    scanLine.rts = true;
-    if (!backend_->SetLine(scanLine)) return FailOpen(OpenError::LineSettings, "line settings");
+    // DTR on while the device is probed, off for the transfer (SetLineParams); RTS on throughout.
+    if (!backend_->SetLine(LineSettings(baud, byteSize, parity, stopBits, true))) return FailOpen(OpenError::LineSettings, "line settings");
 
     if (!Probe(port)) {
         lastOpenError_.store(OpenError::NoAnswer);
@@ -152,16 +146,21 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
     return 1;
 }
 
-int CSerial::SetLineParams(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
-    if (!IsOpen()) return 0;
+SerialLineSettings CSerial::LineSettings(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
+                                         bool dtr) {
     SerialLineSettings line;
     line.baud = baud;
     line.byteSize = byteSize;
     line.parity = parity;
     line.stopBits = stopBits;
-    line.dtr = false;
+    line.dtr = dtr;
     line.rts = true;
-    return backend_->SetLine(line) ? 1 : 0;
+    return line;
+}
+
+int CSerial::SetLineParams(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
+    if (!IsOpen()) return 0;
+    return backend_->SetLine(LineSettings(baud, byteSize, parity, stopBits, false)) ? 1 : 0;
 }
 
 int CSerial::Probe(uint8_t port) {

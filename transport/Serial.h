@@ -28,6 +28,7 @@
 class CSerialObject;
 class CSerialOpenHook;
 class CSerialBackend;
+struct SerialLineSettings;
 
 // Line settings values as the Win32 DCB has them.
 constexpr uint8_t SERIAL_PARITY_NONE = 0;
@@ -87,6 +88,9 @@ protected:
     int Run() override;
 
 private:
+    // The line as Open and SetLineParams program it: 8N1-style values as given, RTS on, DTR as asked.
+    static SerialLineSettings LineSettings(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
+                                           bool dtr);
     // Records why Open failed, traces it with the OS reason, closes what is open; returns 0.
     int FailOpen(OpenError error, const char* what);
     // Tells the receiver that the line failed, the first time only since Open; `what` names the

@@ -163,6 +163,8 @@ public:
     int PurgeInput() override;
     // tcflush of `queues` (TCIFLUSH, TCOFLUSH or TCIOFLUSH) on the open descriptor.
     int Flush(int queues);
+    // The descriptor to read into `buffer`, or -1 (EINVAL or EBADF remembered). Caller holds lifetime_.
+    int ReadableFd(const uint8_t* buffer, int capacity);
     int DrainOutput(uint32_t timeoutMs) override;
     int SetHandshakeTimeouts() override { return SetRegime(Regime::Handshake); }
     int SetTransferTimeouts() override { return SetRegime(Regime::Transfer); }
@@ -378,32 +380,28 @@ int CSerialBackend_Posix::ReadHandshake(int fd, uint8_t* buffer, int capacity) {
     return got;
 }
 
-int CSerialBackend_Posix::Read(uint8_t* buffer, int capacity) {
+int CSerialBackend_Posix::ReadableFd(const uint8_t* buffer, int capacity) {
     if (buffer == nullptr || capacity <= 0) {
         Remember(EINVAL);
         return -1;
     }
-    std::shared_lock<std::shared_mutex> lock(lifetime_);
     const int fd = fd_.load();
-    if (fd < 0) {
-        Remember(EBADF);
-        return -1;
-    }
+    if (fd < 0) Remember(EBADF);
+    return fd;
+}
+
+int CSerialBackend_Posix::Read(uint8_t* buffer, int capacity) {
+    std::shared_lock<std::shared_mutex> lock(lifetime_);
+    const int fd = ReadableFd(buffer, capacity);
+    if (fd < 0) return -1;
     if (regime_.load() == Regime::Transfer) return ReadAvailableLocked(fd, buffer, capacity, 0);
     return ReadHandshake(fd, buffer, capacity);
 }
 
 int CSerialBackend_Posix::ReadAvailable(uint8_t* buffer, int capacity, uint32_t waitMs) {
-    if (buffer == nullptr || capacity <= 0) {
-        Remember(EINVAL);
-        return -1;
-    }
     std::shared_lock<std::shared_mutex> lock(lifetime_);
-    const int fd = fd_.load();
-    if (fd < 0) {
-        Remember(EBADF);
-        return -1;
-    }
+    const int fd = ReadableFd(buffer, capacity);
+    if (fd < 0) return -1;
     const int boundedWaitMs = static_cast<int>(std::min<uint32_t>(waitMs, 0x7FFFFFFF));
     return ReadAvailableLocked(fd, buffer, capacity, boundedWaitMs);
 }
