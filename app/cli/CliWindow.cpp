@@ -7,7 +7,7 @@
 namespace {
 constexpr uint32_t kClockTickMs = 100;
 
-bool IsRecordedStep(NotifyWParam step) { return step >= 1 && step < static_cast<NotifyWParam>(kStepLimit); }
+bool IsRecordedStep(NotifyWParam step) { return step >= StepProject && step < static_cast<NotifyWParam>(kStepLimit); }
 }  // namespace
 
 CCliWindow::CCliWindow(CProgressView* view) : view_(view) {}
