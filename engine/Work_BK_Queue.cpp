@@ -8,8 +8,9 @@
 #include "engine/TrafficLog.h"
 
 int CWork_BK::AddTask(const CPacket_ISP& task) {
+    // Without a time-out the queue lock is always taken; held across the check so a failure cannot
+    // slip in between it and the append.
     CMuTexGuard guard(*this);
-    if (!guard.Locked()) return 0;
     if (RunFailed() && StepOfCommand(task.GetCmd()) != StepNone) {
         if (!dropTraced_.exchange(true))
             Trace(L"[CWork_BK] the run has failed; command %02X and the rest of the run are not sent\r\n",
