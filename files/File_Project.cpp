@@ -1,4 +1,5 @@
 #include "files/File_Project.h"
+#include "files/PacketIndex.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -218,17 +219,9 @@ int CFile_Project::ReadRecords(CImageFile& file) {
     return result;
 }
 
-int CFile_Project::GetPacket(int index, CPacket_Hex& out) const {
-    const CPacket_Hex* record = PacketAt(index);
-    if (record == nullptr) return 0;
-    out = *record;
-    return 1;
-}
+int CFile_Project::GetPacket(int index, CPacket_Hex& out) const { return CopyPacketAtIndex(records_, index, out); }
 
-const CPacket_Hex* CFile_Project::PacketAt(int index) const {
-    if (index < 0 || index >= GetPacketCount()) return nullptr;
-    return &records_[static_cast<size_t>(index)];
-}
+const CPacket_Hex* CFile_Project::PacketAt(int index) const { return PacketAtIndex(records_, index); }
 
 void CFile_Project::Clear() {
     std::vector<CPacket_Hex>().swap(records_);

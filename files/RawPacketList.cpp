@@ -1,20 +1,13 @@
 #include "files/RawPacketList.h"
+#include "files/PacketIndex.h"
 
 #include <new>
 
 #include "engine/frame/Trace.h"
 
-int CRawPacketList::GetPacket(int index, CRawString& out) const {
-    const CRawString* packet = PacketAt(index);
-    if (packet == nullptr) return 0;
-    out = *packet;
-    return 1;
-}
+int CRawPacketList::GetPacket(int index, CRawString& out) const { return CopyPacketAtIndex(packets_, index, out); }
 
-const CRawString* CRawPacketList::PacketAt(int index) const {
-    if (index < 0 || index >= GetPacketCount()) return nullptr;
-    return &packets_[static_cast<size_t>(index)];
-}
+const CRawString* CRawPacketList::PacketAt(int index) const { return PacketAtIndex(packets_, index); }
 
 void CRawPacketList::Clear() {
     std::vector<CRawString>().swap(packets_);
