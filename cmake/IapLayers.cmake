@@ -8,15 +8,23 @@
 # A layer that needs a symbol from a layer above it therefore fails to link. All layers share the
 # source root as include root, so scripts/check-layers.sh guards the header-only includes as well.
 
-# iap_add_layer(<name> [links...]): the library iap_<name> (alias iap::<name>) from the *.cpp files of
-# the calling folder; platform back ends are whole files named after their platform.
-function(iap_add_layer name)
-  file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+# iap_keep_platform_sources(<list variable>): drops the other platform's back ends (*_posix.cpp on
+# Windows, *_win32.cpp elsewhere) from a list of sources.
+function(iap_keep_platform_sources list_var)
+  set(_sources ${${list_var}})
   if(WIN32)
     list(FILTER _sources EXCLUDE REGEX "_posix\\.cpp$")
   else()
     list(FILTER _sources EXCLUDE REGEX "_win32\\.cpp$")
   endif()
+  set(${list_var} ${_sources} PARENT_SCOPE)
+endfunction()
+
+# iap_add_layer(<name> [links...]): the library iap_<name> (alias iap::<name>) from the *.cpp files of
+# the calling folder; platform back ends are whole files named after their platform.
+function(iap_add_layer name)
+  file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  iap_keep_platform_sources(_sources)
   add_library(iap_${name} STATIC ${_sources})
   add_library(iap::${name} ALIAS iap_${name})
   target_include_directories(iap_${name} PUBLIC ${PROJECT_SOURCE_DIR})

@@ -1,15 +1,15 @@
 #include "app/cli/RunUpdate.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <vector>
 
 #include "app/cli/CliWindow.h"
+#include "app/cli/Console.h"
 #include "app/cli/InterruptWatch.h"
 #include "app/cli/PortReport.h"
+#include "app/cli/ProgramFolder.h"
 #include "app/cli/ProgressView.h"
 #include "ui/StepTexts.h"
 #include "app/cli/UpdateFiles.h"
@@ -162,15 +162,6 @@ std::string WithSeparator(const std::string& folder) {
     return folder + "/";
 }
 
-std::string ProgramFolder() {
-    char path[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return "./";
-    std::string text(path, static_cast<size_t>(n));
-    const size_t slash = text.rfind('/');
-    return slash == std::string::npos ? "./" : text.substr(0, slash + 1);
-}
-
 int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterruptWatch& interrupts) {
     const std::string folder = WithSeparator(options.folder.empty() ? ProgramFolder() : options.folder);
 
@@ -222,7 +213,7 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterr
     if (options.waitSliceMs > 0) engineOptions.waitSliceMs = static_cast<uint32_t>(options.waitSliceMs);
     engine.SetOptions(engineOptions);
 
-    const bool terminal = !options.plainProgress && isatty(fileno(out));
+    const bool terminal = !options.plainProgress && IsTerminal(out);
     CProgressView view(out, terminal ? CProgressView::Mode::Terminal : CProgressView::Mode::Plain);
     CCliWindow window(&view);
     // Declared after the window, so it is unhooked before the window goes.

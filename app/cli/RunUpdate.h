@@ -15,7 +15,5 @@ class CInterruptWatch;
 // progress is stopped.
 int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterruptWatch& interrupts);
 
-// The folder of the running program, ending in '/'.
-std::string ProgramFolder();
 // `folder` with a trailing '/'.
 std::string WithSeparator(const std::string& folder);

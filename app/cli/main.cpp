@@ -7,6 +7,7 @@
 #include "app/cli/Inspect.h"
 #include "app/cli/InterruptWatch.h"
 #include "app/cli/PortReport.h"
+#include "app/cli/ProgramFolder.h"
 #include "app/cli/RunUpdate.h"
 #include "app/cli/TextOut.h"
 #include "engine/frame/Trace.h"

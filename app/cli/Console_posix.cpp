@@ -1,0 +1,5 @@
+#include "app/cli/Console.h"
+
+#include <unistd.h>
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
