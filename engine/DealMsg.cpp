@@ -146,8 +146,9 @@ void CDealMsg::EndConfirmed(const ImageRow& image, uint8_t status) {
     }
     engine.OnAnswer(image.endCmd);
     engine.NotifyStepEnd(0);
-    // The device needs this time to take the new firmware before the next image.
-    if (engine.RunActive() && engine.FirmwarePause()) StartNextImage(image.step);
+    // The device now restarts; the job worker waits for it and then starts the next image, while this
+    // thread goes on reading the line.
+    if (engine.RunActive()) engine.PostJob(CWork_BK::kFirmwarePauseJob);
 }
 
 void CDealMsg::DealAck(uint8_t answered, uint8_t status) {

@@ -14,11 +14,10 @@ constexpr ImageRow kImageRows[] = {
      CMD_EDOG_START, CMD_EDOG_PACKET, CMD_EDOG_END, ANS_EDOG_READY, ANS_EDOG_RESULT, ResultRule::StatusByte,
      false, true, StartPayload::None, StepNone, L"EDog PacketNum is:%ld\r\n", ImageReaderKind::Data,
      L"Обновление базы камер...", L"Обновление базы камер прошло успешно!", L"Не удалось обновить базу камер!"},
-    // "файпов" (sic): the running text users of the tool have always seen.
     {StepMusic, L"audioHead.bin", L"звуковые файлы", L"звуковые файлы",
      CMD_MUSIC_START, CMD_MUSIC_PACKET, CMD_MUSIC_END, ANS_MUSIC_READY, ANS_MUSIC_RESULT, ResultRule::StatusByte,
      false, false, StartPayload::None, StepNone, L"Music PacketNum is:%ld\r\n", ImageReaderKind::Data,
-     L"Обновление звуковых файпов...", L"Обновление звуковых файлов прошло успешно!",
+     L"Обновление звуковых файлов...", L"Обновление звуковых файлов прошло успешно!",
      L"Не удалось обновить звуковые файлы!"},
     {StepPic, L"picHead.bin", L"ресурсы отображения", L"ресурсы отображения",
      CMD_PIC_START, CMD_PIC_PACKET, CMD_PIC_END, ANS_PIC_READY, ANS_PIC_RESULT, ResultRule::StatusByte,

@@ -1,4 +1,4 @@
-// The window the engine reports to, and the five engine messages.
+// The window the engine reports to, and the engine messages.
 //
 // A notification is synchronous, as SendMessageW is: Send() returns only when the receiver has handled
 // the message. Engine threads call it; a GUI receiver hands the message to its UI thread and blocks
@@ -17,6 +17,19 @@ constexpr uint32_t WM_ENGINE_SETTINGS = WM_USER_BASE + 102;    // 0x466: 0, 0
 constexpr uint32_t WM_ENGINE_STEP_BEGIN = WM_USER_BASE + 103;  // 0x467: step, step total
 constexpr uint32_t WM_ENGINE_PACKET = WM_USER_BASE + 104;      // 0x468: step total, step sent
 constexpr uint32_t WM_ENGINE_STEP_END = WM_USER_BASE + 105;    // 0x469: step, result (0 = success)
+// The search for the device: wParam is the ConnectState (below) it reached. Sent when a first scan
+// found no device (NoDevice) and when the line of a connected device went away (LineLost).
+constexpr uint32_t WM_ENGINE_CONNECT = WM_USER_BASE + 106;     // 0x46A: state, 0
+// The pause after the firmware, while the device restarts: ms left, ms in all. Sent when the pause
+// starts, once a second and with 0 when it has run out.
+constexpr uint32_t WM_ENGINE_WAIT = WM_USER_BASE + 107;        // 0x46B: ms left, ms total
+
+// How the last connect attempt ended; the front ends use it to tell "no device" apart from "waiting".
+// LineLost: the device was connected and its line went away (LineLostReason() says why); the port
+// has been closed and stays closed until the engine is started again, or, with keepScanning, until the
+// search that starts again on its own finds a device (then Connected).
+// With keepScanning the connect thread runs until the engine stops: NoDevice then means "still looking".
+enum class ConnectState { Idle, Scanning, Connected, NoDevice, LineLost };
 
 class CNotifyWindow {
 public:

@@ -48,12 +48,13 @@ struct EngineOptions {
     uint32_t firmwarePauseMs = 10000;   // pause after the device confirmed the firmware end
     int noAnswerSlices = 3;             // 5 s wait slices without an answer before a run fails
     uint32_t waitSliceMs = 5000;        // the sender's wait slice
+    // Keep looking while no device answers, and look again after a lost line. Off: one scan, as a
+    // script that wants a quick "no device" expects.
+    bool keepScanning = false;
+    uint32_t rescanMs = 2000;    // how often the port list is looked at for ports not seen before
+    uint32_t reprobeMs = 10000;  // how often a port that is there but did not answer is probed again
 };
 
-// How the last connect attempt ended; the front ends use it to tell "no device" apart from "waiting".
-// LineLost: the device was connected and its line went away (LineLostReason() says why); the port
-// has been closed and stays closed until the engine is started again.
-enum class ConnectState { Idle, Scanning, Connected, NoDevice, LineLost };
 
 class CWork_BK : public CSerialObject,
                  public CTaskManager<CPacket_ISP, CWork_BK>,
@@ -82,7 +83,9 @@ public:
     // is kept and joined: by the next StartEngine, by StopEngine and by the destructor.
     int StartEngine(uint32_t portLimit, uint32_t baudRate, const std::wstring& toolFolder);
     // The connect thread's body: the image loads, then the port scan (so "device ready" never
-    // comes before the images exist). Returns 0.
+    // comes before the images exist). Returns 0. With keepScanning it scans again every rescanMs
+    // until a device answers, and again after that device's line is lost; it ends when the engine
+    // stops (a wait on an event, never a sleep that would hold StopEngine up).
     int ConnectAndLoad();
     // Closes the port, empties the images, stops the sender and empties the queue.
     void StopEngine();
@@ -122,6 +125,12 @@ public:
     void NotifyStepBegin();
     void NotifyPacketSent();
     void NotifyStepEnd(int result);
+    void NotifyConnect(ConnectState state);
+    void NotifyWait(uint32_t leftMs, uint32_t totalMs);
+
+    // Asks the connected device for its information again (versions, then its settings): a front end
+    // calls it when a run has ended, so that it shows what the device now holds. 0 when no port is open.
+    int RefreshDeviceInfo();
 
     // Step record.
     int CurrentStep() const { return currentStep_.load(); }
@@ -181,8 +190,15 @@ public:
     // must not send them.
     int RunFailed() const { return runFailed_.load(); }
 
-    // The pause after the firmware end: 1 when it ran its full length, 0 when the engine stopped.
+    // The job number of the pause after the firmware end (no step number): the device confirmed the
+    // firmware and restarts; the job worker waits, then starts the next image. Off the reader thread,
+    // so that a line lost during the pause is seen at once.
+    static constexpr int kFirmwarePauseJob = StepFinished + 1;
+    // The pause after the firmware end, reported with NotifyWait: 1 when it ran its full length, 0
+    // when the engine stopped or the run failed meanwhile.
     int FirmwarePause();
+    // Ends a firmware pause in progress (engine stop, failed run).
+    void EndPause();
 
     // The port, for the receive path's owner and tests.
     CSerial& Port() { return serial_; }
@@ -228,6 +244,18 @@ private:
     void ScheduleLineClose();
     void JoinLineCloser();
     void LoadImages();
+    // One look at the ports (ConnectAndLoad). `seen` keeps, per port path, how its last open went and
+    // when it was probed; ports not seen before (or missing last time) are tried, the others only when
+    // reprobeMs has passed. True when a device answered.
+    struct PortSeen {
+        CSerial::OpenError error = CSerial::OpenError::Missing;
+        uint32_t probedAt = 0;
+    };
+    bool ScanPorts(std::vector<std::pair<std::string, PortSeen>>& seen, uint32_t reprobeMs);
+    // Waits up to `ms` (no limit when 0) for the engine to stop or, when `untilLost`, for the line to be
+    // lost. True when the engine stops.
+    bool ConnectWait(uint32_t ms, bool untilLost);
+    void WakeConnectThread();
 
     std::mutex notifyMutex_;  // guards notifyWindow_ and notifyInFlight_
     std::condition_variable notifyIdle_;
@@ -275,6 +303,9 @@ private:
     std::mutex connectMutex_;  // guards connectThread_
     std::thread connectThread_;
     std::atomic<bool> scanAbort_{false};
+    std::mutex scanWakeMutex_;
+    std::condition_variable scanWake_;
+    std::atomic<uint8_t> connectedPort_{0};
 
     // Open and Close of serial_ come from the connect thread, the thread that stops the engine and the
     // line closer; this keeps them one at a time.

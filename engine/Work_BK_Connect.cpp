@@ -2,8 +2,12 @@
 // the stop that undoes it.
 #include "engine/Work_BK.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "engine/frame/Trace.h"
 #include "transport/PortList.h"
+#include "transport/TickCount.h"
 
 namespace {
 
@@ -43,6 +47,7 @@ void CWork_BK::JoinConnectThread() {
         previous = std::move(connectThread_);
     }
     scanAbort_.store(true);
+    WakeConnectThread();
     previous.join();
 }
 
@@ -52,6 +57,61 @@ void CWork_BK::LoadImages() {
     std::lock_guard<std::mutex> images(imagesMutex_);
     const std::span<const ImageRow> rows = ImageRows();
     for (size_t i = 0; i < rows.size(); ++i) images_[i].Load((folder + rows[i].fileName).c_str());
+}
+
+bool CWork_BK::ScanPorts(std::vector<std::pair<std::string, PortSeen>>& seen, uint32_t reprobeMs) {
+    std::vector<std::pair<std::string, CSerial::OpenError>> report;
+    bool found = false;
+    const uint32_t limit = portLimit_.load();
+    for (uint32_t port = 1; port < limit && port <= 255; ++port) {
+        if (scanAbort_.load()) break;
+        // Port lists have no gaps: past the last path there is nothing more to look at.
+        const std::string path = PortPath(port);
+        if (path.empty()) break;
+        auto it = std::find_if(seen.begin(), seen.end(), [&](const auto& entry) { return entry.first == path; });
+        if (it == seen.end()) it = seen.insert(seen.end(), {path, PortSeen{}});
+        PortSeen& record = it->second;
+        const uint32_t now = GetTickCountMs();
+        // A port that was there and did not answer is some other serial device (or one that is busy):
+        // probing it on every look would flood it. A new or reappeared port is tried at once.
+        const bool fresh = record.probedAt == 0 || record.error == CSerial::OpenError::Missing;
+        if (!fresh && now - record.probedAt < reprobeMs) {
+            report.emplace_back(path, record.error);
+            continue;
+        }
+        int opened = 0;
+        {
+            std::lock_guard<std::mutex> lock(portMutex_);
+            opened = serial_.Open(static_cast<uint8_t>(port), baudRate_.load(), kByteSize, SERIAL_PARITY_NONE,
+                                  SERIAL_ONE_STOP_BIT);
+        }
+        record.error = opened ? CSerial::OpenError::None : serial_.LastOpenError();
+        record.probedAt = now == 0 ? 1 : now;
+        const std::string name = serial_.LastPortName();
+        if (!name.empty()) report.emplace_back(name, record.error);
+        if (opened) {
+            found = true;
+            break;
+        }
+    }
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    scanReport_ = report;
+    return found;
+}
+
+bool CWork_BK::ConnectWait(uint32_t ms, bool untilLost) {
+    std::unique_lock<std::mutex> lock(scanWakeMutex_);
+    auto done = [&] { return scanAbort_.load() || (untilLost && connectState_.load() == ConnectState::LineLost); };
+    if (ms == 0)
+        scanWake_.wait(lock, done);
+    else
+        scanWake_.wait_for(lock, std::chrono::milliseconds(ms), done);
+    return scanAbort_.load();
+}
+
+void CWork_BK::WakeConnectThread() {
+    { std::lock_guard<std::mutex> lock(scanWakeMutex_); }
+    scanWake_.notify_all();
 }
 
 int CWork_BK::ConnectAndLoad() {
@@ -70,37 +130,44 @@ int CWork_BK::ConnectAndLoad() {
         settingsBlock_.fill(0);
     }
 
-    std::vector<std::pair<std::string, CSerial::OpenError>> report;
-    bool found = false;
-    const uint32_t limit = portLimit_.load();
-    for (uint32_t port = 1; port < limit && port <= 255; ++port) {
+    const EngineOptions options = Options();
+    std::vector<std::pair<std::string, PortSeen>> seen;
+    bool told = false;  // the front end knows that nothing answered
+    for (;;) {
+        if (ScanPorts(seen, options.reprobeMs)) {
+            // A line lost right after it opened has already said so; that stands.
+            ConnectState before = connectState_.load();
+            if (before == ConnectState::Scanning || before == ConnectState::NoDevice || before == ConnectState::LineLost) {
+                // The loss of the line that was just opened must not be taken for the old one.
+                if (!serial_.LineFailed()) connectState_.compare_exchange_strong(before, ConnectState::Connected);
+            }
+            if (!options.keepScanning) return 0;
+            if (ConnectWait(0, true)) return 0;
+            // The lost port is closed before the ports are looked at again; every port is new now.
+            {
+                std::lock_guard<std::mutex> lock(portMutex_);
+                if (serial_.LineFailed()) serial_.Close();
+            }
+            JoinLineCloser();
+            seen.clear();
+            told = true;  // the loss has been told; "no device" would hide its reason
+            continue;
+        }
         if (scanAbort_.load()) break;
-        int opened = 0;
-        {
-            std::lock_guard<std::mutex> lock(portMutex_);
-            opened = serial_.Open(static_cast<uint8_t>(port), baudRate_.load(), kByteSize, SERIAL_PARITY_NONE,
-                                  SERIAL_ONE_STOP_BIT);
+        if (!options.keepScanning) {
+            StopTransport();
+            connectState_.store(ConnectState::NoDevice);
+            NotifyConnect(ConnectState::NoDevice);
+            return 0;
         }
-        const std::string name = serial_.LastPortName();
-        if (!name.empty())
-            report.emplace_back(name, opened ? CSerial::OpenError::None : serial_.LastOpenError());
-        if (opened) {
-            found = true;
-            break;
+        if (!told) {
+            ConnectState scanning = ConnectState::Scanning;
+            connectState_.compare_exchange_strong(scanning, ConnectState::NoDevice);
+            NotifyConnect(ConnectState::NoDevice);
+            told = true;
         }
+        if (ConnectWait(options.rescanMs, false)) break;
     }
-    {
-        std::lock_guard<std::mutex> lock(recordMutex_);
-        scanReport_ = report;
-    }
-    if (!found) {
-        StopTransport();
-        connectState_.store(ConnectState::NoDevice);
-        return 0;
-    }
-    // A line lost right after it opened has already said so; that stands.
-    ConnectState scanning = ConnectState::Scanning;
-    connectState_.compare_exchange_strong(scanning, ConnectState::Connected);
     return 0;
 }
 
@@ -110,12 +177,8 @@ void CWork_BK::StopEngine() {
 }
 
 void CWork_BK::StopTransport() {
-    // A reader thread waiting in the firmware pause must see the stop at once.
-    {
-        std::lock_guard<std::mutex> lock(pauseMutex_);
-        pauseGeneration_.fetch_add(1);
-    }
-    pauseWake_.notify_all();
+    // A firmware pause in progress must see the stop at once.
+    EndPause();
     {
         std::lock_guard<std::mutex> lock(portMutex_);
         serial_.Close();

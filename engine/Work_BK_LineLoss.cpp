@@ -17,6 +17,8 @@ void CWork_BK::OnLineError(const std::string& reason) {
     connectState_.store(ConnectState::LineLost);
     Trace(L"[CWork_BK] %ls\r\n", text.c_str());
     const int step = StepOfLostRun();
+    // Told before the run's end, so that a window that shows the end knows the device is gone.
+    NotifyConnect(ConnectState::LineLost);
     if (step != StepNone) {
         FailRun(step, text);
     } else {
@@ -24,6 +26,8 @@ void CWork_BK::OnLineError(const std::string& reason) {
         ClearTasks();
     }
     ScheduleLineClose();
+    // A connect thread that keeps looking starts its search again.
+    WakeConnectThread();
 }
 
 std::wstring CWork_BK::LineLostReason() const {

@@ -56,3 +56,11 @@ bool CWork_BK::HasNotifyWindow() {
     std::lock_guard<std::mutex> lock(notifyMutex_);
     return notifyWindow_ != nullptr;
 }
+
+void CWork_BK::NotifyConnect(ConnectState state) {
+    SendToWindow(WM_ENGINE_CONNECT, static_cast<NotifyWParam>(state), 0);
+}
+
+void CWork_BK::NotifyWait(uint32_t leftMs, uint32_t totalMs) {
+    SendToWindow(WM_ENGINE_WAIT, static_cast<NotifyWParam>(leftMs), static_cast<NotifyLParam>(totalMs));
+}

@@ -25,7 +25,15 @@ int CWork_BK::OnAnswer(int code) { return CTaskManager::OnAnswer(code & 0xFF); }
 void CWork_BK::RestartCommandSender() { RestartSender(); }
 
 void CWork_BK::RequestDeviceInfo(uint8_t port) {
+    connectedPort_.store(port);
     if (CDealMsg* driver = CDealMsg::Instance()) driver->RequestDeviceInfo(port);
+}
+
+int CWork_BK::RefreshDeviceInfo() {
+    CDealMsg* driver = CDealMsg::Instance();
+    if (driver == nullptr || !serial_.IsOpen() || GetConnectState() != ConnectState::Connected) return 0;
+    driver->RequestDeviceInfo(connectedPort_.load());
+    return 1;
 }
 
 int CWork_BK::WriteFrame(const uint8_t* bytes, int length) {

@@ -1,6 +1,8 @@
 // An update run: its start, the step record, the job that queues an image, and its failure.
 #include "engine/Work_BK.h"
 
+#include <chrono>
+
 #include "engine/DealMsg.h"
 #include "engine/frame/Trace.h"
 
@@ -26,13 +28,21 @@ void CWork_BK::StartUpdateRun() {
             return;
         }
     }
-    if (SettingsPending())
+    if (SettingsPending()) {
         driver.WriteSettings();
-    else {
-        // Nothing to send: end the run at once, so the window does not wait for ever.
-        SelectStep(StepFinished);
-        NotifyStepEnd(0);
+        return;
     }
+    // Nothing to send: the run ends at once, so the window does not wait for ever, and it is no
+    // success, since the device got nothing.
+    Trace(L"[CWork_BK] no update file and no settings to write; run ended\r\n");
+    {
+        std::lock_guard<std::mutex> lock(recordMutex_);
+        failureReason_ = L"файлы обновления не найдены в папке " + toolFolder_;
+    }
+    runFailed_.store(1);
+    runActive_.store(0);
+    SelectStep(StepFinished);
+    NotifyStepEnd(1);
 }
 
 void CWork_BK::SelectStep(int step) {
@@ -69,10 +79,28 @@ bool CWork_BK::JobPosted(int step) const {
 int CWork_BK::FirmwarePause() {
     const uint32_t pauseMs = Options().firmwarePauseMs;
     const int generation = pauseGeneration_.load();
-    std::unique_lock<std::mutex> lock(pauseMutex_);
-    const bool stopped = pauseWake_.wait_for(lock, std::chrono::milliseconds(pauseMs),
-                                             [&] { return pauseGeneration_.load() != generation; });
-    return stopped ? 0 : 1;
+    if (RunFailed() || !RunActive()) return 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        const uint32_t left = elapsed.count() >= pauseMs ? 0 : pauseMs - static_cast<uint32_t>(elapsed.count());
+        // Once a second, on the second: the front ends show whole seconds left.
+        NotifyWait(left, pauseMs);
+        if (left == 0) return 1;
+        const uint32_t slice = left % 1000 == 0 ? 1000 : left % 1000;
+        std::unique_lock<std::mutex> lock(pauseMutex_);
+        if (pauseWake_.wait_for(lock, std::chrono::milliseconds(slice),
+                                [&] { return pauseGeneration_.load() != generation; }))
+            return 0;
+    }
+}
+
+void CWork_BK::EndPause() {
+    {
+        std::lock_guard<std::mutex> lock(pauseMutex_);
+        pauseGeneration_.fetch_add(1);
+    }
+    pauseWake_.notify_all();
 }
 
 void CWork_BK::RunJob(int step) {
@@ -80,6 +108,11 @@ void CWork_BK::RunJob(int step) {
     CDealMsg* driverObject = CDealMsg::Instance();
     if (driverObject == nullptr) return;
     CDealMsg& driver = *driverObject;
+    if (step == kFirmwarePauseJob) {
+        // The device needs this time to take the new firmware before the next image.
+        if (FirmwarePause() && RunActive() && !RunFailed()) driver.StartNextImage(StepProject);
+        return;
+    }
     const ImageRow* row = ImageByStep(step);
     if (row == nullptr) return;
     int queued = 1;
@@ -116,6 +149,8 @@ void CWork_BK::FailRun(int step, const std::wstring& reason) {
     // failed run can slip in after the clear.
     runFailed_.store(1);
     ClearTasks();
+    // A firmware pause in progress has nothing left to wait for.
+    EndPause();
     // Late answers of the failed run must not start further images.
     runActive_.store(0);
     SelectStep(step);

@@ -72,7 +72,11 @@ int CLineIo::OpenPty(const std::string& linkPath, std::string& error) {
         error = Reason("cannot make the pty raw");
         return 0;
     }
-    if (!linkPath.empty()) {
+    return linkPath.empty() ? 1 : MakeLink(linkPath, error);
+}
+
+int CLineIo::MakeLink(const std::string& linkPath, std::string& error) {
+    {
         struct stat info {};
         if (lstat(linkPath.c_str(), &info) == 0) {
             if (!S_ISLNK(info.st_mode)) {

@@ -22,6 +22,8 @@ public:
     // Creates a raw pty. linkPath non-empty: a symlink to the slave; a stale symlink there is
     // replaced, any other file is left alone and fails the call. Returns 1, or 0 with a reason.
     int OpenPty(const std::string& linkPath, std::string& error);
+    // Makes the symlink of OpenPty later (OpenPty was given no link). Returns 1, or 0 with a reason.
+    int MakeLink(const std::string& linkPath, std::string& error);
     // Opens a serial device raw, 8N1, at `baud` (a non-standard rate through termios2; if the
     // driver refuses it, the nearest standard rate below). Returns 1, or 0 with a reason.
     int OpenDevice(const std::string& path, unsigned baud, std::string& error);

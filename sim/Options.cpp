@@ -60,6 +60,7 @@ std::function<int(const std::string&, SimOptions&, std::string&)> Fault(FaultKin
 const std::vector<ValueOption>& ValueOptions() {
     static const std::vector<ValueOption> table = {
         {"--link", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.linkPath, e, "--link"); }},
+        {"--link-delay-ms", [](const std::string& v, SimOptions& o, std::string& e) { return ParseMs(v, o.linkDelayMs, e, "--link-delay-ms"); }},
         {"--device", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.devicePath, e, "--device"); }},
         {"--out", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.outDir, e, "--out"); }},
         {"--make-samples", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.makeSamplesDir, e, "--make-samples"); }},
@@ -175,6 +176,8 @@ std::string UsageText() {
         "\n"
         "Line:\n"
         "  --link PATH            also make a symlink PATH to the pty slave (removed on exit)\n"
+        "  --link-delay-ms N      make the --link only N ms after the start, as a device plugged in\n"
+        "                         later (the pty path is printed at once)\n"
         "  --device PATH          use this serial device (raw, 256000 baud where possible)\n"
         "  --baud N               pace both directions like an 8N1 line at N baud\n"
         "                         (with --device: the line speed; the device paces itself)\n"

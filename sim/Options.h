@@ -12,6 +12,7 @@ constexpr int SIM_EXIT_USAGE = 64;
 
 struct SimOptions {
     std::string linkPath;         // symlink to the pty slave; empty = none
+    unsigned linkDelayMs = 0;     // the symlink appears this long after the start (a device plugged in late)
     std::string devicePath;       // a real serial device instead of a pty; empty = pty
     std::string outDir;           // where received images and logs go; empty = nothing written
     std::string makeSamplesDir;   // non-empty: write the sample set there and exit

@@ -1,6 +1,7 @@
 // iap-devsim: plays the speed-camera warning device on a pseudo-terminal (or a serial device), so
 // the IAP tool can be run end to end without hardware. See --help.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -94,13 +95,20 @@ int main(int argc, char** argv) {
     }
 
     CLineIo line;
+    const bool lateLink = options.linkDelayMs > 0 && !options.linkPath.empty();
     const int opened = options.devicePath.empty()
-                           ? line.OpenPty(options.linkPath, error)
+                           ? line.OpenPty(lateLink ? std::string() : options.linkPath, error)
                            : line.OpenDevice(options.devicePath, options.baud ? options.baud : kDeviceDefaultBaud, error);
     if (!opened) return Fail(error, 1);
 
     std::printf("%s\n", line.Path().c_str());
     std::fflush(stdout);
+    if (lateLink) {
+        // Until the link is there the tool cannot find the line, as with an adapter not yet plugged in.
+        pollfd stop{stopFd, POLLIN, 0};
+        if (poll(&stop, 1, static_cast<int>(options.linkDelayMs)) > 0) return 0;
+        if (!line.MakeLink(options.linkPath, error)) return Fail(error, 1);
+    }
 
     CSimulator simulator(options, config, line, recorder);
     return simulator.Run(stopFd);

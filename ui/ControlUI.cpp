@@ -251,3 +251,9 @@ int CControlUI::GetItemIndex(const CControlUI& child) const {
     if (box == nullptr || child.Widget() == nullptr) return -1;
     return box->indexOf(child.Widget());
 }
+
+void CControlUI::SetToolTip(const std::wstring& text) {
+    if (widget_) widget_->setToolTip(QString::fromStdWString(text));
+}
+
+std::wstring CControlUI::GetToolTip() const { return widget_ ? widget_->toolTip().toStdWString() : std::wstring(); }

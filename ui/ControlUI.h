@@ -33,6 +33,8 @@ public:
     void SetEnabled(bool enabled);
     bool IsEnabled() const;  // the control's own flag, whatever its parents say
     void SetVisible(bool visible);
+    void SetToolTip(const std::wstring& text);
+    std::wstring GetToolTip() const;
     void SetUserData(const std::wstring& data);
     std::wstring GetUserData() const;
 

@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include <utility>
+#include <vector>
+
 #include "engine/NotifyWindow.h"
+#include "transport/Serial.h"
 
 class CEngineLink {
 public:
@@ -27,6 +31,12 @@ public:
     virtual std::wstring DeviceFirmwareVersion() = 0;
     virtual std::wstring DeviceDataVersion() = 0;
     virtual std::wstring DeviceRadarVersion() = 0;
+    // Why the last run failed (Russian); empty when it did not.
+    virtual std::wstring FailureReason() = 0;
+    // The ports the last scan tried, each with why it failed.
+    virtual std::vector<std::pair<std::string, CSerial::OpenError>> LastScanReport() = 0;
+    // Asks the device for its versions again; WM_ENGINE_READY follows. 0 when no device is connected.
+    virtual int RefreshDeviceInfo() = 0;
 };
 
 // The link the windows use: the one set by SetEngineLink, else the process's engine.

@@ -26,6 +26,9 @@ public:
     std::wstring DeviceFirmwareVersion() override { return Work().DeviceFirmwareVersion(); }
     std::wstring DeviceDataVersion() override { return Work().DeviceDataVersion(); }
     std::wstring DeviceRadarVersion() override { return Work().DeviceRadarVersion(); }
+    std::wstring FailureReason() override { return Work().FailureReason(); }
+    std::vector<std::pair<std::string, CSerial::OpenError>> LastScanReport() override { return Work().LastScanReport(); }
+    int RefreshDeviceInfo() override { return Work().RefreshDeviceInfo(); }
 
 private:
     static CWork_BK& Work() { return *CWork_BK::Instance(); }

@@ -95,10 +95,27 @@ constexpr BoundCheckBox kCheckBoxes[] = {
 constexpr const wchar_t* kSubTabs[] = {L"option_frame_1_1", L"option_frame_1_2", L"option_frame_1_3",
                                        L"option_frame_1_4", L"option_frame_1_5"};
 
+// Boxes that no byte of the settings block stands behind: the device does not take them from the tool,
+// so they are shown disabled rather than let the user edit what OK would drop.
+constexpr const wchar_t* kUnboundCombos[] = {L"como_frame1_content_1_2", L"como_frame1_content_3_1",
+                                             L"como_frame1_content_7_1"};
+// Not stored either, but they switch other boxes on and off.
+constexpr const wchar_t* kSteeringCombos[] = {L"como_frame1_1", L"como_frame1_2", L"como_frame1_3",
+                                              L"como_frame1_gpsdata"};
+constexpr const wchar_t* kNotTakenTip = L"Устройство не принимает эту настройку от программы";
+constexpr const wchar_t* kBoundPagesTip = L"Изменяется на вкладках сигналов; на вкладке «Общий» не сохраняется";
+constexpr const wchar_t* kNotWrittenTip = L"Не записывается в устройство: только включает и выключает другие настройки";
+
 constexpr int kGpsOff = 1;
 constexpr int kSensitivitySmart = 0;
 
 bool IsBoundPage(int page) { return page >= 1 && page <= 4; }
+
+bool IsUnbound(std::wstring_view name) {
+    for (const wchar_t* unbound : kUnboundCombos)
+        if (name == unbound) return true;
+    return false;
+}
 
 }  // namespace
 
@@ -170,8 +187,9 @@ void CFrame_Set::Notify(TNotifyUI& msg) {
                 if (CControlUI control = PaintManager().FindControl(box.name)) control.SetEnabled(enable);
             }
         } else if (name == L"como_frame1_3") {
+            // The level box is one the device does not take; it stays disabled whatever is chosen.
             if (CControlUI level = PaintManager().FindControl(L"como_frame1_content_7_1"))
-                level.SetEnabled(msg.sender.GetCurSel() == kSensitivitySmart);
+                level.SetEnabled(msg.sender.GetCurSel() == kSensitivitySmart && !IsUnbound(L"como_frame1_content_7_1"));
         }
     }
     WindowImplBase::Notify(msg);
@@ -187,12 +205,27 @@ void CFrame_Set::InitControls() {
         for (const std::wstring& item : combo.items) control.AddItem(item, combo.itemUserData ? item : std::wstring());
         control.SelectItem(combo.initial);
     }
+    for (const wchar_t* name : kUnboundCombos) {
+        if (CControlUI control = PaintManager().FindControl(name)) {
+            control.SetEnabled(false);
+            control.SetToolTip(kNotTakenTip);
+        }
+    }
+    for (const wchar_t* name : kSteeringCombos)
+        if (CControlUI control = PaintManager().FindControl(name)) control.SetToolTip(kNotWrittenTip);
 }
 
 void CFrame_Set::ShowPage(int page) {
     if (page != currentPage_) {
         SavePage(currentPage_);
         currentPage_ = page;
+    }
+    // The sub-page "Общий" has no bytes of its own: its boxes are shown, but nothing there is stored.
+    for (const BoundCombo& bound : kBoundCombos) {
+        if (CControlUI control = PaintManager().FindControl(bound.name)) {
+            control.SetEnabled(IsBoundPage(page));
+            control.SetToolTip(IsBoundPage(page) ? std::wstring() : std::wstring(kNotTakenTip) + L". " + kBoundPagesTip);
+        }
     }
     if (!IsBoundPage(page)) return;
     for (const BoundCombo& bound : kBoundCombos) {

@@ -1,5 +1,9 @@
 #include "ui/Frame_Update.h"
 
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QPushButton>
+
 #include <algorithm>
 #include <memory>
 #include <string_view>
@@ -71,16 +75,9 @@ void CFrame_Update::InitWindow() {
 intptr_t CFrame_Update::HandleCustomMessage(uint32_t message, NotifyWParam wParam, NotifyLParam lParam, bool& handled) {
     handled = false;
     switch (message) {
-    case WM_ENGINE_READY:
-        SetControlText(L"lbl_file_firmwareversion", TrimLineEnd(VerFileFirmware));
-        SetControlText(L"lbl_file_dataversion", TrimLineEnd(VerFileData));
-        SetControlText(L"lbl_file_radarversion", TrimLineEnd(VerFileRadar));
-        // The device has just told its versions; show them beside the files' versions.
-        SetControlText(L"lbl_device_firmwareversion", Engine().DeviceFirmwareVersion());
-        SetControlText(L"lbl_device_dataversion", Engine().DeviceDataVersion());
-        SetControlText(L"lbl_device_radarversion", Engine().DeviceRadarVersion());
-        SetControlEnabled(L"btn_update", true);
-        break;
+    case WM_ENGINE_READY: OnReady(); break;
+    case WM_ENGINE_CONNECT: OnConnect(wParam); break;
+    case WM_ENGINE_WAIT: OnWait(wParam, lParam); break;
     case WM_ENGINE_SETTINGS:
         // A settings answer during a run must neither replace the user's edits nor open the settings
         // window in the middle of the run.
@@ -97,6 +94,61 @@ intptr_t CFrame_Update::HandleCustomMessage(uint32_t message, NotifyWParam wPara
     default: break;
     }
     return 0;
+}
+
+std::wstring CFrame_Update::Folder() const {
+    return toolFolder_.empty() ? CPaintManagerUI::GetInstancePath() : toolFolder_;
+}
+
+bool CFrame_Update::NoImages() {
+    CEngineLink& engine = Engine();
+    return engine.ProjectPacketCount() == 0 && engine.EDogPacketCount() == 0 && engine.MusicPacketCount() == 0 &&
+           engine.PicPacketCount() == 0 && engine.RadarPacketCount() == 0;
+}
+
+void CFrame_Update::OnReady() {
+    connected_ = true;
+    SetControlText(L"lbl_file_firmwareversion", TrimLineEnd(VerFileFirmware));
+    SetControlText(L"lbl_file_dataversion", TrimLineEnd(VerFileData));
+    SetControlText(L"lbl_file_radarversion", TrimLineEnd(VerFileRadar));
+    // The device has just told its versions; show them beside the files' versions.
+    SetControlText(L"lbl_device_firmwareversion", Engine().DeviceFirmwareVersion());
+    SetControlText(L"lbl_device_dataversion", Engine().DeviceDataVersion());
+    SetControlText(L"lbl_device_radarversion", Engine().DeviceRadarVersion());
+    if (runGoing_) return;
+    SetControlEnabled(L"btn_update", true);
+    // The answer to the question asked after a run refreshes the versions; the run's end stays shown.
+    if (refreshing_) {
+        refreshing_ = false;
+        return;
+    }
+    SetControlText(L"lbl_status", NoImages() ? L"Устройство подключено. " + NoUpdateFilesText(Folder())
+                                             : std::wstring(L"Устройство подключено."));
+}
+
+void CFrame_Update::OnConnect(NotifyWParam state) {
+    if (state == static_cast<NotifyWParam>(ConnectState::LineLost)) {
+        connected_ = false;
+        refreshing_ = false;
+        // A run that was going reports its own end, with the reason; only an idle window says it here.
+        if (runGoing_) return;
+        SetControlEnabled(L"btn_update", false);
+        SetControlEnabled(L"btn_settings", false);
+        SetControlText(L"lbl_status", L"Связь с устройством потеряна. Подключите устройство, поиск продолжается.");
+    } else if (state == static_cast<NotifyWParam>(ConnectState::NoDevice)) {
+        if (runGoing_ || connected_) return;
+        SetControlText(L"lbl_status", NoDeviceStatusText(Engine().LastScanReport()));
+    }
+}
+
+void CFrame_Update::OnWait(NotifyWParam leftMs, NotifyLParam totalMs) {
+    if (!runGoing_) return;
+    const uint32_t total = static_cast<uint32_t>(totalMs);
+    const uint32_t left = static_cast<uint32_t>(std::min<NotifyWParam>(leftMs, total));
+    // The bar fills as the pause runs out, so the wait is seen to move.
+    SetProgress(total == 0 ? kProgressFull : static_cast<int>((uint64_t{total - left} * kProgressFull) / total));
+    SetControlText(L"lbl_progress", L"");
+    SetControlText(L"lbl_status", FirmwarePauseText(left));
 }
 
 void CFrame_Update::OnStepBegin(NotifyWParam step, NotifyLParam total) {
@@ -120,18 +172,67 @@ void CFrame_Update::OnPacket(NotifyWParam total, NotifyLParam sent) {
 }
 
 void CFrame_Update::OnStepEnd(NotifyWParam step, NotifyLParam result) {
-    const std::wstring text = StepEndText(static_cast<int>(step), static_cast<int>(result));
+    std::wstring text = StepEndText(static_cast<int>(step), static_cast<int>(result));
+    const bool failed = result != 0;
+    if (failed && step != StepFinished && !text.empty()) failedStepText_ = text;
     if (step == StepFinished) {
         runGoing_ = false;
         currentStep_ = StepFinished;
-        SetControlEnabled(L"btn_update", true);
-        SetControlEnabled(L"btn_settings", true);
+        // A device that went away cannot take another run, nor give its settings.
+        SetControlEnabled(L"btn_update", connected_);
+        SetControlEnabled(L"btn_settings", connected_);
         SetControlEnabled(L"btn_cancel", true);
+        if (failed) {
+            // The failed step and the reason stay shown; a run that had nothing to send says so.
+            text = failedStepText_.empty() && NoImages() ? NoUpdateFilesText(Folder())
+                                                         : FailedRunText(failedStepText_, Engine().FailureReason());
+        } else if (connected_) {
+            // After the firmware the device has restarted (the pause covered it); show what it holds now.
+            refreshing_ = Engine().RefreshDeviceInfo() != 0;
+        }
+        // The run is over: nothing to ask before closing any more.
+        if (closeQuestion_ != nullptr) closeQuestion_->reject();
     }
-    SetProgress(kProgressFull);
+    // A failed step or run does not show a full bar: it stays where the transfer stopped.
+    if (!failed) SetProgress(kProgressFull);
     SetControlText(L"lbl_progress", L"");
     SetControlText(L"lbl_status", text);
     if (step == StepFinished) KillTimer(USE_TIME_TIMER);
+}
+
+bool CFrame_Update::CanClose() {
+    if (!runGoing_ || closeConfirmed_) return true;
+    AskBeforeClosing();
+    return false;
+}
+
+void CFrame_Update::AskBeforeClosing() {
+    if (closeQuestion_ != nullptr) {
+        closeQuestion_->raise();
+        return;
+    }
+    // Not a nested event loop: engine messages keep arriving while the question stands.
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("IAP Tool"),
+                                QString::fromStdWString(L"Идёт обновление. Если прервать обновление ПО, устройство "
+                                                        L"может перестать работать.\nЗакрыть программу?"),
+                                QMessageBox::NoButton, Host());
+    box->setObjectName(QStringLiteral("dlg_close"));
+    QPushButton* close = box->addButton(QString::fromStdWString(L"Закрыть"), QMessageBox::AcceptRole);
+    close->setObjectName(QStringLiteral("btn_close_confirm"));
+    QPushButton* keep = box->addButton(QString::fromStdWString(L"Продолжить обновление"), QMessageBox::RejectRole);
+    keep->setObjectName(QStringLiteral("btn_close_keep"));
+    box->setDefaultButton(keep);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    closeQuestion_ = box;
+    QObject::connect(box, &QMessageBox::finished, box, [this, box, close] {
+        closeQuestion_ = nullptr;
+        if (box->clickedButton() == close) {
+            closeConfirmed_ = true;
+            Close(1);
+        }
+    });
+    box->open();
 }
 
 void CFrame_Update::OnUseTimeTimer() {
@@ -170,6 +271,8 @@ void CFrame_Update::StartUpdate(TNotifyUI& msg) {
     SetControlEnabled(L"btn_cancel", false);
 
     runGoing_ = true;
+    refreshing_ = false;
+    failedStepText_.clear();
     currentStep_ = 0;
     startTick_ = tick_();
     SetTimer(USE_TIME_TIMER, USE_TIME_PERIOD_MS);

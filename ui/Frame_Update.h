@@ -30,6 +30,8 @@ public:
     intptr_t HandleCustomMessage(uint32_t message, NotifyWParam wParam, NotifyLParam lParam, bool& handled) override;
     void Notify(TNotifyUI& msg) override;
     QWidget* CreateControl(const std::wstring& className) override;
+    // While a run goes, closing asks first (an interrupted firmware can leave the device unusable).
+    bool CanClose() override;
 
     // This window's hit test: the caption drags except over buttons, options, sliders, edits and combo
     // boxes.
@@ -55,6 +57,13 @@ private:
     void OnPacket(NotifyWParam total, NotifyLParam sent);
     void OnStepEnd(NotifyWParam step, NotifyLParam result);
     void OnUseTimeTimer();
+    void OnReady();
+    void OnConnect(NotifyWParam state);
+    void OnWait(NotifyWParam leftMs, NotifyLParam totalMs);
+    // No image has packets: a run would send nothing.
+    bool NoImages();
+    std::wstring Folder() const;
+    void AskBeforeClosing();
     void SetControlText(const wchar_t* name, const std::wstring& text);
     void SetControlEnabled(const wchar_t* name, bool enabled);
     void SetProgress(int value);
@@ -62,6 +71,11 @@ private:
     std::wstring skinFile_;
     std::wstring toolFolder_;
     bool runGoing_ = false;  // from "btn_update" until the end of the run (step 7)
+    bool connected_ = false;  // from the device's information until its line is lost
+    bool refreshing_ = false; // the device was asked for its versions after a run
+    bool closeConfirmed_ = false;
+    class QMessageBox* closeQuestion_ = nullptr;
+    std::wstring failedStepText_;  // the step that failed in this run
     int currentStep_ = 0;
     uint32_t stepTotal_ = 0;
     uint32_t stepSent_ = 0;

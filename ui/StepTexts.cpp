@@ -48,3 +48,19 @@ std::wstring ElapsedText(uint32_t elapsedMs) {
                   static_cast<int>((seconds / 60) % 60), static_cast<int>(seconds % 60));
     return text;
 }
+
+std::wstring FailedRunText(const std::wstring& failedStepText, const std::wstring& reason) {
+    std::wstring text = failedStepText.empty() ? StepEndText(StepFinished, 1) : failedStepText;
+    if (!reason.empty()) text += L" Причина: " + reason;
+    return text;
+}
+
+std::wstring NoUpdateFilesText(const std::wstring& folder) {
+    return L"Файлы обновления не найдены в папке " + folder;
+}
+
+std::wstring FirmwarePauseText(uint32_t leftMs) {
+    wchar_t text[96] = {};
+    std::swprintf(text, 96, L"Ожидание перезапуска устройства: %u с", static_cast<unsigned>((leftMs + 999) / 1000));
+    return text;
+}

@@ -17,3 +17,10 @@ unsigned BarValue(unsigned percent);
 std::wstring PercentText(unsigned percent);
 // "Время обновления: hh:mm:ss" for an elapsed time in milliseconds (hours wrap at 60).
 std::wstring ElapsedText(uint32_t elapsedMs);
+// The status of a run that failed: the text of the step that failed (empty: the run as a whole), then
+// the reason the engine gave, "Не удалось обновить базу камер! Причина: связь с устройством потеряна".
+std::wstring FailedRunText(const std::wstring& failedStepText, const std::wstring& reason);
+// The device is there, but `folder` holds no update file: nothing to send.
+std::wstring NoUpdateFilesText(const std::wstring& folder);
+// The pause after the firmware while the device restarts, with the whole seconds left.
+std::wstring FirmwarePauseText(uint32_t leftMs);

@@ -57,6 +57,10 @@ protected:
     }
 
     void closeEvent(QCloseEvent* e) override {
+        if (!WindowImplBase::ClosingForced() && !owner_->CanClose()) {
+            e->ignore();
+            return;
+        }
         QWidget::closeEvent(e);
         if (e->isAccepted()) owner_->OnHostClosed();
     }
@@ -94,6 +98,14 @@ private:
 
     WindowImplBase* owner_;
 };
+
+namespace {
+// UI thread only, like the windows.
+bool g_closingForced = false;
+}  // namespace
+
+void WindowImplBase::ForceClosing() { g_closingForced = true; }
+bool WindowImplBase::ClosingForced() { return g_closingForced; }
 
 WindowImplBase::WindowImplBase() = default;
 

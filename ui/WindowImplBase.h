@@ -45,6 +45,13 @@ public:
     // and caption, the maximised state and the class of the control under the point.
     HitTestInput HitTestInputAt(UiPoint screenPoint) const;
     QWidget* CreateControl(const std::wstring& className) override;
+    // Asked when the window is about to close (the user's close, Close): false keeps it open, for
+    // instance while a question to the user is pending. Not asked once closing is forced.
+    virtual bool CanClose() { return true; }
+    // From now on every window closes without asking (a remote driver that went away must not leave
+    // the program behind waiting for an answer).
+    static void ForceClosing();
+    static bool ClosingForced();
 
     // Builds the window from the skin: InitWindow, then shown when `style` has UI_WS_VISIBLE, then the
     // "windowinit" notification. UI_CW_USEDEFAULT keeps the skin's position or size. `parent` may be

@@ -56,6 +56,13 @@ ParseResult ParseCliOptions(const std::vector<std::string>& args) {
                 result.error = "--test-wait-slice-ms ждёт число миллисекунд от 1 до 600000, а не \"" + text + "\"";
                 return result;
             }
+        } else if (arg == "--wait-device") {
+            if (!value(text)) return result;
+            if (!ParseMilliseconds(text, options.waitDeviceSeconds) || options.waitDeviceSeconds == 0 ||
+                options.waitDeviceSeconds > 86400) {
+                result.error = "--wait-device ждёт число секунд от 1 до 86400, а не \"" + text + "\"";
+                return result;
+            }
         } else if (arg == "--plain") {
             options.plainProgress = true;
         } else if (arg == "--inspect") {
@@ -78,7 +85,7 @@ std::wstring CliUsage() {
            L"\n"
            L"Вызов:\n"
            L"  iap-cli [--port PATH]... [--folder DIR] [--settings FILE] [--save-settings FILE]\n"
-           L"          [--firmware-pause-ms N] [--trace FILE] [--plain]\n"
+           L"          [--firmware-pause-ms N] [--wait-device SECONDS] [--trace FILE] [--plain]\n"
            L"  iap-cli --inspect [--folder DIR]\n"
            L"  iap-cli --list-ports [--port PATH]...\n"
            L"  iap-cli --help\n"
@@ -93,6 +100,8 @@ std::wstring CliUsage() {
            L"                           обновления, если отличаются от настроек устройства и не все нули\n"
            L"  --save-settings FILE     сохранить настройки устройства, как они прочитаны (73 байта)\n"
            L"  --firmware-pause-ms N    пауза после прошивки, мс (по умолчанию 10000)\n"
+           L"  --wait-device SECONDS    ждать подключения устройства до SECONDS секунд: новые порты\n"
+           L"                           проверяются сразу, молчащие порты раз в 10 с (без него: один поиск)\n"
            L"  --trace FILE             диагностический журнал в файл (\"-\": в стандартный вывод)\n"
            L"  --plain                  простые строки хода обновления даже в терминале\n"
            L"  --inspect                показать файлы обновления в папке; устройство не нужно\n"

@@ -23,6 +23,7 @@ struct CliOptions {
     // lost answer ends a run in a fraction of the 15 s a user waits. -1 keeps the engine's default.
     int64_t waitSliceMs = -1;
     bool plainProgress = false;       // --plain: plain lines even on a terminal
+    int64_t waitDeviceSeconds = 0;    // --wait-device: keep looking this long; 0 = one scan
 };
 
 struct ParseResult {

@@ -14,20 +14,6 @@ const wchar_t* const kHowToGivePorts =
 
 }  // namespace
 
-std::wstring OpenErrorText(CSerial::OpenError error) {
-    switch (error) {
-        case CSerial::OpenError::None: return L"устройство ответило";
-        case CSerial::OpenError::Missing: return L"нет такого порта";
-        case CSerial::OpenError::PermissionDenied:
-            return L"нет доступа к порту: добавьте пользователя в группу dialout "
-                   L"(sudo usermod -aG dialout $USER) и войдите в систему заново";
-        case CSerial::OpenError::Busy: return L"порт занят другой программой";
-        case CSerial::OpenError::LineSettings: return L"порт не принимает настройки линии";
-        case CSerial::OpenError::NoAnswer: return L"устройство не ответило";
-        default: return L"порт не открывается";
-    }
-}
-
 std::wstring NoDeviceText(const std::vector<std::pair<std::string, CSerial::OpenError>>& tried) {
     if (tried.empty())
         return std::wstring(L"Устройство не найдено: нет ни одного последовательного порта. ") + kHowToGivePorts;

@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "transport/Serial.h"
-
-std::wstring OpenErrorText(CSerial::OpenError error);
+#include "ui/DisplayText.h"  // OpenErrorText
 // "Устройство не ответило ... Проверены: ..." naming each port tried and its reason.
 std::wstring NoDeviceText(const std::vector<std::pair<std::string, CSerial::OpenError>>& tried);
 // iap-cli --list-ports: the ports with their numbers; an empty list says how to give ports. Returns 0.

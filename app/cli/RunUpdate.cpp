@@ -60,16 +60,28 @@ bool WriteSettingsFile(const std::string& path, const SettingsBlock& block) {
 
 // Waits until the device's information arrived, or the scan found nothing.
 enum class ConnectOutcome { Ready, NoDevice, NoInformation, Interrupted, LineLost };
-ConnectOutcome WaitForDevice(CWork_BK& engine, CCliWindow& window, size_t portCount) {
-    const uint32_t scanBudget = static_cast<uint32_t>(std::min<size_t>(portCount, SERIAL_PORT_LIMIT)) * kProbeMsPerPort;
+// With waitMs the engine keeps looking; the wait ends when a device is ready or the time is up.
+ConnectOutcome WaitForDevice(CWork_BK& engine, CCliWindow& window, size_t portCount, uint32_t waitMs,
+                             std::FILE* out) {
+    const uint32_t scanBudget =
+        static_cast<uint32_t>(std::min<size_t>(portCount, SERIAL_PORT_LIMIT)) * kProbeMsPerPort + waitMs;
     const uint32_t start = GetTickCountMs();
     uint32_t connectedAt = 0;
+    bool toldWaiting = false;
     for (;;) {
         // The slice only paces the look at the connect state; an interrupt ends it at once.
         if (window.WaitForReady(50)) return ConnectOutcome::Ready;
         if (window.Interrupted()) return ConnectOutcome::Interrupted;
         const ConnectState state = engine.GetConnectState();
-        if (state == ConnectState::NoDevice) return ConnectOutcome::NoDevice;
+        if (state == ConnectState::NoDevice) {
+            if (waitMs == 0 || GetTickCountMs() - start > waitMs) return ConnectOutcome::NoDevice;
+            if (!toldWaiting) {
+                PrintText(out, FormatText(L"Устройство не найдено; подключите его, поиск продолжается (до %u с)...\n",
+                                          waitMs / 1000));
+                toldWaiting = true;
+            }
+            continue;
+        }
         if (state == ConnectState::LineLost) return ConnectOutcome::LineLost;
         const uint32_t now = GetTickCountMs();
         if (state == ConnectState::Connected) {
@@ -201,7 +213,9 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterr
 
     if (!options.ports.empty()) SetPortList(options.ports);
     const std::vector<std::string> ports = GetPortList();
-    if (ports.empty()) {
+    const uint32_t waitDeviceMs = static_cast<uint32_t>(options.waitDeviceSeconds) * 1000;
+    // A USB adapter plugged in later adds its port; only a single scan can give up on an empty list.
+    if (ports.empty() && waitDeviceMs == 0) {
         PrintText(err, L"iap-cli: " + NoDeviceText({}) + L"\n");
         SetTraceFile(stdout);
         return EXIT_NO_DEVICE;
@@ -211,6 +225,7 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterr
     EngineOptions engineOptions = engine.Options();
     if (options.firmwarePauseMs >= 0) engineOptions.firmwarePauseMs = static_cast<uint32_t>(options.firmwarePauseMs);
     if (options.waitSliceMs > 0) engineOptions.waitSliceMs = static_cast<uint32_t>(options.waitSliceMs);
+    engineOptions.keepScanning = waitDeviceMs != 0;
     engine.SetOptions(engineOptions);
 
     const bool terminal = !options.plainProgress && IsTerminal(out);
@@ -233,7 +248,7 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterr
         return code;
     };
 
-    switch (WaitForDevice(engine, window, ports.size())) {
+    switch (WaitForDevice(engine, window, ports.size(), waitDeviceMs, out)) {
         case ConnectOutcome::Ready: break;
         case ConnectOutcome::Interrupted:
             PrintText(err, L"iap-cli: прервано до подключения к устройству\n");

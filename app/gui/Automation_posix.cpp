@@ -17,6 +17,7 @@
 #include <string>
 
 #include "ui/ControlUI.h"
+#include "ui/WindowImplBase.h"
 
 namespace {
 
@@ -111,6 +112,8 @@ void ReadCommands(QSocketNotifier* notifier, std::string& pending) {
     if (n < 0 && errno == EINTR) return;
     if (n <= 0) {
         notifier->setEnabled(false);
+        // Nobody is left to answer a question such as "close during the run?".
+        WindowImplBase::ForceClosing();
         QTimer::singleShot(0, &CloseAllWindows);
         return;
     }

@@ -47,7 +47,7 @@ TEST(StepTextsTest, PercentBarAndClock) {
     EXPECT_EQ(StepPercent(0, 5), 0u);  // a step without packets never divides by zero
     EXPECT_EQ(ElapsedText(3723456), L"Время обновления: 01:02:03");
     EXPECT_EQ(ElapsedText(61u * 3600u * 1000u), L"Время обновления: 01:00:00");
-    EXPECT_EQ(StepText(3), L"Обновление звуковых файпов...");
+    EXPECT_EQ(StepText(3), L"Обновление звуковых файлов...");
     EXPECT_EQ(StepEndText(3, 0), L"Обновление звуковых файлов прошло успешно!");
     EXPECT_EQ(StepEndText(7, 1), L"Ошибка обновления!");
     EXPECT_EQ(StepEndText(8, 0), L"");

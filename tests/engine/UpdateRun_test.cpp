@@ -240,11 +240,12 @@ TEST_F(UpdateRunTest, EditedSettingsWithoutImagesAreTheWholeRun) {
     EXPECT_EQ(ReadFile(OutDir() + "/settings.bin"), std::vector<uint8_t>(edited.begin(), edited.end()));
 }
 
-TEST_F(UpdateRunTest, NothingToSendEndsTheRunAtOnce) {
+TEST_F(UpdateRunTest, NothingToSendEndsTheRunAtOnceAndIsNoSuccess) {
     UseSamples({});
     Connect();
     ASSERT_TRUE(RunUpdate(2000));
-    EXPECT_EQ(window_.Messages(), (std::vector<EngineMessage>{{WM_ENGINE_STEP_END, 7, 0}}));
+    EXPECT_EQ(window_.Messages(), (std::vector<EngineMessage>{{WM_ENGINE_STEP_END, 7, 1}}));
+    EXPECT_EQ(engine_.FailureReason(), L"файлы обновления не найдены в папке " + Utf8ToWide(FilesDir()));
     const auto frames = StopDevice();
     EXPECT_TRUE(RunCommands(frames).empty());
 }
@@ -329,7 +330,10 @@ TEST_F(UpdateRunTest, NoDeviceLeavesThePortClosedAndSendsNothing) {
     ASSERT_EQ(engine_.StartEngine(SERIAL_PORT_LIMIT, SERIAL_TRANSFER_BAUD, Utf8ToWide(FilesDir())), 1);
     ASSERT_TRUE(WaitUntil([&] { return engine_.GetConnectState() == ConnectState::NoDevice; }, 5000));
     EXPECT_FALSE(engine_.Port().IsOpen());
-    EXPECT_TRUE(window_.Messages().empty());
+    ASSERT_TRUE(window_.WaitForCount(WM_ENGINE_CONNECT, 1, 1000));
+    EXPECT_EQ(window_.Messages(), (std::vector<EngineMessage>{
+                                      {WM_ENGINE_CONNECT, static_cast<NotifyWParam>(ConnectState::NoDevice), 0}}))
+        << "the front end learns that nothing answered, and nothing else";
     const auto report = engine_.LastScanReport();
     ASSERT_EQ(report.size(), 1u);
     EXPECT_EQ(report[0].first, sim_->PtyPath());
@@ -404,7 +408,10 @@ TEST_F(UpdateRunTest, ALineLostBetweenRunsIsNoticedAndARunOnItFailsAtOnce) {
     sim_->Stop();  // the device is switched off: its end of the line closes
     ASSERT_TRUE(WaitUntil([&] { return engine_.GetConnectState() == ConnectState::LineLost; }, 1000));
     EXPECT_TRUE(WaitUntil([&] { return !engine_.Port().IsOpen(); }, 1000));
-    EXPECT_TRUE(window_.Messages().empty()) << "no run, nothing to report";
+    EXPECT_EQ(window_.Messages(), (std::vector<EngineMessage>{
+                                      {WM_ENGINE_CONNECT, static_cast<NotifyWParam>(ConnectState::LineLost), 0}}))
+        << "no run: only the loss itself is reported";
+    window_.Clear();
     EXPECT_EQ(engine_.LineLostReason().rfind(L"связь с устройством потеряна: ", 0), 0u);
 
     const auto start = std::chrono::steady_clock::now();

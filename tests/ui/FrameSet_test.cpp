@@ -282,15 +282,30 @@ TEST_F(FrameSetTest, GpsDataOffDisablesTheCheckBoxesButTheirStatesAreStillSaved)
     for (const Check& c : kChecks) EXPECT_TRUE(Control(*again, c.name).IsEnabled()) << Narrow(c.name);
 }
 
-TEST_F(FrameSetTest, LevelBoxIsUsableOnlyWithTheSmartChoice) {
+// Boxes no byte stands behind are shown disabled whatever else is chosen, with a tooltip that says why;
+// the boxes that only steer others say that they are not written.
+TEST_F(FrameSetTest, BoxesThatStoreNothingAreDisabledAndSaySo) {
     auto window = Open();
-    EXPECT_TRUE(Control(*window, L"como_frame1_content_7_1").IsEnabled());
-    for (int index = 1; index < 12; ++index) {
+    for (int index = 0; index < 12; ++index) {
         ASSERT_TRUE(Choose(*window, L"como_frame1_3", index));
         EXPECT_FALSE(Control(*window, L"como_frame1_content_7_1").IsEnabled()) << "index " << index;
     }
-    ASSERT_TRUE(Choose(*window, L"como_frame1_3", 0));
-    EXPECT_TRUE(Control(*window, L"como_frame1_content_7_1").IsEnabled());
+    for (const wchar_t* name : {L"como_frame1_content_1_2", L"como_frame1_content_3_1", L"como_frame1_content_7_1"}) {
+        EXPECT_FALSE(Control(*window, name).IsEnabled()) << Narrow(name);
+        EXPECT_EQ(Control(*window, name).GetToolTip(), L"Устройство не принимает эту настройку от программы");
+    }
+    for (const wchar_t* name : {L"como_frame1_1", L"como_frame1_2", L"como_frame1_3", L"como_frame1_gpsdata"}) {
+        EXPECT_TRUE(Control(*window, name).IsEnabled()) << Narrow(name);
+        EXPECT_EQ(Control(*window, name).GetToolTip().rfind(L"Не записывается в устройство", 0), 0u) << Narrow(name);
+    }
+    // On "Общий" the bound boxes store nothing; on a signal's page they work again.
+    ASSERT_TRUE(Click(*window, L"option_frame_1_1"));
+    EXPECT_FALSE(Control(*window, L"como_frame1_content_2_2").IsEnabled());
+    EXPECT_FALSE(Control(*window, L"como_frame1_content_2_2").GetToolTip().empty());
+    EXPECT_TRUE(Control(*window, L"checkbox_frame1_1_1").IsEnabled()) << "check boxes are stored on every page";
+    ASSERT_TRUE(Click(*window, L"option_frame_1_3"));
+    EXPECT_TRUE(Control(*window, L"como_frame1_content_2_2").IsEnabled());
+    EXPECT_TRUE(Control(*window, L"como_frame1_content_2_2").GetToolTip().empty());
 }
 
 TEST_F(FrameSetTest, AByteBeyondTheItemsKeepsThePreviousSelection) {

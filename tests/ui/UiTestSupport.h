@@ -56,11 +56,11 @@ public:
         ++runs;
         calls.push_back("StartUpdateRun");
     }
-    int ProjectPacketCount() override { return 0; }
-    int EDogPacketCount() override { return 0; }
-    int MusicPacketCount() override { return 0; }
-    int PicPacketCount() override { return 0; }
-    int RadarPacketCount() override { return 0; }
+    int ProjectPacketCount() override { return packets; }
+    int EDogPacketCount() override { return packets; }
+    int MusicPacketCount() override { return packets; }
+    int PicPacketCount() override { return packets; }
+    int RadarPacketCount() override { return packets; }
     void GetSettingsBlock(uint8_t* dst) override { std::copy(block.begin(), block.end(), dst); }
     void GetSettingsInfoBlock(uint8_t* dst) override { std::copy(infoBlock.begin(), infoBlock.end(), dst); }
     void SetSettingsBlock(const uint8_t* src) override {
@@ -77,6 +77,12 @@ public:
     }
     std::wstring DeviceDataVersion() override { return data; }
     std::wstring DeviceRadarVersion() override { return radar; }
+    std::wstring FailureReason() override { return failureReason; }
+    std::vector<std::pair<std::string, CSerial::OpenError>> LastScanReport() override { return scanReport; }
+    int RefreshDeviceInfo() override {
+        calls.push_back("RefreshDeviceInfo");
+        return 1;
+    }
 
     NotifyHandle window = nullptr;
     uint32_t portLimit = 0;
@@ -91,6 +97,9 @@ public:
     std::wstring data = L"0256";
     std::wstring radar = L"1a2b";
     std::atomic<int> versionReads{0};
+    std::wstring failureReason;
+    std::vector<std::pair<std::string, CSerial::OpenError>> scanReport;
+    int packets = 0;  // every image's packet count
 };
 
 // Puts a FakeEngine in place of the process's engine and starts every test from a zero edit buffer.
