@@ -9,6 +9,7 @@
 #include "app/gui/GuiOptions.h"
 #include "app/gui/InstanceGuard.h"
 #include "app/gui/StartUp.h"
+#include "engine/Work_BK.h"
 #include "engine/frame/Trace.h"
 #include "transport/PortList.h"
 #include "ui/EngineLink.h"
@@ -59,6 +60,11 @@ int main(int argc, char** argv) {
     const std::wstring toolFolder = options.folder.empty() ? CPaintManagerUI::GetInstancePath() : options.folder;
     ReadVersionFile(toolFolder);
     if (!options.ports.empty()) SetPortList(options.ports);
+
+    // The window keeps looking for the device while none answers, and again after its line was lost.
+    EngineOptions engineOptions = CWork_BK::Instance()->Options();
+    engineOptions.keepScanning = true;
+    CWork_BK::Instance()->SetOptions(engineOptions);
 
     auto frame = std::make_unique<CFrame_Update>(L"frame_Update.xml", toolFolder);
     if (frame->Create(nullptr, L"IAP Tool", UI_WS_VISIBLE | UI_WS_OVERLAPPEDWINDOW, UI_WS_EX_WINDOWEDGE) == 0)

@@ -2,15 +2,21 @@
 // checked against what the simulated device received.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "GuiProcess.h"
+#include "engine/ImageTable.h"
+#include "engine/UpdateStep.h"
 #include "engine/frame/IspCodes.h"
 #include "support/DevSimProcess.h"
 #include "support/HexText.h"
+#include "support/SimLog.h"
 #include "support/TestSupport.h"
 
 using namespace uitest;
@@ -42,9 +48,11 @@ protected:
         ASSERT_TRUE(sim_->Started());
     }
 
-    void StartTool() {
+    // The port is the simulator's pty unless a path is given (a --link that may not exist yet).
+    void StartTool(const std::string& port = "") {
         tool_ = std::make_unique<GuiProcess>(
-            ToolPath(), std::vector<std::string>{"--automation", "--port", sim_->PtyPath(), "--folder", FilesDir()},
+            ToolPath(),
+            std::vector<std::string>{"--automation", "--port", port.empty() ? sim_->PtyPath() : port, "--folder", FilesDir()},
             std::vector<std::string>{"XDG_RUNTIME_DIR=" + dir_.File("runtime")}, dir_.File("tool-stderr.txt"));
         ASSERT_TRUE(tool_->WaitReady(10000)) << tool_->Stderr();
     }
@@ -55,6 +63,15 @@ protected:
 
     bool WaitStatus(const std::string& text, int timeoutMs) {
         return tool_->WaitFor("lbl_status", [&](const ControlState& s) { return s.text == text; }, timeoutMs);
+    }
+
+    bool WaitStatusStart(const std::string& start, int timeoutMs) {
+        return tool_->WaitFor("lbl_status", [&](const ControlState& s) { return s.text.rfind(start, 0) == 0; }, timeoutMs);
+    }
+
+    static int SecondsLeft(const std::string& status) {
+        const size_t colon = status.rfind(": ");
+        return colon == std::string::npos ? -1 : std::atoi(status.c_str() + colon + 2);
     }
 
     // Quits the tool (exit status 0) and stops the device so its files are complete.
@@ -90,11 +107,27 @@ TEST_F(GuiEndToEndTest, OneButtonUpdatesEveryImageAndTheDeviceHoldsThemIntact) {
     EXPECT_EQ(tool_->Get("lbl_file_firmwareversion").text, "0105");
     EXPECT_EQ(tool_->Get("lbl_device_type").text, "AC7811");
 
+    EXPECT_EQ(tool_->Get("lbl_status").text, "Устройство подключено.");
+
     ASSERT_EQ(tool_->Command("click btn_update"), "ok");
     // While the run goes, nothing can be pressed.
     ASSERT_TRUE(tool_->WaitFor("btn_cancel", [](const ControlState& s) { return !s.enabled; }, 5000));
     EXPECT_FALSE(tool_->Get("btn_update").enabled);
     EXPECT_FALSE(tool_->Get("btn_settings").enabled);
+
+    // After the firmware the window counts down the device's restart, and the bar moves with it.
+    const std::string pause = "Ожидание перезапуска устройства: ";
+    ASSERT_TRUE(WaitStatusStart(pause, kRunMs)) << tool_->Stderr();
+    const int firstLeft = SecondsLeft(tool_->Get("lbl_status").text);
+    EXPECT_GE(firstLeft, 8);
+    EXPECT_LE(firstLeft, 10);
+    ASSERT_TRUE(tool_->WaitFor("lbl_status", [&](const ControlState& s) {
+        return s.text.rfind(pause, 0) == 0 && SecondsLeft(s.text) < firstLeft - 1;
+    }, 5000)) << tool_->Get("lbl_status").text;
+    const int bar = tool_->Get("prog_step").value;
+    EXPECT_GT(bar, 0);
+    EXPECT_LT(bar, 100);
+    EXPECT_EQ(tool_->Get("lbl_status").text.substr(pause.size() + 1), " с");
 
     ASSERT_TRUE(WaitStatus("Успешно обновлено!", kRunMs)) << tool_->Stderr();
     for (const char* button : {"btn_update", "btn_settings", "btn_cancel"}) EXPECT_TRUE(tool_->Get(button).enabled) << button;
@@ -103,6 +136,16 @@ TEST_F(GuiEndToEndTest, OneButtonUpdatesEveryImageAndTheDeviceHoldsThemIntact) {
     const std::string elapsed = tool_->Get("lbl_usetime").text;
     ASSERT_EQ(elapsed.rfind("Время обновления: 00:00:", 0), 0u) << elapsed;
     EXPECT_GE(std::stoi(elapsed.substr(elapsed.size() - 2)), 10) << "the firmware's pause is part of the run";
+    // The device is asked for its versions again once the run has ended; the final status stays.
+    const auto askedAgain = [&] {
+        const std::vector<uint8_t> commands = CommandsReceived(ReadFrameLog(OutDir()));
+        const auto lastInfo = std::find(commands.rbegin(), commands.rend(), CMD_DEVICE_INFO);
+        const auto lastEnd = std::find(commands.rbegin(), commands.rend(), CMD_RADAR_END);
+        return lastInfo != commands.rend() && lastEnd != commands.rend() && lastInfo < lastEnd;
+    };
+    EXPECT_TRUE(WaitUntil(askedAgain, 5000)) << "no device information asked after the run";
+    EXPECT_TRUE(tool_->WaitFor("lbl_device_firmwareversion", [](const ControlState& s) { return s.text == "0012"; }, 5000));
+    EXPECT_EQ(tool_->Get("lbl_status").text, "Успешно обновлено!");
     Finish();
 
     for (const auto& [name, size] : images)
@@ -129,6 +172,10 @@ TEST_F(GuiEndToEndTest, SettingsEditedInTheSettingsWindowReachTheDevice) {
     ASSERT_TRUE(tool_->WaitFor("como_frame1_content_2_2", [](const ControlState& s) { return s.found; }, 5000));
     EXPECT_FALSE(tool_->Get("lbl_status").found);
     EXPECT_EQ(tool_->Get("como_frame1_content_2_2").text, "200M");
+    // Boxes that no byte stands behind cannot be changed.
+    for (const char* unbound : {"como_frame1_content_1_2", "como_frame1_content_3_1", "como_frame1_content_7_1"})
+        EXPECT_FALSE(tool_->Get(unbound).enabled) << unbound;
+    EXPECT_TRUE(tool_->Get("como_frame1_content_2_2").enabled);
     EXPECT_FALSE(tool_->Get("checkbox_frame1_1_1").selected);
     ASSERT_EQ(tool_->Command("select como_frame1_content_2_2 2"), "ok");
     ASSERT_EQ(tool_->Command("click checkbox_frame1_1_1"), "ok");
@@ -159,11 +206,90 @@ TEST_F(GuiEndToEndTest, QuittingInTheMiddleOfARunEndsTheProgramPromptly) {
     ASSERT_EQ(tool_->Command("click btn_update"), "ok");
     ASSERT_TRUE(tool_->WaitFor("lbl_progress", [](const ControlState& s) { return s.text.size() > 1; }, 10000));
     ASSERT_EQ(tool_->Get("lbl_status").text, "Обновление базы камер...");
-    const auto start = std::chrono::steady_clock::now();
+    // Closing during the run asks first; "continue" keeps the run going.
     EXPECT_EQ(tool_->Command("quit"), "ok");
+    ASSERT_TRUE(tool_->WaitFor("btn_close_keep", [](const ControlState& s) { return s.found; }, 5000));
+    EXPECT_TRUE(tool_->Get("btn_close_confirm").found);
+    EXPECT_EQ(tool_->Wait(0), -2) << "the program must not end before the user answered";
+    ASSERT_EQ(tool_->Command("click btn_close_keep"), "ok");
+    ASSERT_TRUE(tool_->WaitFor("btn_close_keep", [](const ControlState& s) { return !s.found; }, 5000));
+    const std::string progress = tool_->Get("lbl_progress").text;
+    ASSERT_TRUE(tool_->WaitFor("lbl_progress", [&](const ControlState& s) { return s.text != progress; }, 10000))
+        << "the run goes on";
+    EXPECT_EQ(tool_->Command("quit"), "ok");
+    ASSERT_TRUE(tool_->WaitFor("btn_close_confirm", [](const ControlState& s) { return s.found; }, 5000));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(tool_->Command("click btn_close_confirm"), "ok");
     EXPECT_EQ(tool_->Wait(5000), 0) << tool_->Stderr();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     sim_->Stop();
+}
+
+// Started with no update file: the window says so as soon as the device answers, and a run started
+// anyway ends with that text, sends nothing and shows no full bar.
+TEST_F(GuiEndToEndTest, WithNoUpdateFileTheWindowSaysSoAndARunIsNoSuccess) {
+    StartDevice();
+    StartTool();
+    const std::string noFiles = "Устройство подключено. Файлы обновления не найдены в папке " + FilesDir();
+    ASSERT_TRUE(WaitStatus(noFiles, kConnectMs)) << tool_->Get("lbl_status").text;
+    ASSERT_TRUE(WaitEnabled("btn_update", kConnectMs));
+    ASSERT_EQ(tool_->Command("click btn_update"), "ok");
+    ASSERT_TRUE(WaitStatus("Файлы обновления не найдены в папке " + FilesDir(), 5000)) << tool_->Get("lbl_status").text;
+    EXPECT_TRUE(WaitEnabled("btn_update", 5000));
+    EXPECT_NE(tool_->Get("prog_step").value, 100);
+    Finish();
+    for (const LoggedFrame& f : ReadFrameLog(OutDir()))
+        if (f.fromTool) EXPECT_EQ(StepOfCommand(f.Cmd()), StepNone) << "command " << int(f.Cmd());
+}
+
+// The device's line appears 4 s after the window started (an adapter plugged in late): the window says
+// that nothing was found, then finds the device without a restart.
+TEST_F(GuiEndToEndTest, ADevicePluggedInLaterIsFoundWithoutARestart) {
+    WriteFile(FilesDir() + "rdfwd.bin", PseudoRandomBytes(3000, 5));
+    const std::string link = dir_.File("ttyLATE");
+    const auto start = std::chrono::steady_clock::now();
+    StartDevice({"--link", link, "--link-delay-ms", "4000"});
+    StartTool(link);
+    ASSERT_TRUE(WaitStatusStart("Устройство не найдено. Подключите устройство", 5000)) << tool_->Get("lbl_status").text;
+    EXPECT_FALSE(tool_->Get("btn_update").enabled);
+    ASSERT_TRUE(WaitStatus("Устройство подключено.", 12000)) << tool_->Get("lbl_status").text << tool_->Stderr();
+    const double foundAfter = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("device found %.2f s after the start, its line appeared at 4 s\n", foundAfter);
+    EXPECT_GE(foundAfter, 4.0);
+    EXPECT_LT(foundAfter, 4.0 + 2.0 + 1.5) << "a new port is probed at the next look, every 2 s";
+    ASSERT_TRUE(WaitEnabled("btn_update", 5000));
+    ASSERT_EQ(tool_->Command("click btn_update"), "ok");
+    ASSERT_TRUE(WaitStatus("Успешно обновлено!", kRunMs)) << tool_->Stderr();
+    Finish();
+    EXPECT_EQ(ReadFile(OutDir() + "/rdfwd.bin"), ReadFile(FilesDir() + "rdfwd.bin"));
+}
+
+// The device goes away in the middle of the data: the status names the step and the reason within 2 s
+// and the bar is not full; the search starts again on its own and finds the device when it is back.
+TEST_F(GuiEndToEndTest, ALostDeviceIsNamedWithItsStepAndReasonAndFoundAgain) {
+    WriteFile(FilesDir() + "flagdata.bin", PseudoRandomBytes(2000000, 3));
+    const std::string link = dir_.File("ttyUSBX");
+    StartDevice({"--link", link});
+    StartTool(link);
+    ASSERT_TRUE(WaitEnabled("btn_update", kConnectMs)) << tool_->Stderr();
+    ASSERT_EQ(tool_->Command("click btn_update"), "ok");
+    ASSERT_TRUE(tool_->WaitFor("lbl_progress", [](const ControlState& s) { return s.text.size() > 1; }, 10000));
+    const auto lost = std::chrono::steady_clock::now();
+    sim_->Stop();
+    const std::string failed = "Не удалось обновить базу камер! Причина: связь с устройством потеряна";
+    ASSERT_TRUE(WaitStatusStart(failed, 2000)) << tool_->Get("lbl_status").text;
+    const double shownAfter = std::chrono::duration<double>(std::chrono::steady_clock::now() - lost).count();
+    std::printf("loss shown %.2f s after the device went away\n", shownAfter);
+    EXPECT_LT(tool_->Get("prog_step").value, 100);
+    EXPECT_TRUE(tool_->Get("btn_cancel").enabled);
+    EXPECT_FALSE(tool_->Get("btn_update").enabled) << "no device to update";
+
+    // The same port comes back: found again without a restart.
+    sim_.reset();
+    StartDevice({"--link", link});
+    ASSERT_TRUE(WaitStatus("Устройство подключено.", 15000)) << tool_->Get("lbl_status").text << tool_->Stderr();
+    EXPECT_TRUE(WaitEnabled("btn_update", 5000));
+    Finish();
 }
 
 }  // namespace
