@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 
 #include "app/cli/PortReport.h"
+#include "engine/frame/IspCodes.h"
 #include "support/DevSimProcess.h"
 #include "support/HexText.h"
 #include "support/SimLog.h"
@@ -79,6 +81,33 @@ TEST_F(CliTest, NoDeviceOnAnyPortExitsTwoNamingThePorts) {
     EXPECT_NE(r.err.find(sim_->PtyPath() + ": устройство не ответило"), std::string::npos) << r.err;
 }
 
+// A device plugged in 4 s after the start is found while waiting; a port that is there and silent
+// (some other serial device) is not probed again within 10 s.
+TEST_F(CliTest, WaitDeviceFindsADevicePluggedInLater) {
+    MakeSamples({"AC7811_project.hex", "flagdata.bin", "audioHead.bin", "picHead.bin"});
+    const std::string otherOut = dir_.Path() + "/other";
+    std::filesystem::create_directories(otherOut);
+    DevSimProcess other({"--silent", "--out", otherOut});
+    ASSERT_TRUE(other.Started());
+    const std::string link = dir_.Path() + "/ttyLATE";
+    StartDevice({"--link", link, "--link-delay-ms", "4000"});
+    const ProcessResult r = Cli({"--wait-device", "20", "--port", other.PtyPath(), "--port", link, "--folder", Files()}, 40000);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Устройство не найдено; подключите его, поиск продолжается (до 20 с)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Успешно обновлено!"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadFile(Out() + "/rdfwd.bin"), ReadFile(Files() + "/rdfwd.bin"));
+    std::printf("iap-cli --wait-device: run ended %.2f s after the start (device plugged in at 4 s)\n", r.seconds);
+    EXPECT_GE(r.seconds, 4.0);
+    EXPECT_EQ(other.Stop(), 0);
+    EXPECT_EQ(CountCommand(CommandsReceived(ReadFrameLog(otherOut)), CMD_DEVICE_INFO), 1)
+        << "the silent port is probed once, not at every look";
+
+    // Without the option: one scan, exit status 2.
+    const ProcessResult once = Cli({"--port", dir_.Path() + "/ttyNONE", "--folder", Files()}, 20000);
+    EXPECT_EQ(once.status, 2) << once.err;
+    EXPECT_LT(once.seconds, 3.0);
+}
+
 TEST_F(CliTest, UsageErrorsExitSixtyFour) {
     WriteFile(dir_.File("short.bin"), std::vector<uint8_t>(72, 1));
     struct Row {
@@ -90,6 +119,7 @@ TEST_F(CliTest, UsageErrorsExitSixtyFour) {
         {{"--port"}, "нужно значение"},
         {{"--firmware-pause-ms", "soon"}, "--firmware-pause-ms"},
         {{"--test-wait-slice-ms", "0"}, "--test-wait-slice-ms"},
+        {{"--wait-device", "0"}, "--wait-device"},
         {{"--settings", dir_.File("missing.bin"), "--port", "/nonexistent"}, "не открывается"},
         {{"--settings", dir_.File("short.bin"), "--port", "/nonexistent"}, "ровно 73 байта"},
     };
@@ -132,12 +162,14 @@ TEST_F(CliTest, SettingsAreWrittenOnlyWhenEditedAndThenOnceAtTheEnd) {
     }
 }
 
+// Nothing to send is no success: the run ends at once with exit status 1 and names the folder.
 TEST_F(CliTest, AnEmptyFolderIsNamedAndTheRunEndsAtOnce) {
     StartDevice();
     const ProcessResult r = Cli({"--port", sim_->PtyPath(), "--folder", Files()});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("нет ни одного файла обновления"), std::string::npos) << r.err;
-    EXPECT_NE(r.out.find("Успешно обновлено!"), std::string::npos);
+    EXPECT_NE(r.err.find("Причина: файлы обновления не найдены в папке " + Files()), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("Успешно обновлено!"), std::string::npos);
 }
 
 TEST_F(CliTest, AFailedRunExitsOneWithOneClearLine) {
@@ -445,6 +477,12 @@ TEST(PortReportTest, MessagesSayWhatToDo) {
                                            {"/dev/ttyUSB1", CSerial::OpenError::PermissionDenied}});
     EXPECT_NE(two.find(L"/dev/ttyUSB0: порт занят"), std::wstring::npos);
     EXPECT_NE(two.find(L"/dev/ttyUSB1: нет доступа"), std::wstring::npos);
+    // The main window names the port it may not open, and says to connect the device.
+    const std::wstring status = NoDeviceStatusText({{"/dev/ttyS0", CSerial::OpenError::NoAnswer},
+                                                    {"/dev/ttyUSB1", CSerial::OpenError::PermissionDenied}});
+    EXPECT_EQ(status.rfind(L"Устройство не найдено. Подключите устройство", 0), 0u);
+    EXPECT_NE(status.find(L"/dev/ttyUSB1: нет доступа к порту: добавьте пользователя в группу dialout"), std::wstring::npos);
+    EXPECT_EQ(status.find(L"ttyS0"), std::wstring::npos);
 }
 
 }  // namespace
