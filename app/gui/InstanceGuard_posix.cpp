@@ -1,6 +1,7 @@
 #include "app/gui/InstanceGuard.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,9 +23,12 @@ std::string LockPath() {
     return std::string("/tmp/") + kInstanceGuardName + "-" + std::to_string(getuid()) + ".lock";
 }
 
+std::string ShowPath() { return LockPath() + ".show"; }
+
 }  // namespace
 
 CInstanceGuard::~CInstanceGuard() {
+    StopWatching();
     // The file stays: removing it would let a starting instance lock a new file while another still
     // holds the old one.
     if (fd_ >= 0) close(fd_);
@@ -48,4 +52,64 @@ CInstanceGuard::Result CInstanceGuard::Acquire() {
     if (err == EWOULDBLOCK) return Result::AlreadyRunning;
     error_ = "cannot lock " + path + ": " + std::strerror(err);
     return Result::Failed;
+}
+
+int CInstanceGuard::WatchShowRequests(std::function<void()> onShow) {
+    if (fd_ < 0 || watcher_.joinable()) return 0;
+    const std::string path = ShowPath();
+    // Only this user's own FIFO is used: anything else there is left alone, and no window comes forward.
+    if (mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST) return 0;
+    fifoFd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    struct stat st {};
+    if (fifoFd_ < 0 || fstat(fifoFd_, &st) != 0 || !S_ISFIFO(st.st_mode) || st.st_uid != getuid()) {
+        StopWatching();
+        return 0;
+    }
+    fifoKeep_ = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (fifoKeep_ < 0 || pipe2(stopPipe_, O_CLOEXEC) != 0) {
+        StopWatching();
+        return 0;
+    }
+    const int fifo = fifoFd_;
+    const int stop = stopPipe_[0];
+    watcher_ = std::thread([fifo, stop, onShow = std::move(onShow)] {
+        for (;;) {
+            pollfd fds[2] = {{fifo, POLLIN, 0}, {stop, POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) continue;
+                return;
+            }
+            if (fds[1].revents != 0) return;
+            if ((fds[0].revents & POLLIN) == 0) continue;
+            char bytes[64];
+            // Several starts in a row bring the window forward once.
+            while (read(fifo, bytes, sizeof bytes) > 0) {
+            }
+            onShow();
+        }
+    });
+    return 1;
+}
+
+void CInstanceGuard::StopWatching() {
+    if (watcher_.joinable()) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t ignored = write(stopPipe_[1], &byte, 1);
+        watcher_.join();
+    }
+    for (int* fd : {&fifoFd_, &fifoKeep_, &stopPipe_[0], &stopPipe_[1]}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
+    }
+}
+
+int CInstanceGuard::AskRunningToShow() {
+    // Non-blocking: with nobody reading (an instance that does not watch), the open fails at once.
+    const int fd = open(ShowPath().c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return 0;
+    struct stat st {};
+    const char byte = 1;
+    const bool ok = fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode) && write(fd, &byte, 1) == 1;
+    close(fd);
+    return ok ? 1 : 0;
 }

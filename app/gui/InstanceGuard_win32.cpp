@@ -2,7 +2,17 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <thread>
+
+namespace {
+
+constexpr const wchar_t* kShowEventName = L"{5A7136DF-3CE5-4278-931A-96E9F480A93B}}-show";
+
+}  // namespace
+
 CInstanceGuard::~CInstanceGuard() {
+    StopWatching();
     if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
 }
 
@@ -18,4 +28,46 @@ CInstanceGuard::Result CInstanceGuard::Acquire() {
     }
     handle_ = mutex;
     return Result::Acquired;
+}
+
+int CInstanceGuard::WatchShowRequests(std::function<void()> onShow) {
+    if (handle_ == nullptr || watcher_.joinable()) return 0;
+    // Auto-reset: one wake-up per request; several starts in a row may fold into one.
+    HANDLE show = CreateEventW(nullptr, FALSE, FALSE, kShowEventName);
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (show == nullptr || stop == nullptr) {
+        if (show != nullptr) CloseHandle(show);
+        if (stop != nullptr) CloseHandle(stop);
+        return 0;
+    }
+    showEvent_ = show;
+    stopEvent_ = stop;
+    watcher_ = std::thread([show, stop, onShow = std::move(onShow)] {
+        const HANDLE handles[2] = {stop, show};
+        for (;;) {
+            const DWORD which = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+            if (which != WAIT_OBJECT_0 + 1) return;
+            onShow();
+        }
+    });
+    return 1;
+}
+
+void CInstanceGuard::StopWatching() {
+    if (watcher_.joinable()) {
+        SetEvent(static_cast<HANDLE>(stopEvent_));
+        watcher_.join();
+    }
+    for (void** handle : {&showEvent_, &stopEvent_}) {
+        if (*handle != nullptr) CloseHandle(static_cast<HANDLE>(*handle));
+        *handle = nullptr;
+    }
+}
+
+int CInstanceGuard::AskRunningToShow() {
+    HANDLE show = OpenEventW(EVENT_MODIFY_STATE, FALSE, kShowEventName);
+    if (show == nullptr) return 0;
+    const BOOL ok = SetEvent(show);
+    CloseHandle(show);
+    return ok ? 1 : 0;
 }

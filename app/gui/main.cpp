@@ -1,6 +1,8 @@
 // iap-tool: the window program. One instance per session; the main window runs modally and the
 // engine is stopped before the program ends.
 #include <QApplication>
+#include <QMetaObject>
+#include <QWidget>
 
 #include <cstdio>
 #include <memory>
@@ -24,6 +26,18 @@ int Fail(const std::wstring& message) {
     return 1;
 }
 
+// A second start asked for the window: the one shown (the main window, or the settings window that
+// hides it) comes forward.
+void BringWindowsForward() {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible() || top->parentWidget() != nullptr) continue;
+        if (top->isMinimized()) top->showNormal();
+        top->raise();
+        top->activateWindow();
+    }
+    Trace(L"iap-tool: a second start brought the window forward\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -37,11 +51,11 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // Before anything is shown: a second instance ends at once and says nothing.
+    // Before anything is shown: a second instance brings the first one's window forward and ends.
     CInstanceGuard guard;
     switch (guard.Acquire()) {
     case CInstanceGuard::Result::Acquired: break;
-    case CInstanceGuard::Result::AlreadyRunning: return 0;
+    case CInstanceGuard::Result::AlreadyRunning: guard.AskRunningToShow(); return 0;
     case CInstanceGuard::Result::Failed:
         Trace(L"iap-tool: single-instance guard: %hs\n", guard.Error().c_str());
         return 0;
@@ -49,6 +63,12 @@ int main(int argc, char** argv) {
 
     if (std::wstring fault = CheckDisplay(); !fault.empty()) return Fail(fault);
     QApplication app(argc, argv);
+    // The watcher hands requests to the UI thread through the application object, so it ends first.
+    struct WatchStop {
+        CInstanceGuard& guard;
+        ~WatchStop() { guard.StopWatching(); }
+    } watchStop{guard};
+    guard.WatchShowRequests([] { QMetaObject::invokeMethod(qApp, &BringWindowsForward, Qt::QueuedConnection); });
     // The automation channel owns standard output; diagnostics move to standard error.
     if (options.automation) SetTraceFile(stderr);
 
