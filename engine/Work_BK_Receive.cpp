@@ -11,6 +11,7 @@
 
 int CWork_BK::OnReceive(const uint8_t* data, uint32_t length) {
     if (data == nullptr || length == 0) return 1;
+    lineBytesReceived_.fetch_add(length, std::memory_order_relaxed);
     // One trace call per few hundred bytes instead of one per byte; the text is the same.
     std::wstring line = L"Data is :";
     wchar_t piece[8];
