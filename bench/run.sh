@@ -29,11 +29,12 @@ work="$build/bench-run"
 rm -rf "$work"
 mkdir -p "$work/set"
 "$run" --make-set "$work/set"
-image_bytes=$(cat "$work"/set/*.bin "$work/set/AC7811_project.hex" | wc -c)
+# The images as the device gets them: the binary files and the firmware's 256 KiB of data.
+image_bytes=$(( $(cat "$work"/set/*.bin | wc -c) + 256 * 1024 ))
 
 echo "Машина: $(nproc) ядра, $(uname -sr), $(. /etc/os-release && echo "$PRETTY_NAME")"
 echo "Набор: прошивка 256 КиБ (записи по 16 байт, 4 сегмента по 64 КиБ), база камер 1 МиБ, звук 512 КиБ,"
-echo "       картинки 256 КиБ, радар 64 КиБ + 300 байт; файлы вместе $image_bytes байт; пауза после прошивки 0"
+echo "       картинки 256 КиБ, радар 64 КиБ + 300 байт; образы вместе $image_bytes байт; пауза после прошивки 0"
 
 sim_pid=""
 stop_sim() {
