@@ -11,9 +11,13 @@
 #include "engine/frame/ReceivePath.h"
 #include "files/File_EDogMusicPic.h"
 #include "files/File_Project.h"
+#include "engine/frame/Trace.h"
 #include "files/Packet_Hex.h"
 
 namespace {
+
+// The readers trace what they load; here that would only bury the figures.
+const bool kTraceSilenced = (SetTraceFile(nullptr), true);
 
 std::vector<uint8_t> Noise(size_t count, uint32_t seed) {
     std::vector<uint8_t> bytes(count);
