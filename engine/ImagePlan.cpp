@@ -44,10 +44,19 @@ ImagePlan PlanRecords(const CFile_Project& image, int startPayload) {
 
 }  // namespace
 
+// Every answer is a frame without payload, or with the two bytes [command, status].
+constexpr long long kBareAnswerBytes = ISP_FRAME_OVERHEAD;
+constexpr long long kStatusAnswerBytes = ISP_FRAME_OVERHEAD + 2;
+
 ImagePlan PlanImage(const ImageRow& row, const CImageReader& image) {
     const int startPayload = StartPayloadBytes(row.startPayload);
-    if (const CFile_Project* hex = image.Hex()) return PlanRecords(*hex, startPayload);
-    return PlanPackets(*image.Packets(), startPayload);
+    ImagePlan plan = image.Hex() ? PlanRecords(*image.Hex(), startPayload) : PlanPackets(*image.Packets(), startPayload);
+    if (plan.frames == 0) return plan;
+    // The firmware start is answered twice: "start seen", then "ready".
+    const long long startAnswers = row.reader == ImageReaderKind::Hex ? 2 : 1;
+    plan.answerBytes = startAnswers * kBareAnswerBytes + plan.packets * kStatusAnswerBytes +
+                       (row.deviceConfirmsEnd ? kStatusAnswerBytes : 0);
+    return plan;
 }
 
 double LineSeconds(long long bytes, uint32_t baud) {

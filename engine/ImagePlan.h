@@ -11,6 +11,9 @@ struct ImagePlan {
     int packets = 0;          // packets the step sends (firmware: data records)
     int frames = 0;           // every frame of the step, start and end included
     long long wireBytes = 0;  // bytes of those frames
+    // What the device answers in the step, by the protocol's fixed answer sizes: the start's
+    // answers, one status answer per packet, the end's confirmation where the device gives one.
+    long long answerBytes = 0;
     bool sendable = true;     // false for a firmware image that cannot be placed (no leading address)
     uint32_t lowAddress = 0;  // firmware only: the lowest and one past the highest address sent
     uint32_t highAddress = 0;

@@ -132,6 +132,12 @@ public:
     // calls it when a run has ended, so that it shows what the device now holds. 0 when no port is open.
     int RefreshDeviceInfo();
 
+    // Bytes the engine has written to the port and received from it since it was created; they only
+    // grow. A front end takes them at a step's begin and end to show what the step put on the line.
+    // Any thread.
+    uint64_t LineBytesSent() const { return lineBytesSent_.load(std::memory_order_relaxed); }
+    uint64_t LineBytesReceived() const { return lineBytesReceived_.load(std::memory_order_relaxed); }
+
     // Step record.
     int CurrentStep() const { return currentStep_.load(); }
     int StepTotal() const { return stepTotal_.load(); }
@@ -281,6 +287,8 @@ private:
     std::atomic<int> runActive_{0};
     std::atomic<uint32_t> postedJobs_{0};  // bit `step`: that step's job was posted in this run
     std::atomic<int> runFailed_{0};
+    std::atomic<uint64_t> lineBytesSent_{0};
+    std::atomic<uint64_t> lineBytesReceived_{0};
     std::atomic<bool> dropTraced_{false};  // one trace line per failed run for the frames not queued
 
     mutable std::mutex recordMutex_;  // versions, folder, scan report

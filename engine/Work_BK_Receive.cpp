@@ -11,19 +11,22 @@
 
 int CWork_BK::OnReceive(const uint8_t* data, uint32_t length) {
     if (data == nullptr || length == 0) return 1;
-    // One trace call per few hundred bytes instead of one per byte; the text is the same.
-    std::wstring line = L"Data is :";
-    wchar_t piece[8];
-    for (uint32_t i = 0; i < length; ++i) {
-        std::swprintf(piece, 8, L" %02x", data[i]);
-        line += piece;
-        if (line.size() > TRACE_BUFFER_CHARS - 16) {
-            Trace(L"%ls", line.c_str());
-            line.clear();
+    lineBytesReceived_.fetch_add(length, std::memory_order_relaxed);
+    if (TraceEnabled()) {
+        // One trace call per few hundred bytes instead of one per byte; the text is the same.
+        std::wstring line = L"Data is :";
+        wchar_t piece[8];
+        for (uint32_t i = 0; i < length; ++i) {
+            std::swprintf(piece, 8, L" %02x", data[i]);
+            line += piece;
+            if (line.size() > TRACE_BUFFER_CHARS - 16) {
+                Trace(L"%ls", line.c_str());
+                line.clear();
+            }
         }
+        line += L"\r\n";
+        Trace(L"%ls", line.c_str());
     }
-    line += L"\r\n";
-    Trace(L"%ls", line.c_str());
     TrafficLogReceivedChunk(data, static_cast<int>(length));
 
     ReceiveChunk(receiveBuffer_, data, static_cast<int>(length), [](const CRawString& frame) {

@@ -4,9 +4,10 @@
 set -euo pipefail
 
 # clang with its run-time libraries builds the fuzz targets (libFuzzer); llvm brings the symbolizer that
-# puts function names and lines into sanitizer reports.
+# puts function names and lines into sanitizer reports. libbenchmark-dev (Google Benchmark) builds the
+# micro-benchmarks of bench/ (bench/run.sh).
 packages=(g++ cmake ninja-build libgtest-dev srecord qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev
-          file dpkg-dev clang libclang-rt-dev llvm)
+          file dpkg-dev clang libclang-rt-dev llvm libbenchmark-dev)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

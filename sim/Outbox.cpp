@@ -21,7 +21,7 @@ const std::vector<uint8_t>& COutbox::JunkBytes() {
     return junk;
 }
 
-void COutbox::Queue(const std::vector<uint8_t>& frame, SimClock::time_point earliest, bool junkPrefix) {
+SimClock::time_point COutbox::Queue(const std::vector<uint8_t>& frame, SimClock::time_point earliest, bool junkPrefix) {
     std::vector<uint8_t> wire;
     if (junkPrefix) wire = JunkBytes();
     wire.insert(wire.end(), frame.begin(), frame.end());
@@ -31,7 +31,7 @@ void COutbox::Queue(const std::vector<uint8_t>& frame, SimClock::time_point earl
         const SimClock::time_point due = start + LineTime(baud_, wire.size());
         chunks_.push_back(Chunk{std::move(wire), due, frame, 0});
         lineFreeAt_ = due;
-        return;
+        return due;
     }
     const auto step = std::max<std::chrono::microseconds>(kSplitGap, LineTime(baud_, 1));
     SimClock::time_point due = start + LineTime(baud_, 1);
@@ -40,6 +40,7 @@ void COutbox::Queue(const std::vector<uint8_t>& frame, SimClock::time_point earl
         lineFreeAt_ = due;
         due += step;
     }
+    return lineFreeAt_;
 }
 
 SimClock::time_point COutbox::NextDue() const {

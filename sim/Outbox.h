@@ -23,8 +23,8 @@ public:
     COutbox(unsigned baud, bool split);
 
     // Queues one answer frame to be sent no earlier than `earliest` plus its line time, behind
-    // JunkBytes() when `junkPrefix` is set.
-    void Queue(const std::vector<uint8_t>& frame, SimClock::time_point earliest, bool junkPrefix);
+    // JunkBytes() when `junkPrefix` is set. Returns when its last byte is due to be written.
+    SimClock::time_point Queue(const std::vector<uint8_t>& frame, SimClock::time_point earliest, bool junkPrefix);
 
     bool Empty() const { return chunks_.empty(); }
     // When the next write is due; time_point::max() when nothing waits.

@@ -1,5 +1,6 @@
 #include "sim/Recorder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -165,6 +166,16 @@ void CRecorder::WriteSummary(const CDeviceModel& model, const CFrameReader& read
             text += std::string("ended ") + ImageFileName(image) + (model.ImageEnded(image) ? " 1\n" : " 0\n");
     }
     text += seedLines_;
+    if (!turnaroundUs_.empty()) {
+        std::vector<int64_t> sorted = turnaroundUs_;
+        std::sort(sorted.begin(), sorted.end());
+        const size_t p99 = std::min(sorted.size() - 1, (sorted.size() * 99 + 99) / 100 - 1);
+        int64_t sum = 0;
+        for (int64_t gap : sorted) sum += gap;
+        text += "turnaround_us " + std::to_string(sorted.size()) + " " + std::to_string(sorted[sorted.size() / 2]) + " " +
+                std::to_string(sorted[p99]) + " " + std::to_string(sum / static_cast<int64_t>(sorted.size())) + "\n";
+    }
+    for (const auto& [image, figures] : imageLines_) text += std::string("line ") + ImageFileName(image) + " " + figures + "\n";
     char line[32];
     for (const auto& [code, count] : model.ReceivedCounts()) {
         std::snprintf(line, sizeof line, "rx 0x%02X %lu\n", code, count);
@@ -175,6 +186,15 @@ void CRecorder::WriteSummary(const CDeviceModel& model, const CFrameReader& read
         text += line;
     }
     WriteText("summary.txt", text);
+}
+
+void CRecorder::NoteTurnaround(std::chrono::microseconds gap) {
+    if (!dir_.empty()) turnaroundUs_.push_back(gap.count());
+}
+
+void CRecorder::NoteImageLine(SimImage image, uint64_t bytesIn, uint64_t bytesOut, std::chrono::microseconds span) {
+    if (dir_.empty()) return;
+    imageLines_[image] = std::to_string(bytesIn) + " " + std::to_string(bytesOut) + " " + std::to_string(span.count());
 }
 
 void CRecorder::WriteAll(const CDeviceModel& model, const CFrameReader& reader) {

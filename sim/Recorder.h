@@ -13,14 +13,17 @@
 //   settings.bin          the last 73-byte block written with 0x4A
 //   summary.txt           "name value" lines: frame and error counts, "ended NAME 0|1" per image
 //                         seen (1: its end command closed it, for the firmware an accepted one),
-//                         "seed N" and "seed_faults OPTIONS" with --seed, then "rx 0xCC N" and
-//                         "tx 0xCC N" per command code
+//                         "seed N" and "seed_faults OPTIONS" with --seed, "turnaround_us COUNT
+//                         MEDIAN P99 MEAN" (answer written to the next byte read, see NoteTurnaround),
+//                         "line NAME IN OUT MICROSECONDS" per image (see NoteImageLine),
+//                         then "rx 0xCC N" and "tx 0xCC N" per command code
 //
 // Image files are rewritten when their image ends and on exit, each through a temporary file and
 // a rename, so a reader never sees half a file. Files of images that never came are not written;
 // outputs of an earlier run in the same folder are removed at Open. Single-threaded use.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -47,6 +50,11 @@ public:
     void LogNote(const std::string& text);
     // --seed N and the options it stands for, for the summary and the frame log.
     void NoteSeed(uint32_t seed, const std::string& faults);
+    // One gap between an answer's last byte written and the tool's next byte read.
+    void NoteTurnaround(std::chrono::microseconds gap);
+    // An image's bytes from the tool and to it between its ready answer and its end, and how long
+    // that took on this end of the line.
+    void NoteImageLine(SimImage image, uint64_t bytesIn, uint64_t bytesOut, std::chrono::microseconds span);
 
     void WriteImage(SimImage image, const CDeviceModel& model);
     void WriteSettings(const CDeviceModel& model);
@@ -69,6 +77,8 @@ private:
     std::unique_ptr<std::FILE, FileCloser> log_;
     std::map<uint8_t, unsigned long> sentCounts_;
     unsigned long framesSent_ = 0;
+    std::vector<int64_t> turnaroundUs_;
+    std::map<SimImage, std::string> imageLines_;
 };
 
 // "aa bb cc" for short byte strings; the first 16 bytes then " ... (N bytes)" for long ones.

@@ -2,6 +2,9 @@
 
 #include <poll.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +25,10 @@ constexpr std::chrono::milliseconds kQuietAfterFirmwareEnd{11000};
 // this long at most for the tool to take the last one.
 constexpr std::chrono::milliseconds kDrainLimit{2000};
 constexpr std::chrono::milliseconds kDrainPoll{10};
-constexpr int kMaxPollMs = 1000;
+constexpr std::chrono::milliseconds kMaxWait{1000};
+// Linux lets a sleeping timer fire up to 50 us late by default; a paced line is a few hundred us per
+// answer, so the simulator asks for its timers to be kept almost exactly.
+constexpr unsigned long kTimerSlackNs = 1000;
 constexpr unsigned long kMaxTracedRejects = 20;
 constexpr size_t kReadChunk = 8192;
 
@@ -71,9 +77,10 @@ void CSimulator::TakeFrames() {
     }
 }
 
-void CSimulator::HandleFrame(const ReceivedFrame& frame, SimClock::time_point now) {
+void CSimulator::HandleFrame(const ReceivedFrame& frame, SimClock::time_point endedAt) {
     recorder_.LogReceived(frame.bytes);
     const DeviceReaction reaction = model_.Handle(frame.bytes);
+    SimClock::time_point answeredAt = endedAt;
     for (const std::string& note : reaction.notes) {
         recorder_.LogNote(note);
         Trace(L"iap-devsim: %hs\n", note.c_str());
@@ -83,8 +90,9 @@ void CSimulator::HandleFrame(const ReceivedFrame& frame, SimClock::time_point no
         // --junk leaves the 'E' answers clean so that it disturbs only the receive path; junk before
         // them (a stray byte from an adapter at open) is a fault of its own.
         const bool junk = reaction.deviceInfo ? options_.probeJunk : options_.junk;
-        for (const auto& answer : reaction.answers) outbox_.Queue(answer, now + delay, junk);
+        for (const auto& answer : reaction.answers) answeredAt = outbox_.Queue(answer, endedAt + delay, junk);
     }
+    NoteImageLine(frame, reaction, endedAt, answeredAt);
     if (reaction.started) {
         endArmed_ = false;
         settingsHandled_ = false;
@@ -101,6 +109,25 @@ void CSimulator::HandleFrame(const ReceivedFrame& frame, SimClock::time_point no
     }
     if (frame.bytes[FRAME_OFFSET_CMD] == CMD_WRITE_SETTINGS) settingsHandled_ = true;
     if (reaction.hangUp) hangUp_ = true;
+}
+
+// An image's line time runs from its ready answer to its end command (or the answer to it); the
+// frames and answers in between are what the tool's summary calls the image's bytes each way.
+void CSimulator::NoteImageLine(const ReceivedFrame& frame, const DeviceReaction& reaction,
+                               SimClock::time_point endedAt, SimClock::time_point answeredAt) {
+    if (reaction.started) {
+        lineImage_ = *reaction.started;
+        imageLines_[static_cast<size_t>(*lineImage_)] = ImageLine{0, 0, answeredAt, answeredAt};
+        return;
+    }
+    if (!lineImage_) return;
+    ImageLine& line = imageLines_[static_cast<size_t>(*lineImage_)];
+    line.bytesIn += frame.bytes.size();
+    for (const auto& answer : reaction.answers) line.bytesOut += answer.size();
+    line.to = std::max(endedAt, answeredAt);
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(line.to - line.from);
+    recorder_.NoteImageLine(*lineImage_, line.bytesIn, line.bytesOut, micros);
+    if (reaction.ended) lineImage_.reset();
 }
 
 // The tool ends a run as soon as it has written an end command the device never answers, and may
@@ -133,6 +160,9 @@ SimClock::time_point CSimulator::FinishDeadline() const {
 }
 
 int CSimulator::Run(int stopFd) {
+#if defined(__linux__)
+    prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
+#endif
     int exitCode = 0;
     bool lineFull = false;
     lastTrafficAt_ = SimClock::now();
@@ -142,7 +172,9 @@ int CSimulator::Run(int stopFd) {
         while (!inbox_.empty() && inbox_.front().due <= now) {
             const PendingFrame pending = std::move(inbox_.front());
             inbox_.pop_front();
-            HandleFrame(pending.frame, now);
+            // Answers count from the moment the command ended on the wire, not from when this loop
+            // got round to it, so the simulator's own wake-up delay never slows the line down.
+            HandleFrame(pending.frame, pending.due);
             if (hangUp_) break;
         }
         if (hangUp_) {
@@ -151,12 +183,14 @@ int CSimulator::Run(int stopFd) {
             break;
         }
         const unsigned long sentBefore = recorder_.FramesSent();
+        const bool answersDue = outbox_.NextDue() <= now;
         if (!outbox_.Flush(line_, now, recorder_, lineFull)) {
             Trace(L"iap-devsim: write to %hs failed: %hs\n", line_.Path().c_str(), std::strerror(errno));
             exitCode = 1;
             break;
         }
         if (recorder_.FramesSent() != sentBefore) lastTrafficAt_ = now;
+        if (answersDue && !lineFull && outbox_.Empty()) answerDoneAt_ = SimClock::now();
         if (reader_.StaleDeadline() <= now) {
             reader_.DropStale(now);
             TakeFrames();
@@ -175,14 +209,15 @@ int CSimulator::Run(int stopFd) {
         SimClock::time_point wake = std::min({FinishDeadline(), reader_.StaleDeadline(),
                                               inbox_.empty() ? SimClock::time_point::max() : inbox_.front().due});
         if (!lineFull) wake = std::min(wake, outbox_.NextDue());
-        int timeoutMs = kMaxPollMs;
-        if (wake != SimClock::time_point::max()) {
-            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count();
-            // Rounded up, so the loop never spins on a deadline a fraction of a millisecond away.
-            timeoutMs = static_cast<int>(std::clamp<long long>((left + 999) / 1000, 0, kMaxPollMs));
-        }
+        // ppoll takes the deadline to the nanosecond: a poll() rounded to whole milliseconds would
+        // hold a 274 us answer for a millisecond and pace the line at a third of its rate.
+        auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(kMaxWait);
+        if (wake != SimClock::time_point::max())
+            wait = std::clamp<std::chrono::nanoseconds>(wake - now, std::chrono::nanoseconds{0}, wait);
+        const timespec timeout{static_cast<time_t>(wait.count() / 1000000000),
+                               static_cast<long>(wait.count() % 1000000000)};
         pollfd fds[2] = {{stopFd, POLLIN, 0}, {line_.Fd(), static_cast<short>(POLLIN | (lineFull ? POLLOUT : 0)), 0}};
-        const int ready = poll(fds, 2, timeoutMs);
+        const int ready = ppoll(fds, 2, &timeout, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
             Trace(L"iap-devsim: poll failed: %hs\n", std::strerror(errno));
@@ -210,6 +245,10 @@ int CSimulator::Run(int stopFd) {
             if (exitCode != 0) break;
             if (gotAny) {
                 lastTrafficAt_ = now;
+                if (answerDoneAt_ != SimClock::time_point{}) {
+                    recorder_.NoteTurnaround(std::chrono::duration_cast<std::chrono::microseconds>(now - answerDoneAt_));
+                    answerDoneAt_ = {};
+                }
                 TakeFrames();
             } else if (fds[1].revents & (POLLHUP | POLLERR)) {
                 // A hang-up with nothing to read would make poll return at once forever.

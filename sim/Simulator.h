@@ -5,7 +5,9 @@
 // signal handler writes to, so no work happens in signal context.
 #pragma once
 
+#include <array>
 #include <deque>
+#include <optional>
 
 #include "sim/DeviceModel.h"
 #include "sim/FrameReader.h"
@@ -30,9 +32,21 @@ private:
         SimClock::time_point due;
     };
     void TakeFrames();
-    void HandleFrame(const ReceivedFrame& frame, SimClock::time_point now);
+    // endedAt: when the frame's last byte crossed the (paced) line; its answers count from there.
+    void HandleFrame(const ReceivedFrame& frame, SimClock::time_point endedAt);
     void HandleArrived();
     SimClock::time_point FinishDeadline() const;
+    void NoteImageLine(const ReceivedFrame& frame, const DeviceReaction& reaction, SimClock::time_point endedAt,
+                       SimClock::time_point answeredAt);
+
+    struct ImageLine {
+        uint64_t bytesIn = 0;
+        uint64_t bytesOut = 0;
+        SimClock::time_point from{};
+        SimClock::time_point to{};
+    };
+    std::array<ImageLine, kSimImageCount> imageLines_{};
+    std::optional<SimImage> lineImage_;
 
     unsigned long rejectsTraced_ = 0;
     const SimOptions& options_;
@@ -44,6 +58,10 @@ private:
     std::deque<PendingFrame> inbox_;
     SimClock::time_point inLineFreeAt_{};
     SimClock::time_point lastTrafficAt_{};
+    // When the last answer was completely written, until the next byte from the tool is read; the
+    // gap is the tool's turnaround as seen from this end of the line (the pty's hand-over both ways
+    // and this loop's wake-up included).
+    SimClock::time_point answerDoneAt_{};
     bool settingsHandled_ = false;
     bool endArmed_ = false;
     bool hangUp_ = false;

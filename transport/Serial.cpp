@@ -133,6 +133,8 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
     if (!SetLineParams(SERIAL_TRANSFER_BAUD, 8, SERIAL_PARITY_NONE, SERIAL_ONE_STOP_BIT))
         return FailOpen(OpenError::LineSettings, "transfer line settings");
 
+    RequestLowLatency(path);
+
     if (CSerialOpenHook* hook = openHook_.load()) {
         hook->RestartCommandSender();
         hook->RequestDeviceInfo(port);
@@ -156,6 +158,24 @@ SerialLineSettings CSerial::LineSettings(uint32_t baud, uint8_t byteSize, uint8_
     line.dtr = dtr;
     line.rts = true;
     return line;
+}
+
+void CSerial::RequestLowLatency(const std::string& path) {
+    // Without it a USB adapter may sit on each answer for its latency timer; a port that refuses
+    // still works, only slower, so nothing here fails the open.
+    switch (backend_->RequestLowLatency()) {
+        case SerialLowLatency::On:
+            Trace(L"[CSerial] %hs: low-latency mode on\r\n", path.c_str());
+            break;
+        case SerialLowLatency::Unsupported:
+            Trace(L"[CSerial] %hs: no low-latency mode (not a serial-core driver)\r\n", path.c_str());
+            break;
+        case SerialLowLatency::Failed: {
+            const std::string reason = backend_->LastErrorText();
+            Trace(L"[CSerial] %hs: low-latency mode refused: %hs\r\n", path.c_str(), reason.c_str());
+            break;
+        }
+    }
 }
 
 int CSerial::SetLineParams(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {

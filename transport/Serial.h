@@ -91,6 +91,8 @@ private:
     // The line as Open and SetLineParams program it: 8N1-style values as given, RTS on, DTR as asked.
     static SerialLineSettings LineSettings(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
                                            bool dtr);
+    // Asks the back end for its low-latency receive mode and traces the outcome; never fails.
+    void RequestLowLatency(const std::string& path);
     // Records why Open failed, traces it with the OS reason, closes what is open; returns 0.
     int FailOpen(OpenError error, const char* what);
     // Tells the receiver that the line failed, the first time only since Open; `what` names the

@@ -27,6 +27,10 @@ struct SerialLineSettings {
 
 enum class SerialOpenStatus { Ok, Missing, PermissionDenied, Busy, Other };
 
+// The driver's low-latency mode: On, the driver has no such mode (pseudo-terminals, platforms
+// without it; not an error), or it refused (the OS reason in LastErrorText).
+enum class SerialLowLatency { On, Unsupported, Failed };
+
 class CSerialBackend {
 public:
     virtual ~CSerialBackend() = default;
@@ -59,6 +63,10 @@ public:
     virtual int ReadAvailable(uint8_t* buffer, int capacity, uint32_t waitMs) = 0;
     // Writes every byte or fails. 1 only when all `length` bytes went out.
     virtual int Write(const uint8_t* data, uint32_t length) = 0;
+    // Asks the driver to hand received bytes over at once rather than when its latency timer runs
+    // out (USB adapters hold them up to 16 ms, which a stop-and-wait protocol pays on every answer).
+    // The mode the device had comes back at CloseDevice. Controlling thread, on an open device.
+    virtual SerialLowLatency RequestLowLatency() { return SerialLowLatency::Unsupported; }
     // Releases the device; harmless when nothing is open.
     virtual void CloseDevice() = 0;
     virtual bool IsOpen() const = 0;

@@ -22,6 +22,8 @@
 #include <thread>
 
 #if defined(__linux__)
+#include <linux/serial.h>
+
 #include "transport/Termios2_linux.h"
 #endif
 #if defined(__APPLE__)
@@ -172,6 +174,7 @@ public:
     int Read(uint8_t* buffer, int capacity) override;
     int ReadAvailable(uint8_t* buffer, int capacity, uint32_t waitMs) override;
     int Write(const uint8_t* data, uint32_t length) override;
+    SerialLowLatency RequestLowLatency() override;
     void CloseDevice() override;
     bool IsOpen() const override { return fd_.load() >= 0; }
     std::string LastErrorText() const override { return t_lastErrno == 0 ? std::string() : ErrnoText(t_lastErrno); }
@@ -192,6 +195,10 @@ private:
     std::atomic<int> fd_{-1};
     std::atomic<bool> closing_{false};
     std::atomic<Regime> regime_{Regime::Handshake};
+    // The driver flags (serial_struct.flags) to put back at close; set only when we changed them.
+    // Controlling thread only.
+    bool restoreSerialFlags_ = false;
+    int savedSerialFlags_ = 0;
     // Held shared by every operation that uses fd_, exclusively while it is opened or closed.
     std::shared_mutex lifetime_;
 };
@@ -460,10 +467,52 @@ int CSerialBackend_Posix::Write(const uint8_t* data, uint32_t length) {
     return 1;
 }
 
+SerialLowLatency CSerialBackend_Posix::RequestLowLatency() {
+#if defined(__linux__)
+    std::shared_lock<std::shared_mutex> lock(lifetime_);
+    const int fd = fd_.load();
+    if (fd < 0) {
+        Remember(EBADF);
+        return SerialLowLatency::Failed;
+    }
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0) {
+        const int error = errno;
+        Remember(error);
+        // Pseudo-terminals and drivers without the serial core's interface.
+        return error == ENOTTY || error == EINVAL ? SerialLowLatency::Unsupported : SerialLowLatency::Failed;
+    }
+    if (serial.flags & ASYNC_LOW_LATENCY) return SerialLowLatency::On;
+    const int oldFlags = serial.flags;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(fd, TIOCSSERIAL, &serial) != 0) {
+        const int error = errno;
+        Remember(error);
+        return error == ENOTTY || error == EINVAL ? SerialLowLatency::Unsupported : SerialLowLatency::Failed;
+    }
+    savedSerialFlags_ = oldFlags;
+    restoreSerialFlags_ = true;
+    return SerialLowLatency::On;
+#else
+    return SerialLowLatency::Unsupported;
+#endif
+}
+
 void CSerialBackend_Posix::CloseDevice() {
     closing_.store(true);
     std::unique_lock<std::shared_mutex> lock(lifetime_);
     const int fd = fd_.exchange(-1);
+#if defined(__linux__)
+    if (fd >= 0 && restoreSerialFlags_) {
+        // The adapter is shared with other programs: leave its latency as it was found.
+        serial_struct serial{};
+        if (ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+            serial.flags = savedSerialFlags_;
+            ioctl(fd, TIOCSSERIAL, &serial);
+        }
+    }
+    restoreSerialFlags_ = false;
+#endif
     if (fd >= 0) {
         // Exclusive mode belongs to the tty, not to this descriptor: left set, it would keep every
         // later non-root opener out while any other descriptor of the tty stays open.

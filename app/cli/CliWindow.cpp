@@ -12,8 +12,12 @@ bool IsRecordedStep(NotifyWParam step) { return step >= StepProject && step < st
 
 CCliWindow::CCliWindow(CProgressView* view) : view_(view) {}
 
+void CCliWindow::SetLineCounter(std::function<LineBytes()> counter) { lineCounter_ = std::move(counter); }
+
 intptr_t CCliWindow::Send(uint32_t message, NotifyWParam wParam, NotifyLParam lParam) {
     const uint32_t now = GetTickCountMs();
+    const bool stepEdge = message == WM_ENGINE_STEP_BEGIN || message == WM_ENGINE_STEP_END;
+    const LineBytes bytes = stepEdge ? CountNow() : LineBytes{};
     switch (message) {
         case WM_ENGINE_READY: {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -31,6 +35,7 @@ intptr_t CCliWindow::Send(uint32_t message, NotifyWParam wParam, NotifyLParam lP
                 if (IsRecordedStep(wParam) && !stepBegun_[wParam]) {
                     stepBegun_[wParam] = true;
                     stepBeginMs_[wParam] = now;
+                    stepBeginBytes_[wParam] = bytes;
                 }
             }
             if (view_) view_->StepBegin(static_cast<int>(wParam), static_cast<unsigned>(lParam), now);
@@ -46,12 +51,15 @@ intptr_t CCliWindow::Send(uint32_t message, NotifyWParam wParam, NotifyLParam lP
                     stepEnded_[wParam] = true;
                     stepEndMs_[wParam] = now;
                     stepResult_[wParam] = static_cast<int>(lParam);
+                    stepEndBytes_[wParam] = bytes;
                     // A step that was never announced (the settings write) counts from the last end.
                     if (!stepBegun_[wParam]) {
                         stepBegun_[wParam] = true;
                         stepBeginMs_[wParam] = lastEndMs_;
+                        stepBeginBytes_[wParam] = lastEndBytes_;
                     }
                     lastEndMs_ = now;
+                    lastEndBytes_ = bytes;
                 }
                 if (wParam == StepFinished) {
                     finished_ = true;
@@ -77,6 +85,7 @@ void CCliWindow::RunStarted() {
         stepEnded_.fill(false);
         stepResult_.fill(0);
         lastEndMs_ = now;  // the reference for a first step that is never announced
+        lastEndBytes_ = CountNow();
     }
     if (view_) view_->RunStarted(now);
 }
@@ -137,4 +146,11 @@ bool CCliWindow::StepRan(int step) const {
 int CCliWindow::StepResult(int step) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return IsRecordedStep(static_cast<NotifyWParam>(step)) ? stepResult_[step] : 0;
+}
+
+LineBytes CCliWindow::StepLineBytes(int step) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!IsRecordedStep(static_cast<NotifyWParam>(step)) || !stepBegun_[step] || !stepEnded_[step]) return {};
+    return {stepEndBytes_[step].sent - stepBeginBytes_[step].sent,
+            stepEndBytes_[step].received - stepBeginBytes_[step].received};
 }

@@ -6,15 +6,26 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "app/cli/ProgressView.h"
 #include "engine/NotifyWindow.h"
 #include "engine/UpdateStep.h"
 
+// Bytes the engine has put on the line and taken from it so far (counters that only grow).
+struct LineBytes {
+    uint64_t sent = 0;
+    uint64_t received = 0;
+};
+
 class CCliWindow : public CNotifyWindow {
 public:
     explicit CCliWindow(CProgressView* view);
+
+    // Read at each step's begin and end, on the engine thread that reports it; set it before the
+    // engine starts. Without one, StepLineBytes stays zero.
+    void SetLineCounter(std::function<LineBytes()> counter);
 
     intptr_t Send(uint32_t message, NotifyWParam wParam, NotifyLParam lParam) override;
 
@@ -36,12 +47,17 @@ public:
     uint32_t StepMs(int step) const;
     bool StepRan(int step) const;
     int StepResult(int step) const;
+    // What the step put on the line in each direction between its begin and its end.
+    LineBytes StepLineBytes(int step) const;
 
 private:
     template <typename Pred>
     bool WaitFor(uint32_t timeoutMs, Pred pred);
 
+    LineBytes CountNow() const { return lineCounter_ ? lineCounter_() : LineBytes{}; }
+
     CProgressView* view_;
+    std::function<LineBytes()> lineCounter_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool interrupted_ = false;
@@ -55,4 +71,7 @@ private:
     std::array<bool, kStepLimit> stepBegun_{};
     std::array<bool, kStepLimit> stepEnded_{};
     std::array<int, kStepLimit> stepResult_{};
+    LineBytes lastEndBytes_{};
+    std::array<LineBytes, kStepLimit> stepBeginBytes_{};
+    std::array<LineBytes, kStepLimit> stepEndBytes_{};
 };

@@ -15,9 +15,11 @@
 namespace {
 
 void PrintPlan(std::FILE* out, const ImagePlan& plan) {
-    PrintText(out, FormatText(L"    пакетов: %d, кадров: %d, байт по линии: %lld, передача при %u бод: %.1f с\n",
-                      plan.packets, plan.frames, plan.wireBytes, SERIAL_TRANSFER_BAUD,
-                      LineSeconds(plan.wireBytes, SERIAL_TRANSFER_BAUD)));
+    // Each frame waits for its answer, so the line carries both directions one after the other.
+    PrintText(out, FormatText(L"    пакетов: %d, кадров: %d, байт к устройству: %lld, ответов: %lld байт, "
+                              L"линия в обе стороны при %u бод: %.1f с (предел; плюс оборот программы и устройства)\n",
+                      plan.packets, plan.frames, plan.wireBytes, plan.answerBytes, SERIAL_TRANSFER_BAUD,
+                      LineSeconds(plan.wireBytes + plan.answerBytes, SERIAL_TRANSFER_BAUD)));
 }
 
 }  // namespace

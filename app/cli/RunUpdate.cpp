@@ -8,6 +8,7 @@
 #include "app/cli/CliWindow.h"
 #include "app/cli/Console.h"
 #include "app/cli/InterruptWatch.h"
+#include "app/cli/LineReport.h"
 #include "app/cli/PortReport.h"
 #include "app/cli/ProgramFolder.h"
 #include "app/cli/ProgressView.h"
@@ -27,7 +28,6 @@ namespace {
 constexpr uint32_t kProbeMsPerPort = 1500;     // the handshake waits about a second per port
 constexpr uint32_t kInfoAnswerMs = 10000;      // device information after the port opened
 constexpr uint32_t kSettingsAnswersMs = 12000; // both settings reads (each dropped after one slice)
-constexpr uint32_t kLineBytesPerSecond = SERIAL_TRANSFER_BAUD / 10;
 
 struct FileCloser {
     void operator()(std::FILE* file) const {
@@ -111,27 +111,24 @@ void PrintVersions(std::FILE* out, CWork_BK& engine, const std::string& folder) 
 }
 
 void PrintSummary(std::FILE* out, CWork_BK& engine, const CCliWindow& window) {
-    PrintText(out, L"Итог:\n");
-    long long totalBytes = 0;
-    uint32_t totalMs = 0;
+    PrintText(out, LineSummaryHeader(SERIAL_TRANSFER_BAUD));
+    LineUse total;
+    total.baud = SERIAL_TRANSFER_BAUD;
+    auto row = [&](int step, const wchar_t* name, int records) {
+        const LineBytes bytes = window.StepLineBytes(step);
+        const LineUse use{bytes.sent, bytes.received, window.StepMs(step), SERIAL_TRANSFER_BAUD};
+        total.bytesOut += use.bytesOut;
+        total.bytesIn += use.bytesIn;
+        total.measuredMs += use.measuredMs;
+        PrintText(out, LineSummaryRow(name, use, records, window.StepResult(step) != 0));
+    };
     for (const ImageRow& image : ImageRows()) {
-        const int step = image.step;
-        if (!window.StepRan(step)) continue;
-        const uint32_t ms = window.StepMs(step);
-        const long long bytes = PlanImage(image, *engine.Image(step)).wireBytes;
-        totalBytes += bytes;
-        totalMs += ms;
-        const double rate = ms ? static_cast<double>(bytes) * 1000.0 / ms : 0.0;
-        PrintText(out, FormatText(L"  %-20ls %9lld байт  %7.1f с  %8.0f байт/с (%3.0f%% предела линии)%ls\n", image.summaryName,
-                          bytes, ms / 1000.0, rate, rate * 100.0 / kLineBytesPerSecond,
-                          window.StepResult(step) ? L"  ОШИБКА" : L""));
+        if (!window.StepRan(image.step)) continue;
+        const bool records = image.reader == ImageReaderKind::Hex;
+        row(image.step, image.summaryName, records ? PlanImage(image, *engine.Image(image.step)).packets : -1);
     }
-    if (window.StepRan(6))
-        PrintText(out, FormatText(L"  %-20ls %9d байт%ls\n", L"меню устройства", SETTINGS_BLOCK_SIZE + ISP_FRAME_OVERHEAD,
-                          window.StepResult(6) ? L"  ОШИБКА" : L""));
-    const double rate = totalMs ? static_cast<double>(totalBytes) * 1000.0 / totalMs : 0.0;
-    PrintText(out, FormatText(L"  всего: %lld байт за %.1f с передачи, %.0f байт/с из %u возможных при %u бод\n", totalBytes,
-                      totalMs / 1000.0, rate, kLineBytesPerSecond, SERIAL_TRANSFER_BAUD));
+    if (window.StepRan(StepSettings)) row(StepSettings, L"меню устройства", -1);
+    PrintText(out, LineSummaryRow(L"всего", total, -1, false));
 }
 
 // Checks the update files with the engine's readers; prints a refused file's reason and an empty file's
@@ -231,6 +228,7 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterr
     const bool terminal = !options.plainProgress && IsTerminal(out);
     CProgressView view(out, terminal ? CProgressView::Mode::Terminal : CProgressView::Mode::Plain);
     CCliWindow window(&view);
+    window.SetLineCounter([&engine] { return LineBytes{engine.LineBytesSent(), engine.LineBytesReceived()}; });
     // Declared after the window, so it is unhooked before the window goes.
     struct WakeHook {
         CInterruptWatch& watch;

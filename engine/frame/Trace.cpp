@@ -1,5 +1,6 @@
 #include "engine/frame/Trace.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cwchar>
 #include <mutex>
@@ -13,6 +14,8 @@ std::mutex& TraceMutex() {
 
 std::FILE* g_traceFile = stdout;
 TraceSink g_traceSink;
+// Mirrors "a sink or a file is set", so a silenced trace costs no formatting on the hot paths.
+std::atomic<bool> g_traceOn{true};
 
 void AppendUtf8(std::string& out, char32_t cp) {
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
@@ -87,15 +90,19 @@ std::wstring Utf8ToWide(const std::string& text) {
 void SetTraceFile(std::FILE* file) {
     std::lock_guard<std::mutex> lock(TraceMutex());
     g_traceFile = file;
+    g_traceOn.store(g_traceFile != nullptr || static_cast<bool>(g_traceSink));
 }
 
 void SetTraceSink(TraceSink sink) {
     std::lock_guard<std::mutex> lock(TraceMutex());
     g_traceSink = std::move(sink);
+    g_traceOn.store(g_traceFile != nullptr || static_cast<bool>(g_traceSink));
 }
 
+bool TraceEnabled() { return g_traceOn.load(std::memory_order_relaxed); }
+
 void Trace(const wchar_t* format, ...) {
-    if (format == nullptr) return;
+    if (format == nullptr || !TraceEnabled()) return;
     wchar_t buffer[TRACE_BUFFER_CHARS] = {};
     va_list args;
     va_start(args, format);

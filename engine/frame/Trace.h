@@ -18,6 +18,9 @@ void Trace(const wchar_t* format, ...);
 // Where trace text goes. A null FILE* silences the trace; the default is stdout.
 void SetTraceFile(std::FILE* file);
 
+// False while neither a file nor a sink is set: callers may skip building trace text then.
+bool TraceEnabled();
+
 // Tests capture trace text with a sink; an empty function restores the file output.
 using TraceSink = std::function<void(const std::wstring& text)>;
 void SetTraceSink(TraceSink sink);

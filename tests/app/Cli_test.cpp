@@ -61,7 +61,8 @@ TEST_F(CliTest, AWholeRunExitsZeroAndShowsVersionsProgressAndSummary) {
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char* piece : {"Тип устройства: AC7811", "0012", "0105", "1a2b", "Старт обновления...",
                               "Обновление ПО прошло успешно!", "Обновление ПО радарной части прошло успешно!",
-                              "Успешно обновлено!", "Время обновления: 00:00:", "Итог:", "байт/с"})
+                              "Успешно обновлено!", "Время обновления: 00:00:", "Итог (256000 бод",
+                              "% предела линии  ", "записей/с"})
         EXPECT_NE(r.out.find(piece), std::string::npos) << piece;
     EXPECT_TRUE(r.err.empty()) << r.err;
     EXPECT_EQ(r.out.find("\x1b"), std::string::npos) << "not a terminal: plain lines";
@@ -408,11 +409,13 @@ TEST_F(CliTest, InspectShowsWhatEachFileSends) {
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char* piece : {
              "flagdata.bin         10000 байт",
-             "пакетов: 3, кадров: 5, байт по линии: 10025, передача при 256000 бод: 0.4 с",
-             "пакетов: 6, кадров: 8, байт по линии: 3416",       // radar: 1024 x3, 128, 128, 44
+             // Each packet is answered with 7 bytes, the start with 5.
+             "пакетов: 3, кадров: 5, байт к устройству: 10025, ответов: 26 байт, линия в обе стороны при 256000 бод: 0.4 с",
+             "пакетов: 6, кадров: 8, байт к устройству: 3416, ответов: 47 байт",  // radar: 1024 x3, 128, 128, 44
              "записей: 6, версия: 0107",
              "адреса: 0x0800FFF0..0x0801000F",
-             "пакетов: 2, кадров: 4, байт по линии: 64",         // 2 x (16 + 10), start 7, end 5
+             // 2 x (16 + 10), start 7, end 5; answered: start twice, each record, the end
+             "пакетов: 2, кадров: 4, байт к устройству: 64, ответов: 31 байт",
              "audioHead.bin        нет",
              "пустой файл",
              "тип устройства   AC7811\n",

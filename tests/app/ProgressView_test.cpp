@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/cli/LineReport.h"
 #include "app/cli/ProgressView.h"
 #include "ui/StepTexts.h"
 #include "engine/frame/Trace.h"
@@ -90,6 +91,33 @@ TEST(ProgressViewTest, TerminalModeRedrawsOneLineWithTheBarFloor) {
     EXPECT_NE(text.find(L"\r\x1b[K"), std::wstring::npos);
     EXPECT_NE(text.find(L"\r\x1b[KНе удалось обновить ПО!\n"), std::wstring::npos) << "the end text stays on its own line";
     EXPECT_NE(text.find(L"100%"), std::wstring::npos);
+}
+
+TEST(LineReportTest, TheLimitCountsBothDirections) {
+    struct Row {
+        LineUse use;
+        int records;
+        bool failed;
+        double efficiency;
+        const wchar_t* text;
+    };
+    const Row rows[] = {
+        // 16384 firmware records: 26 bytes out, 7 back each, 1.289 ms of wire per record.
+        {{425984, 114688, 23500, 256000}, 16384, false, 0.8987,
+         L"  ПО                    425984 байт  114688 байт   21.12 с   23.50 с   90% предела линии  697 записей/с\n"},
+        // Counting only the bytes out would have claimed 71 %.
+        {{425984, 114688, 21120, 256000}, -1, false, 0.99999, L" 100% предела линии\n"},
+        {{78, 7, 4, 256000}, -1, true, 0.8301, L"   83% предела линии  ОШИБКА\n"},
+        {{500, 0, 0, 256000}, -1, false, 0.0, L"    0% предела линии\n"},  // nothing measured
+        {{500, 0, 100, 0}, -1, false, 0.0, L"    0% предела линии\n"},      // no line rate
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.use.measuredMs);
+        EXPECT_NEAR(LineEfficiency(row.use), row.efficiency, 0.0001);
+        const std::wstring text = LineSummaryRow(row.records >= 0 ? L"ПО" : L"x", row.use, row.records, row.failed);
+        EXPECT_NE(text.find(row.text), std::wstring::npos) << WideToUtf8(text);
+    }
+    EXPECT_NE(LineSummaryHeader(256000).find(L"256000 бод"), std::wstring::npos);
 }
 
 TEST(ProgressViewTest, AStepAnnouncedTwiceIsDrawnOnce) {

@@ -419,7 +419,9 @@ TEST(DevSimTest, UpdateRunIsAnsweredAndRecorded) {
     const std::string summary = ReadText(out + "/summary.txt");
     for (const char* line : {"rx 0x23 3\n", "rx 0x06 4\n", "rx 0x45 2\n", "tx 0x24 3\n", "tx 0x46 2\n",
                              "bad_checksum 0\n", "bad_length 0\n", "ended firmware.bin 1\n", "ended flagdata.bin 1\n",
-                             "ended audioHead.bin 1\n", "ended picHead.bin 1\n", "ended rdfwd.bin 1\n"})
+                             "ended audioHead.bin 1\n", "ended picHead.bin 1\n", "ended rdfwd.bin 1\n",
+                             // After its ready answer: the packet (3005 bytes) and the end (5) in, one answer out.
+                             "line audioHead.bin 3010 7 ", "turnaround_us "})
         EXPECT_NE(summary.find(line), std::string::npos) << line << " missing in\n" << summary;
 
     std::istringstream log(ReadText(out + "/frames.log"));

@@ -566,6 +566,9 @@ public:
         for (uint32_t i = 0; i < length; ++i) hex += " " + std::to_string(data[i]);
         return Step(hex) && !log_->failWrites.load();
     }
+    SerialLowLatency RequestLowLatency() override {
+        return Step("low latency") ? SerialLowLatency::On : SerialLowLatency::Failed;
+    }
     void CloseDevice() override {
         if (open_) log_->Add("close");
         open_ = false;
@@ -594,7 +597,7 @@ private:
 TEST(SerialOpenStepsTest, StepsRunInOrderAndAFailureAtAnyStepClosesThePort) {
     const std::vector<std::string> fullOrder = {
         "open /fake/port", "purge", "handshake", "line 9600 800 dtr rts", "write 172 6 0 69 1 70", "read",
-        "transfer", "line 256000 800 -dtr rts", "hook restart", "hook info:1"};
+        "transfer", "line 256000 800 -dtr rts", "low latency", "hook restart", "hook info:1"};
     struct Case {
         std::string failAt;
         OpenError expected;
@@ -609,6 +612,7 @@ TEST(SerialOpenStepsTest, StepsRunInOrderAndAFailureAtAnyStepClosesThePort) {
         {"read", OpenError::NoAnswer},
         {"transfer", OpenError::LineSettings},
         {"line 256000", OpenError::LineSettings},
+        {"low latency", OpenError::None},  // a driver that refuses it is only slower
     };
     SetPortList({"/fake/port"});
     for (const Case& c : cases) {
