@@ -238,8 +238,9 @@ TEST_F(GuiEndToEndTest, WithNoUpdateFileTheWindowSaysSoAndARunIsNoSuccess) {
     EXPECT_TRUE(WaitEnabled("btn_update", 5000));
     EXPECT_NE(tool_->Get("prog_step").value, 100);
     Finish();
-    for (const LoggedFrame& f : ReadFrameLog(OutDir()))
+    for (const LoggedFrame& f : ReadFrameLog(OutDir())) {
         if (f.fromTool) EXPECT_EQ(StepOfCommand(f.Cmd()), StepNone) << "command " << int(f.Cmd());
+    }
 }
 
 // The device's line appears 4 s after the window started (an adapter plugged in late): the window says
