@@ -28,6 +28,22 @@ if(TARGET iap-tool)
       COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${_library}> ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
     install(FILES $<TARGET_FILE:${_library}> DESTINATION .)
   endforeach()
+  # A Qt built with mingw-w64 links the compiler's run-time DLLs (the programs themselves link them
+  # statically); they ship beside Qt's DLLs, from the compiler that built the programs.
+  if(MINGW)
+    foreach(_runtime libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+      execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_runtime}
+        OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
+      if(IS_ABSOLUTE "${_path}" AND EXISTS "${_path}")
+        get_filename_component(_path "${_path}" REALPATH)
+        list(APPEND _iap_deploy_commands
+          COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_path} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+        install(FILES ${_path} DESTINATION .)
+      else()
+        message(WARNING "${_runtime} not found beside ${CMAKE_CXX_COMPILER}: Qt's DLLs may not load")
+      endif()
+    endforeach()
+  endif()
   set(_iap_build_plugins ${_iap_qt_plugins})
   if(TARGET Qt6::QOffscreenIntegrationPlugin)
     list(APPEND _iap_build_plugins platforms Qt6::QOffscreenIntegrationPlugin)

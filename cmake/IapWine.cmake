@@ -5,7 +5,8 @@
 # emulator CTest and gtest_discover_tests run the test programs with. The target iap_wine_prefix
 # creates the prefix once, quietly; everything that runs a program under wine depends on it, so
 # parallel first runs never race to create it.
-find_program(IAP_WINE_PROGRAM NAMES wine wine64)
+# wine64 itself: the `wine` launcher asks for the 32-bit wine on every start.
+find_program(IAP_WINE_PROGRAM NAMES wine64 wine PATHS /usr/lib/wine)
 if(NOT IAP_WINE_PROGRAM)
   message(STATUS "wine not found: the Windows programs build, but the tests cannot run here")
   return()

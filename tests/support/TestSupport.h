@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -49,6 +50,9 @@ private:
     std::string path_;
 };
 
+// Paths are UTF-8 strings on every platform (on Windows too, where a narrow path would be read in the
+// ANSI code page); Utf8Path makes the std::filesystem path of one.
+std::filesystem::path Utf8Path(const std::string& path);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 void WriteTextFile(const std::string& path, const std::string& text);
 std::vector<uint8_t> ReadFile(const std::string& path);

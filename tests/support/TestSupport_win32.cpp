@@ -19,7 +19,8 @@ TempDir::TempDir() {
         const std::filesystem::path candidate =
             base / ("iap-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++));
         if (std::filesystem::create_directory(candidate)) {
-            path_ = candidate.string();
+            const std::u8string utf8 = candidate.u8string();
+            path_.assign(utf8.begin(), utf8.end());
             return;
         }
     }
