@@ -10,8 +10,8 @@
 
 namespace testsupport {
 
-// A pseudo-terminal pair from openpty. The master plays the far end of the line; the slave path is
-// what the code under test opens. Both ends close on destruction.
+// A pseudo-terminal pair from openpty (POSIX only). The master plays the far end of the line; the
+// slave path is what the code under test opens. Both ends close on destruction.
 class PtyPair {
 public:
     PtyPair();
@@ -33,7 +33,8 @@ private:
     std::string slavePath_;
 };
 
-// A fresh folder under /tmp, removed with its content on destruction.
+// A fresh folder under /tmp (on Windows: the user's temporary folder), removed with its content on
+// destruction.
 class TempDir {
 public:
     TempDir();
