@@ -2,17 +2,23 @@
 
 #include <windows.h>
 
+#include "engine/frame/Trace.h"
+
 CInstanceGuard::~CInstanceGuard() {
     if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
 }
 
 CInstanceGuard::Result CInstanceGuard::Acquire() {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"{5A7136DF-3CE5-4278-931A-96E9F480A93B}}");
+    // Default security, not initially owned: the mutex only marks that an instance runs, and Windows
+    // drops it with the last handle, however the process ends.
+    const std::wstring name = Utf8ToWide(kInstanceGuardName);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    const DWORD error = GetLastError();
     if (mutex == nullptr) {
-        error_ = "CreateMutexW failed, error " + std::to_string(GetLastError());
+        error_ = "CreateMutexW failed, error " + std::to_string(error);
         return Result::Failed;
     }
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (error == ERROR_ALREADY_EXISTS) {
         CloseHandle(mutex);
         return Result::AlreadyRunning;
     }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/common/CommandLine.h"
+#include "app/common/Console.h"
 #include "app/gui/Automation.h"
 #include "app/gui/GuiOptions.h"
 #include "app/gui/InstanceGuard.h"
@@ -26,7 +28,8 @@ int Fail(const std::wstring& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const GuiOptions options = ParseGuiOptions(argc, argv);
+    UseUtf8Console();
+    const GuiOptions options = ParseGuiOptions(CommandLineArgs(argc, argv));
     if (!options.error.empty()) {
         std::fprintf(stderr, "iap-tool: %s\n%s", options.error.c_str(), GuiUsage());
         return 1;

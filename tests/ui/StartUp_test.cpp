@@ -63,11 +63,8 @@ TEST(GuiOptions, OwnOptionsAndQtsOptions) {
     // Windows: the temporary folder may lie on another drive than the working folder, with no
     // relative path between them.
     if (relative.empty()) relative = dir.Path();
-    std::vector<std::string> args = {"iap-tool", "-platform", "offscreen", "--port", "/dev/a", "--port", "/dev/b",
-                                     "--folder", relative, "--automation"};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    const GuiOptions options = ParseGuiOptions(static_cast<int>(argv.size()), argv.data());
+    const GuiOptions options = ParseGuiOptions({"-platform", "offscreen", "--port", "/dev/a", "--port", "/dev/b",
+                                                "--folder", relative, "--automation"});
     EXPECT_EQ(options.error, "");
     EXPECT_EQ(options.ports, (std::vector<std::string>{"/dev/a", "/dev/b"}));
     EXPECT_EQ(options.folder, std::wstring(dir.Path().begin(), dir.Path().end()) + L"/");
