@@ -377,11 +377,14 @@ bool CSerialBackend_Win32::Finish(HANDLE handle, OVERLAPPED& overlapped, DWORD l
         RememberLastError();
         return false;
     }
+    const DWORD reason = woke == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED
+                         : woke == WAIT_TIMEOUT     ? ERROR_TIMEOUT
+                                                    : GetLastError();
     CancelIoEx(handle, &overlapped);
     // The driver may still write into the OVERLAPPED and the caller's buffer until it reports the
     // cancellation, so this wait has no limit; a cancelled read or write always reports back.
     GetOverlappedResult(handle, &overlapped, moved, TRUE);
-    Remember(woke == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED : woke == WAIT_TIMEOUT ? ERROR_TIMEOUT : GetLastError());
+    Remember(reason);
     return false;
 }
 
