@@ -194,7 +194,7 @@ unplug() {
     start="$(now)"
     status=0
     timeout 120 wine "$cli" --port COM20 --folder "$files_win" --firmware-pause-ms 100 --plain \
-        </dev/null >"$work/$name/cli.out" 2>"$work/$name/cli.err" &
+        --trace "$(winepath -w "$work/$name/trace.txt" 2>>"$log")" </dev/null >"$work/$name/cli.out" 2>"$work/$name/cli.err" &
     local cli_pid=$!
     local gone=""
     if [ "$how" = kill ]; then
@@ -218,7 +218,8 @@ unplug() {
     local said=no
     grep -q 'связь с устройством потеряна' "$work/$name/cli.out" "$work/$name/cli.err" && said=yes
     if [ "$status" -eq 1 ] && [ "$said" = yes ] && awk -v a="$after" 'BEGIN { exit !(a <= 5) }'; then
-        pass "unplug ($how) mid-image: iap-cli.exe ended 1 ${after} s after the line went away, saying the link was lost"
+        pass "unplug ($how) mid-image: iap-cli.exe ended 1 ${after} s after the line went away, saying the link was lost" \
+            "($(grep -a -o 'line lost on [a-z]*' "$work/$name/trace.txt" | head -n 1))"
     else
         fail "unplug ($how): status $status, ${after} s after the line went away, loss said: $said; $(tail -n 3 "$work/$name/cli.out" "$work/$name/cli.err")"
     fi
