@@ -9,7 +9,7 @@
 // together, then reads what has arrived; the writer waits for its own write to complete.
 //
 // Wine does not serialize synchronous handles, so a design that only passes under wine could still
-// stall on Windows; and it has two traps of its own, both handled here:
+// stall on Windows; and it has three traps of its own, all handled here:
 //  - an overlapped ReadFile under "return at once" time-outs pends when nothing is queued (Windows
 //    returns at once), so the reader reads exactly what ClearCommError reports as queued;
 //  - a pending WaitCommEvent does not end on CancelIo, but does end on SetCommMask(h, 0);
