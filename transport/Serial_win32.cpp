@@ -9,10 +9,14 @@
 // together, then reads what has arrived; the writer waits for its own write to complete.
 //
 // Wine does not serialize synchronous handles, so a design that only passes under wine could still
-// stall on Windows; and it has two traps of its own, both handled here:
+// stall on Windows; and it has three traps of its own, all handled here:
 //  - an overlapped ReadFile under "return at once" time-outs pends when nothing is queued (Windows
 //    returns at once), so the reader reads exactly what ClearCommError reports as queued;
-//  - a pending WaitCommEvent does not end on CancelIo, but does end on SetCommMask(h, 0).
+//  - a pending WaitCommEvent does not end on CancelIo, but does end on SetCommMask(h, 0);
+//  - over a pseudo-terminal whose far end hung up, ClearCommError and WaitCommEvent carry on as
+//    if the line were only quiet; only a read fails. So a quiet line gets a one-byte read now and
+//    then (it returns at once on Windows; on wine it pends and is cancelled). Without it a lost
+//    line would surface only at the next write, after the engine's no-answer wait.
 //
 // Threads: as CSerialBackend says. Each direction has its own OVERLAPPED and event (the reader's
 // read and wait, the writer's write); the close event wakes every wait when the device closes. A
@@ -53,6 +57,8 @@ constexpr DWORD kDriverMarginMs = 1000;
 constexpr DWORD kQueuedReadLimitMs = 1000;
 // How long a close waits for an ended WaitCommEvent or a cancelled write to report back.
 constexpr DWORD kCancelWaitMs = 1000;
+// A quiet line in the transfer regime is read once this often, to see whether it has gone (below).
+constexpr ULONGLONG kQuietLineCheckMs = 250;
 // DrainOutput looks at the output queue this often.
 constexpr DWORD kDrainPollMs = 1;
 
@@ -188,6 +194,12 @@ private:
     int ReadOnce(HANDLE handle, uint8_t* buffer, DWORD count, DWORD limitMs);
     // Reads what the input queue holds, at most capacity bytes: 0 when it is empty, -1 on failure.
     int ReadQueued(HANDLE handle, uint8_t* buffer, int capacity);
+    // The quiet-line read (see the top of this file), at most once per kQuietLineCheckMs: bytes
+    // read (0 or 1), or -1 when the line has gone.
+    int CheckQuietLine(HANDLE handle, uint8_t* buffer);
+    // After an event wait failed on a port that still answers ClearCommError: the line check at
+    // once, then (line still there) a pause until the deadline. As ReadAvailable returns.
+    int CheckFailingLine(HANDLE handle, uint8_t* buffer, ULONGLONG deadline);
     // Arms WaitCommEvent unless it is armed already. false (reason remembered) when the driver
     // refuses it; a wait that completes at once leaves nothing armed.
     bool ArmEventWait(HANDLE handle);
@@ -211,6 +223,8 @@ private:
     OVERLAPPED waitOverlapped_{};
     DWORD waitEvents_ = 0;
     bool waitArmed_ = false;
+    // When the reader last read or checked the line (GetTickCount64); reader state like the above.
+    ULONGLONG lastLineCheck_ = 0;
 };
 
 HANDLE CSerialBackend_Win32::OpenHandle() const {
@@ -245,6 +259,7 @@ SerialOpenStatus CSerialBackend_Win32::OpenDevice(const std::string& path) {
                                                                               : SerialOpenStatus::Other;
     }
     waitArmed_ = false;
+    lastLineCheck_ = GetTickCount64();
     regime_.store(Regime::Handshake);
     handle_.store(handle);
     return SerialOpenStatus::Ok;
@@ -377,11 +392,14 @@ bool CSerialBackend_Win32::Finish(HANDLE handle, OVERLAPPED& overlapped, DWORD l
         RememberLastError();
         return false;
     }
+    const DWORD reason = woke == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED
+                         : woke == WAIT_TIMEOUT     ? ERROR_TIMEOUT
+                                                    : GetLastError();
     CancelIoEx(handle, &overlapped);
     // The driver may still write into the OVERLAPPED and the caller's buffer until it reports the
     // cancellation, so this wait has no limit; a cancelled read or write always reports back.
     GetOverlappedResult(handle, &overlapped, moved, TRUE);
-    Remember(woke == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED : woke == WAIT_TIMEOUT ? ERROR_TIMEOUT : GetLastError());
+    Remember(reason);
     return false;
 }
 
@@ -437,6 +455,36 @@ void CSerialBackend_Win32::EndEventWait(HANDLE handle, DWORD mask) {
     if (mask != 0) SetCommMask(handle, mask);
 }
 
+int CSerialBackend_Win32::CheckFailingLine(HANDLE handle, uint8_t* buffer, ULONGLONG deadline) {
+    // On wine a hung-up pseudo-terminal fails the event wait as well; the read tells.
+    lastLineCheck_ = 0;
+    const int got = CheckQuietLine(handle, buffer);
+    if (got != 0) return got;
+    // A wait that keeps failing on a live port must not spin the reader.
+    return SitOut(deadline);
+}
+
+int CSerialBackend_Win32::CheckQuietLine(HANDLE handle, uint8_t* buffer) {
+    const ULONGLONG now = GetTickCount64();
+    if (regime_.load() != Regime::Transfer || now - lastLineCheck_ < kQuietLineCheckMs) return 0;
+    lastLineCheck_ = now;
+    OVERLAPPED overlapped = readEvent_.Arm();
+    DWORD got = 0;
+    if (!ReadFile(handle, buffer, 1, nullptr, &overlapped)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            RememberLastError();
+            return -1;
+        }
+        // Nothing queued and the line still there (wine): the cancelled read reports back at once.
+        CancelIoEx(handle, &overlapped);
+    }
+    if (GetOverlappedResult(handle, &overlapped, &got, TRUE)) return static_cast<int>(got);
+    const DWORD error = GetLastError();
+    if (error == ERROR_OPERATION_ABORTED) return 0;
+    Remember(error);
+    return -1;
+}
+
 int CSerialBackend_Win32::Read(uint8_t* buffer, int capacity) {
     if (buffer == nullptr || capacity <= 0) {
         Remember(ERROR_INVALID_PARAMETER);
@@ -468,17 +516,20 @@ int CSerialBackend_Win32::ReadAvailable(uint8_t* buffer, int capacity, uint32_t 
             Remember(ERROR_OPERATION_ABORTED);
             return -1;
         }
-        if (!ArmEventWait(handle)) return IsLineGone(t_lastError) ? -1 : SitOut(deadline);
+        if (!ArmEventWait(handle)) return IsLineGone(t_lastError) ? -1 : CheckFailingLine(handle, buffer, deadline);
         // Checked after arming: a byte that came in before the wait was armed may not raise
         // EV_RXCHAR for it.
         const int got = ReadQueued(handle, buffer, capacity);
-        if (got != 0) return got;
+        if (got != 0) {
+            lastLineCheck_ = GetTickCount64();
+            return got;
+        }
 
         const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return 0;
+        if (now >= deadline) return CheckQuietLine(handle, buffer);
         const HANDLE events[] = {waitEvent_.Get(), closeEvent_.Get()};
         const DWORD woke = WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(deadline - now));
-        if (woke == WAIT_TIMEOUT) return 0;
+        if (woke == WAIT_TIMEOUT) return CheckQuietLine(handle, buffer);
         if (woke != WAIT_OBJECT_0) {
             Remember(woke == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED : GetLastError());
             return -1;
@@ -495,8 +546,7 @@ int CSerialBackend_Win32::ReadAvailable(uint8_t* buffer, int capacity, uint32_t 
             if (!IsLineGone(t_lastError)) Remember(waitError);
             return -1;
         }
-        // A wait that keeps failing on a live port must not spin the reader.
-        if (queued == 0) return SitOut(deadline);
+        if (queued == 0) return CheckFailingLine(handle, buffer, deadline);
     }
 }
 
