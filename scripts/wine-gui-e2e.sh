@@ -29,6 +29,12 @@ unset QT_QPA_PLATFORM
 started=$(date +%s.%N)
 seconds_since() { awk -v from="$1" -v now="$(date +%s.%N)" 'BEGIN { printf "%.1f", now - from }'; }
 
+work="$win/wine-e2e"
+rm -rf "$work"
+mkdir -p "$work" "$WINEPREFIX"
+# The server outlives the script by a few seconds; its messages go to its own log, not to ours.
+wineserver -p5 >"$work/wineserver.log" 2>&1 || true
+
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     t=$(date +%s.%N)
     wineboot -i >/dev/null 2>&1
@@ -36,16 +42,29 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine prefix made in $(seconds_since "$t") s: $WINEPREFIX"
 fi
 
-# Qt's DLLs and plugins: beside the programs when the build deploys them, else from the Qt tree.
+# Qt's DLLs and plugins: beside the programs when the build deploys them, else from the Qt tree. Qt's
+# DLLs need the toolchain's runtime DLLs (our programs link them statically): from the toolchain when
+# they are not deployed.
+dll_path=()
 if [ ! -f "$win/bin/Qt6Core.dll" ]; then
     qt_bin="$(dirname "$(find "$win" -path "$WINEPREFIX" -prune -o -name Qt6Core.dll -print | head -n 1)")"
     [ -f "$qt_bin/Qt6Core.dll" ] || { echo "wine-gui-e2e: no Qt6Core.dll in $win" >&2; exit 1; }
-    export WINEPATH="$(winepath -w "$qt_bin")"
+    dll_path+=("$qt_bin")
     export QT_PLUGIN_PATH="$(winepath -w "$qt_bin/../plugins")"
 fi
+if [ ! -f "$win/bin/libstdc++-6.dll" ]; then
+    for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+        found="$(x86_64-w64-mingw32-g++-posix -print-file-name="$dll")"
+        [ "$found" != "$dll" ] || found="/usr/x86_64-w64-mingw32/lib/$dll"
+        [ -f "$found" ] || { echo "wine-gui-e2e: $dll not found in the mingw-w64 toolchain" >&2; exit 1; }
+        dll_path+=("$(dirname "$found")")
+    done
+fi
+if [ ${#dll_path[@]} -gt 0 ]; then
+    WINEPATH="$(for dir in "${dll_path[@]}"; do winepath -w "$dir"; done | sort -u | paste -sd';')"
+    export WINEPATH
+fi
 
-work="$win/wine-e2e"
-rm -rf "$work"
 files="$work/Обновление"
 mkdir -p "$files" "$work/received"
 "$devsim" --make-samples "$files" >/dev/null
@@ -126,10 +145,10 @@ wait_for lbl_file_firmwareversion "*text=0105" 5
 t=$(date +%s.%N)
 [ "$(ask "click btn_update")" = ok ]
 wait_for btn_cancel "*enabled=0*" 10
-wait_for lbl_status "*text=Обновление базы камер...*" 60
-wait_for lbl_progress "*text=4[0-9]%*" 60
+wait_for lbl_status "*text=Обновление базы камер...*" 180
+wait_for lbl_progress "*text=4[0-9]%*" 180
 [ "$(ask "grab $(winepath -w "$here/docs/wine-main-window.png")")" = ok ]
-wait_for lbl_status "*text=Успешно обновлено!" 180
+wait_for lbl_status "*text=Успешно обновлено!" 300
 update_seconds=$(seconds_since "$t")
 wait_for btn_update "*enabled=1*" 5
 wait_for prog_step "*value=100 *" 5
