@@ -17,9 +17,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -Wl,-Bstatic,--whole-archive -lwinpthread -Wl,--no-whole-archive,-Bdynamic")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
-
-# The tests run as .exe files under wine on the build machine.
-find_program(IAP_WINE_PROGRAM NAMES wine64 wine)
-if(IAP_WINE_PROGRAM)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${IAP_WINE_PROGRAM})
-endif()

@@ -7,7 +7,13 @@ set -euo pipefail
 # puts function names and lines into sanitizer reports. libbenchmark-dev (Google Benchmark) builds the
 # micro-benchmarks of bench/ (bench/run.sh).
 packages=(g++ cmake ninja-build libgtest-dev srecord qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev
-          file dpkg-dev clang libclang-rt-dev llvm libbenchmark-dev)
+          file dpkg-dev clang libclang-rt-dev llvm libbenchmark-dev
+          # The Windows programs (scripts/build-windows.sh, scripts/test-windows.sh): the mingw-w64 cross
+          # compiler with posix threads (std::thread); Debian's host Qt tools (moc, uic of the same 6.4.2)
+          # for the Qt for Windows archive; NSIS for the installer and zip for the ZIP (CPack); wine to
+          # run the .exe files (the tests, the end-to-end checks, the installer); xvfb and xauth give
+          # iap-tool.exe a display under wine (xvfb-run).
+          g++-mingw-w64-x86-64-posix qt6-base-dev-tools nsis zip wine wine64 xvfb xauth)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Checks that every include keeps to its layer, installs what is missing, builds everything (GUI included) and runs every test; then the same suite
 # under AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer (scripts/sanitize.sh),
-# and every fuzz target for a bounded time (scripts/fuzz.sh). Prints how long each part took.
+# every fuzz target for a bounded time (scripts/fuzz.sh), and the Windows programs cross-built and
+# tested under wine (scripts/test-windows.sh). Prints how long each part took.
 # Usage: bash scripts/test.sh [build-folder]   (default: build; the other builds go to
-#        <build-folder>-trafficlog, -asan, -tsan and -fuzz)
+#        <build-folder>-trafficlog, -asan, -tsan, -fuzz and -win)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$here/build}"
@@ -26,10 +27,11 @@ cmake -S "$here" -B "$build-trafficlog" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DIAP_
 timed "traffic-log build" cmake --build "$build-trafficlog" --target engine_TrafficLog_test
 timed "traffic-log tests" ctest --test-dir "$build-trafficlog" --output-on-failure -R TrafficLogTest
 
-# Both run even when the first fails, so one CI run shows every finding.
+# These run even when one before fails, so one CI run shows every finding.
 export IAP_BUILD_BASE="$build"
 status=0
 bash "$here/scripts/sanitize.sh" asan tsan || status=1
 bash "$here/scripts/fuzz.sh" || status=1
+bash "$here/scripts/test-windows.sh" "$build" "$build-win" || status=1
 echo "[time] whole test run: $(( $(date +%s) - started )) s"
 exit "$status"

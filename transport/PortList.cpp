@@ -16,14 +16,25 @@ std::vector<std::string> g_userList;
 
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
-// The list given by the user or the environment; empty when neither gives one.
+// The list given by the user or the environment as device paths; empty when neither gives one.
 std::vector<std::string> GivenPortList() {
+    std::vector<std::string> given;
     {
         std::lock_guard<std::mutex> lock(g_listMutex);
-        if (!g_userList.empty()) return g_userList;
+        given = g_userList;
     }
-    const char* text = std::getenv("IAP_PORTS");
-    return text == nullptr ? std::vector<std::string>() : SplitPortListText(text);
+    if (given.empty()) {
+        const char* text = std::getenv("IAP_PORTS");
+        if (text != nullptr) given = SplitPortListText(text);
+    }
+    for (std::string& entry : given) entry = UserPortPath(entry);
+    return given;
+}
+
+bool EqualsIgnoringCase(const std::string& text, size_t at, const char* word) {
+    for (size_t i = 0; word[i] != '\0'; ++i)
+        if (at + i >= text.size() || std::toupper(static_cast<unsigned char>(text[at + i])) != word[i]) return false;
+    return true;
 }
 
 }  // namespace
@@ -87,6 +98,29 @@ std::vector<std::string> ScanSerialDevices(const std::string& folder, const std:
         for (const std::string& name : group) devices.push_back(folder + "/" + name);
     }
     return devices;
+}
+
+std::string ComPortPath(const std::string& name) {
+    const std::string devicePrefix = "\\\\.\\";
+    const size_t at = name.compare(0, devicePrefix.size(), devicePrefix) == 0 ? devicePrefix.size() : 0;
+    const size_t digits = at + 3;
+    // Windows numbers its ports from 1 up to 255.
+    if (!EqualsIgnoringCase(name, at, "COM") || name.size() <= digits || name.size() > digits + 3) return name;
+    unsigned number = 0;
+    for (size_t i = digits; i < name.size(); ++i) {
+        if (!IsDigit(name[i])) return name;
+        number = number * 10 + static_cast<unsigned>(name[i] - '0');
+    }
+    if (number == 0 || number > 255) return name;
+    return devicePrefix + "COM" + std::to_string(number);
+}
+
+std::vector<std::string> ComPortPaths(const std::vector<std::string>& names) {
+    std::vector<std::string> paths;
+    for (const std::string& name : names) paths.push_back(ComPortPath(name));
+    std::sort(paths.begin(), paths.end(), NaturalLess);
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    return paths;
 }
 
 void SetPortList(const std::vector<std::string>& paths) {

@@ -1,8 +1,9 @@
-// Port numbers. On Windows port n is "\\.\COMn". On POSIX port n (1-based) is the n-th entry of the
-// port list: the paths a front end gave (SetPortList, from --port options), else the IAP_PORTS
-// environment variable (colon-separated), else the system's serial devices in a stable order
-// (/dev/ttyUSB*, /dev/ttyACM*, then /dev/ttyS*; /dev/cu.* on macOS). Ports beyond the list do not
-// exist. Thread-safe.
+// Port numbers. Port n (1-based) is the n-th entry of the list a front end gave (SetPortList, from
+// --port options), else of the IAP_PORTS environment variable (colon-separated); ports beyond that
+// list do not exist. On Windows its entries may be port names ("COM20", "com20"), which stand for
+// "\\.\COM20". Without such a list, on POSIX port n is the n-th of the system's serial devices in a
+// stable order (/dev/ttyUSB*, /dev/ttyACM*, then /dev/ttyS*; /dev/cu.* on macOS), and on Windows
+// port n is "\\.\COMn" (GetPortList then gives the COM ports the registry lists). Thread-safe.
 #pragma once
 
 #include <string>
@@ -10,7 +11,7 @@
 
 // Replaces the user-given list (an empty list falls back to IAP_PORTS, then to the system's devices).
 void SetPortList(const std::vector<std::string>& paths);
-// The list as it stands now.
+// The list as it stands now, as device paths.
 std::vector<std::string> GetPortList();
 // The device path of port n (1-based), or an empty string when there is no such port.
 std::string PortPath(unsigned port);

@@ -16,7 +16,15 @@ bool NaturalLess(const std::string& a, const std::string& b);
 // An unreadable or missing folder gives an empty list.
 std::vector<std::string> ScanSerialDevices(const std::string& folder, const std::vector<std::string>& prefixes);
 
+// Windows port names: "COM20", "com20", "\\.\COM20" (any case) all stand for "\\.\COM20", the form
+// that also reaches COM10 and above. Any other entry (a device path of another driver) stays as given.
+std::string ComPortPath(const std::string& name);
+// Port names as the registry lists them, as ComPortPath gives them, without repeats, in number order.
+std::vector<std::string> ComPortPaths(const std::vector<std::string>& names);
+
 // Platform part (PortList_posix.cpp / PortList_win32.cpp).
+// The device path to open for an entry of a user-given list (--port, IAP_PORTS).
+std::string UserPortPath(const std::string& entry);
 // The system's serial devices when neither a user list nor IAP_PORTS is given.
 std::vector<std::string> SystemPortList();
 // The device of port n (1-based) in that case; empty when there is none.

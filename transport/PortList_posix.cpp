@@ -15,6 +15,9 @@ std::vector<std::string> DevicePrefixes() {
 
 }  // namespace
 
+// A POSIX entry is a device path already.
+std::string UserPortPath(const std::string& entry) { return entry; }
+
 std::vector<std::string> SystemPortList() { return ScanSerialDevices("/dev", DevicePrefixes()); }
 
 std::string SystemPortPath(unsigned port) {

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "app/common/OptionParser.h"
+
 namespace {
 
 bool ParseMilliseconds(const std::string& text, int64_t& value) {
@@ -18,65 +20,34 @@ bool ParseMilliseconds(const std::string& text, int64_t& value) {
 ParseResult ParseCliOptions(const std::vector<std::string>& args) {
     ParseResult result;
     CliOptions& options = result.options;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) {
-                result.error = "параметру " + arg + " нужно значение";
-                return false;
-            }
-            into = args[++i];
-            if (into.empty()) {
-                result.error = "у параметра " + arg + " пустое значение";
-                return false;
-            }
-            return true;
+    auto mode = [&options](CliOptions::Mode value) { return [&options, value] { options.mode = value; }; };
+    auto milliseconds = [](const char* name, int64_t& into, int64_t low, int64_t high) {
+        return [name, &into, low, high](const std::string& text) -> std::string {
+            if (ParseMilliseconds(text, into) && into >= low && into <= high) return {};
+            if (low == 0) return std::string(name) + " ждёт число миллисекунд, а не \"" + text + "\"";
+            return std::string(name) + " ждёт число миллисекунд от " + std::to_string(low) + " до " +
+                   std::to_string(high) + ", а не \"" + text + "\"";
         };
-        std::string text;
-        if (arg == "--port") {
-            if (!value(text)) return result;
-            options.ports.push_back(text);
-        } else if (arg == "--folder") {
-            if (!value(options.folder)) return result;
-        } else if (arg == "--settings") {
-            if (!value(options.settingsFile)) return result;
-        } else if (arg == "--save-settings") {
-            if (!value(options.saveSettingsFile)) return result;
-        } else if (arg == "--trace") {
-            if (!value(options.traceFile)) return result;
-        } else if (arg == "--firmware-pause-ms") {
-            if (!value(text)) return result;
-            if (!ParseMilliseconds(text, options.firmwarePauseMs)) {
-                result.error = "--firmware-pause-ms ждёт число миллисекунд, а не \"" + text + "\"";
-                return result;
-            }
-        } else if (arg == "--test-wait-slice-ms") {
-            if (!value(text)) return result;
-            if (!ParseMilliseconds(text, options.waitSliceMs) || options.waitSliceMs == 0 || options.waitSliceMs > 600000) {
-                result.error = "--test-wait-slice-ms ждёт число миллисекунд от 1 до 600000, а не \"" + text + "\"";
-                return result;
-            }
-        } else if (arg == "--wait-device") {
-            if (!value(text)) return result;
-            if (!ParseMilliseconds(text, options.waitDeviceSeconds) || options.waitDeviceSeconds == 0 ||
-                options.waitDeviceSeconds > 86400) {
-                result.error = "--wait-device ждёт число секунд от 1 до 86400, а не \"" + text + "\"";
-                return result;
-            }
-        } else if (arg == "--plain") {
-            options.plainProgress = true;
-        } else if (arg == "--inspect") {
-            options.mode = CliOptions::Mode::Inspect;
-        } else if (arg == "--list-ports") {
-            options.mode = CliOptions::Mode::ListPorts;
-        } else if (arg == "--help" || arg == "-h") {
-            options.mode = CliOptions::Mode::Help;
-        } else {
-            result.error = "неизвестный параметр: " + arg;
-            return result;
-        }
-    }
-    result.ok = true;
+    };
+
+    COptionParser parser(COptionParser::Others::Refuse);
+    AddCommonOptions(parser, options.ports, options.folder, mode(CliOptions::Mode::Help));
+    parser.Value("--settings", options.settingsFile)
+        .Value("--save-settings", options.saveSettingsFile)
+        .Value("--trace", options.traceFile)
+        .Value("--firmware-pause-ms", milliseconds("--firmware-pause-ms", options.firmwarePauseMs, 0, 9999999999))
+        .Value("--test-wait-slice-ms", milliseconds("--test-wait-slice-ms", options.waitSliceMs, 1, 600000))
+        .Value("--wait-device", [&options](const std::string& text) -> std::string {
+            if (ParseMilliseconds(text, options.waitDeviceSeconds) && options.waitDeviceSeconds >= 1 &&
+                options.waitDeviceSeconds <= 86400)
+                return {};
+            return "--wait-device ждёт число секунд от 1 до 86400, а не \"" + text + "\"";
+        })
+        .Flag("--plain", options.plainProgress)
+        .Flag("--inspect", mode(CliOptions::Mode::Inspect))
+        .Flag("--list-ports", mode(CliOptions::Mode::ListPorts));
+    result.error = parser.Parse(args);
+    result.ok = result.error.empty();
     return result;
 }
 
@@ -84,14 +55,15 @@ std::wstring CliUsage() {
     return L"iap-cli: обновление устройства (камеры и радар-детектор) по последовательному порту.\n"
            L"\n"
            L"Вызов:\n"
-           L"  iap-cli [--port PATH]... [--folder DIR] [--settings FILE] [--save-settings FILE]\n"
+           L"  iap-cli [--port PORT]... [--folder DIR] [--settings FILE] [--save-settings FILE]\n"
            L"          [--firmware-pause-ms N] [--wait-device SECONDS] [--trace FILE] [--plain]\n"
            L"  iap-cli --inspect [--folder DIR]\n"
-           L"  iap-cli --list-ports [--port PATH]...\n"
+           L"  iap-cli --list-ports [--port PORT]...\n"
            L"  iap-cli --help\n"
            L"\n"
            L"Параметры:\n"
-           L"  --port PATH              порт устройства; можно несколько раз: порт 1, 2, ... по порядку\n"
+           L"  --port PORT              порт устройства (/dev/ttyUSB0; в Windows COM20); можно несколько раз:\n"
+           L"                           порт 1, 2, ... по порядку\n"
            L"                           (без него: переменная IAP_PORTS=путь1:путь2, затем порты системы:\n"
            L"                           /dev/ttyUSB*, /dev/ttyACM*, /dev/ttyS*)\n"
            L"  --folder DIR             папка с файлами обновления и ver.txt (по умолчанию папка программы):\n"
@@ -106,7 +78,7 @@ std::wstring CliUsage() {
            L"  --plain                  простые строки хода обновления даже в терминале\n"
            L"  --inspect                показать файлы обновления в папке; устройство не нужно\n"
            L"  --list-ports             показать порты с их номерами\n"
-           L"  --help                   эта справка\n"
+           L"  --help, -h               эта справка\n"
            L"\n"
            L"Коды завершения:\n"
            L"  0   обновление завершено успешно (также --inspect, --list-ports, --help)\n"

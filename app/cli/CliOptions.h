@@ -13,8 +13,8 @@ constexpr int EXIT_USAGE = 64;
 struct CliOptions {
     enum class Mode { Update, Inspect, ListPorts, Help };
     Mode mode = Mode::Update;
-    std::vector<std::string> ports;   // --port, in order: port 1, 2, ...
-    std::string folder;               // --folder; empty means the program's folder
+    std::vector<std::string> ports;   // --port, in order: port 1, 2, ... (paths on POSIX, COM names on Windows)
+    std::string folder;               // --folder, UTF-8 as given; empty means the program's folder
     std::string settingsFile;         // --settings: the edited 73-byte block
     std::string saveSettingsFile;     // --save-settings: where to keep the block as read
     std::string traceFile;            // --trace FILE, or "-" for standard output
@@ -32,6 +32,7 @@ struct ParseResult {
     CliOptions options;
 };
 
+// `args` are the UTF-8 arguments after the program name (CommandLineArgs).
 ParseResult ParseCliOptions(const std::vector<std::string>& args);
 
 // The --help text.

@@ -10,6 +10,7 @@
 #include "engine/ImagePlan.h"
 #include "app/cli/TextOut.h"
 #include "engine/frame/Trace.h"
+#include "files/Utf8Path.h"
 #include "transport/Serial.h"
 
 namespace {
@@ -26,7 +27,7 @@ void PrintPlan(std::FILE* out, const ImagePlan& plan) {
 
 int InspectFolder(const std::string& folder, std::FILE* out) {
     std::error_code error;
-    if (!std::filesystem::is_directory(folder, error)) {
+    if (!std::filesystem::is_directory(PathFromUtf8(folder), error)) {
         PrintText(out, L"Папка \"" + Utf8ToWide(folder) + L"\" не найдена или не читается.\n");
         return 1;
     }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/cli/CliWindow.h"
-#include "app/cli/Console.h"
+#include "app/common/Console.h"
 #include "app/cli/InterruptWatch.h"
 #include "app/cli/LineReport.h"
 #include "app/cli/PortReport.h"
@@ -14,11 +14,13 @@
 #include "app/cli/ProgressView.h"
 #include "ui/StepTexts.h"
 #include "app/cli/UpdateFiles.h"
+#include "app/common/OptionParser.h"
 #include "app/common/VersionFile.h"
 #include "ui/DisplayText.h"
 #include "engine/ImagePlan.h"
 #include "app/cli/TextOut.h"
 #include "engine/frame/Trace.h"
+#include "files/Utf8Path.h"
 #include "engine/Work_BK.h"
 #include "transport/PortList.h"
 #include "transport/TickCount.h"
@@ -37,7 +39,7 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 bool ReadSettingsFile(const std::string& path, SettingsBlock& block, std::wstring& error) {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    FilePtr file(OpenFileUtf8(path, "rb"));
     if (!file) {
         error = L"файл настроек \"" + Utf8ToWide(path) + L"\" не открывается";
         return false;
@@ -54,7 +56,7 @@ bool ReadSettingsFile(const std::string& path, SettingsBlock& block, std::wstrin
 }
 
 bool WriteSettingsFile(const std::string& path, const SettingsBlock& block) {
-    FilePtr file(std::fopen(path.c_str(), "wb"));
+    FilePtr file(OpenFileUtf8(path, "wb"));
     return file && std::fwrite(block.data(), 1, block.size(), file.get()) == block.size();
 }
 
@@ -166,11 +168,6 @@ const wchar_t* const kNotStartedText = L"iap-cli: прервано; обновл
 
 }  // namespace
 
-std::string WithSeparator(const std::string& folder) {
-    if (folder.empty() || folder.back() == '/') return folder;
-    return folder + "/";
-}
-
 int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterruptWatch& interrupts) {
     const std::string folder = WithSeparator(options.folder.empty() ? ProgramFolder() : options.folder);
 
@@ -186,7 +183,7 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterr
     if (options.traceFile == "-") {
         SetTraceFile(stdout);
     } else if (!options.traceFile.empty()) {
-        traceFile.reset(std::fopen(options.traceFile.c_str(), "w"));
+        traceFile.reset(OpenFileUtf8(options.traceFile, "w"));
         if (!traceFile) {
             PrintText(err, L"iap-cli: журнал \"" + Utf8ToWide(options.traceFile) + L"\" не открывается для записи\n");
             return EXIT_USAGE;

@@ -14,6 +14,3 @@ class CInterruptWatch;
 // interrupt ends every wait at once with EXIT_RUN_FAILED; after one, no run is started, and a run in
 // progress is stopped.
 int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterruptWatch& interrupts);
-
-// `folder` with a trailing '/'.
-std::string WithSeparator(const std::string& folder);

@@ -1,18 +1,24 @@
 #include "app/cli/UpdateFiles.h"
 
-#include <sys/stat.h>
+#include <filesystem>
+#include <system_error>
 
 #include "engine/ImageReader.h"
 #include "engine/frame/Trace.h"
 #include "engine/Work_BK.h"
+#include "files/Utf8Path.h"
 
 UpdateFileCheck CheckUpdateFile(const std::string& folder, const ImageRow& image) {
     UpdateFileCheck check;
     check.image = &image;
     check.name = WideToUtf8(image.fileName);
     check.path = folder + check.name;
-    struct stat info {};
-    if (stat(check.path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) check.bytes = static_cast<long long>(info.st_size);
+    std::error_code ec;
+    const std::filesystem::path path = PathFromUtf8(check.path);
+    if (std::filesystem::is_regular_file(path, ec)) {
+        const auto bytes = std::filesystem::file_size(path, ec);
+        if (!ec) check.bytes = static_cast<long long>(bytes);
+    }
 
     CImageReader reader(image.reader, CWork_BK::kImageParam1, CWork_BK::kImageParam2, CWork_BK::kImageParam3,
                         CWork_BK::kImageParam4);

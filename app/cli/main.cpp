@@ -1,7 +1,5 @@
 // iap-cli: the command-line updater, a second front end over the same engine as the main window.
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/Inspect.h"
@@ -10,11 +8,15 @@
 #include "app/cli/ProgramFolder.h"
 #include "app/cli/RunUpdate.h"
 #include "app/cli/TextOut.h"
+#include "app/common/CommandLine.h"
+#include "app/common/Console.h"
+#include "app/common/OptionParser.h"
 #include "engine/frame/Trace.h"
 #include "transport/PortList.h"
 
 int main(int argc, char** argv) {
-    const ParseResult parsed = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+    UseUtf8Console();
+    const ParseResult parsed = ParseCliOptions(CommandLineArgs(argc, argv));
     if (!parsed.ok) {
         std::fprintf(stderr, "iap-cli: %s (см. iap-cli --help)\n", parsed.error.c_str());
         return EXIT_USAGE;

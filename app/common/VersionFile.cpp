@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "engine/frame/Trace.h"
+#include "files/Utf8Path.h"
 
 namespace {
 struct FileCloser {
@@ -29,7 +30,7 @@ std::wstring WithoutControls(const std::wstring& line) {
 
 int ReadVersionLines(const std::string& path, VersionLines& out) {
     out = VersionLines{};
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
+    std::unique_ptr<std::FILE, FileCloser> file(OpenFileUtf8(path, "r"));
     if (!file) return 0;
     std::string bytes;
     char chunk[4096];

@@ -1,49 +1,38 @@
 #include "app/gui/GuiOptions.h"
 
 #include <filesystem>
-#include <string_view>
 #include <system_error>
 
+#include "app/common/OptionParser.h"
 #include "engine/frame/Trace.h"
+#include "files/Utf8Path.h"
 
-GuiOptions ParseGuiOptions(int argc, char** argv) {
+GuiOptions ParseGuiOptions(const std::vector<std::string>& args) {
     GuiOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg.substr(0, 2) != "--") continue;
-        const bool takesValue = arg == "--port" || arg == "--folder";
-        if (takesValue && i + 1 >= argc) {
-            options.error = "параметру " + std::string(arg) + " нужно значение";
-            return options;
-        }
-        if (arg == "--port") {
-            options.ports.emplace_back(argv[++i]);
-        } else if (arg == "--folder") {
-            std::error_code ec;
-            const std::filesystem::path folder = std::filesystem::absolute(argv[++i], ec);
-            if (ec || !std::filesystem::is_directory(folder, ec)) {
-                options.error = std::string("--folder ") + argv[i] + ": нет такой папки";
-                return options;
-            }
-            std::string text = folder.lexically_normal().string();
-            if (text.empty() || text.back() != '/') text += '/';
-            options.folder = Utf8ToWide(text);
-        } else if (arg == "--automation") {
-            options.automation = true;
-        } else if (arg == "--help") {
-            options.help = true;
-        } else {
-            options.error = "неизвестный параметр: " + std::string(arg);
-            return options;
-        }
+    std::string folder;
+    COptionParser parser(COptionParser::Others::Skip);
+    AddCommonOptions(parser, options.ports, folder, [&options] { options.help = true; });
+    parser.Flag("--automation", options.automation);
+    options.error = parser.Parse(args);
+    if (!options.error.empty() || folder.empty()) return options;
+
+    // The windows build every path as folder + name; Qt and the file layer take '/' on Windows too.
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(folder), ec);
+    if (ec || !std::filesystem::is_directory(absolute, ec)) {
+        options.error = "--folder " + folder + ": нет такой папки";
+        return options;
     }
+    options.folder = Utf8ToWide(WithSeparator(Utf8OfPath(absolute.lexically_normal())));
     return options;
 }
 
 const char* GuiUsage() {
-    return "Вызов: iap-tool [--port PATH]... [--folder DIR] [--automation]\n"
-           "  --port PATH   порт устройства; можно несколько раз (по умолчанию: порты системы)\n"
+    return "Вызов: iap-tool [--port PORT]... [--folder DIR] [--automation]\n"
+           "  --port PORT   порт устройства (/dev/ttyUSB0; в Windows COM20); можно несколько раз\n"
+           "                (по умолчанию: порты системы)\n"
            "  --folder DIR  папка с файлами обновления и ver.txt (по умолчанию: папка программы)\n"
            "  --automation  команды со стандартного ввода: click NAME, select NAME INDEX, get NAME,\n"
-           "                grab FILE, quit; каждый ответ — одна строка, начинающаяся с \"@@ \"\n";
+           "                grab FILE, quit; каждый ответ — одна строка, начинающаяся с \"@@ \"\n"
+           "  --help, -h    эта справка\n";
 }

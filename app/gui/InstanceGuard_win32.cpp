@@ -5,9 +5,12 @@
 #include <functional>
 #include <thread>
 
+#include "engine/frame/Trace.h"
+
 namespace {
 
-constexpr const wchar_t* kShowEventName = L"{5A7136DF-3CE5-4278-931A-96E9F480A93B}}-show";
+// The event a second start sets to bring the running window forward.
+std::wstring ShowEventName() { return Utf8ToWide(std::string(kInstanceGuardName) + "-show"); }
 
 }  // namespace
 
@@ -17,12 +20,16 @@ CInstanceGuard::~CInstanceGuard() {
 }
 
 CInstanceGuard::Result CInstanceGuard::Acquire() {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"{5A7136DF-3CE5-4278-931A-96E9F480A93B}}");
+    // Default security, not initially owned: the mutex only marks that an instance runs, and Windows
+    // drops it with the last handle, however the process ends.
+    const std::wstring name = Utf8ToWide(kInstanceGuardName);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    const DWORD error = GetLastError();
     if (mutex == nullptr) {
-        error_ = "CreateMutexW failed, error " + std::to_string(GetLastError());
+        error_ = "CreateMutexW failed, error " + std::to_string(error);
         return Result::Failed;
     }
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (error == ERROR_ALREADY_EXISTS) {
         CloseHandle(mutex);
         return Result::AlreadyRunning;
     }
@@ -33,7 +40,7 @@ CInstanceGuard::Result CInstanceGuard::Acquire() {
 int CInstanceGuard::WatchShowRequests(std::function<void()> onShow) {
     if (handle_ == nullptr || watcher_.joinable()) return 0;
     // Auto-reset: one wake-up per request; several starts in a row may fold into one.
-    HANDLE show = CreateEventW(nullptr, FALSE, FALSE, kShowEventName);
+    HANDLE show = CreateEventW(nullptr, FALSE, FALSE, ShowEventName().c_str());
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (show == nullptr || stop == nullptr) {
         if (show != nullptr) CloseHandle(show);
@@ -65,7 +72,7 @@ void CInstanceGuard::StopWatching() {
 }
 
 int CInstanceGuard::AskRunningToShow() {
-    HANDLE show = OpenEventW(EVENT_MODIFY_STATE, FALSE, kShowEventName);
+    HANDLE show = OpenEventW(EVENT_MODIFY_STATE, FALSE, ShowEventName().c_str());
     if (show == nullptr) return 0;
     const BOOL ok = SetEvent(show);
     CloseHandle(show);

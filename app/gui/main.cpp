@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/common/CommandLine.h"
+#include "app/common/Console.h"
 #include "app/gui/Automation.h"
 #include "app/gui/GuiOptions.h"
 #include "app/gui/InstanceGuard.h"
@@ -41,7 +43,8 @@ void BringWindowsForward() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const GuiOptions options = ParseGuiOptions(argc, argv);
+    UseUtf8Console();
+    const GuiOptions options = ParseGuiOptions(CommandLineArgs(argc, argv));
     if (!options.error.empty()) {
         std::fprintf(stderr, "iap-tool: %s\n%s", options.error.c_str(), GuiUsage());
         return 1;

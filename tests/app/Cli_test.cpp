@@ -114,20 +114,33 @@ TEST_F(CliTest, UsageErrorsExitSixtyFour) {
     struct Row {
         std::vector<std::string> args;
         const char* message;
+        bool shared;  // an option iap-tool takes too: it must refuse it with the same words (status 1)
     };
     const std::vector<Row> rows = {
-        {{"--bogus"}, "неизвестный параметр: --bogus"},
-        {{"--port"}, "нужно значение"},
-        {{"--firmware-pause-ms", "soon"}, "--firmware-pause-ms"},
-        {{"--test-wait-slice-ms", "0"}, "--test-wait-slice-ms"},
-        {{"--wait-device", "0"}, "--wait-device"},
-        {{"--settings", dir_.File("missing.bin"), "--port", "/nonexistent"}, "не открывается"},
-        {{"--settings", dir_.File("short.bin"), "--port", "/nonexistent"}, "ровно 73 байта"},
+        {{"--bogus"}, "неизвестный параметр: --bogus", true},
+        {{"--port"}, "параметру --port нужно значение", true},
+        {{"--port", "/dev/a", "--folder"}, "параметру --folder нужно значение", true},
+        {{"--folder", ""}, "у параметра --folder пустое значение", true},
+        {{"--port", "", "--port", "/dev/a"}, "у параметра --port пустое значение", true},
+        {{"stray"}, "неизвестный параметр: stray", false},
+        {{"--firmware-pause-ms", "soon"}, "--firmware-pause-ms", false},
+        {{"--test-wait-slice-ms", "0"}, "--test-wait-slice-ms", false},
+        {{"--wait-device", "0"}, "--wait-device", false},
+        {{"--settings", dir_.File("missing.bin"), "--port", "/nonexistent"}, "не открывается", false},
+        {{"--settings", dir_.File("short.bin"), "--port", "/nonexistent"}, "ровно 73 байта", false},
     };
+    const bool withTool = std::filesystem::exists(BinPath("iap-tool"));
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.message);
         const ProcessResult r = Cli(row.args, 10000);
-        EXPECT_EQ(r.status, 64) << row.message;
+        EXPECT_EQ(r.status, 64);
         EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
+        if (!row.shared || !withTool) continue;
+        std::vector<std::string> args = row.args;
+        args.insert(args.begin(), BinPath("iap-tool"));
+        const ProcessResult tool = RunProcess(args, 10000);
+        EXPECT_EQ(tool.status, 1);
+        EXPECT_NE(tool.err.find(std::string("iap-tool: ") + row.message + "\n"), std::string::npos) << tool.err;
     }
 }
 

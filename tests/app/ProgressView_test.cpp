@@ -11,23 +11,22 @@
 
 namespace {
 
-// Collects what a view writes.
+// Collects what a view writes (a temporary file: open_memstream is POSIX only).
 class Capture {
 public:
-    Capture() : file_(open_memstream(&buffer_, &size_)) {}
-    ~Capture() {
-        std::fclose(file_);
-        std::free(buffer_);
-    }
+    Capture() : file_(std::tmpfile()) {}
+    ~Capture() { std::fclose(file_); }
     std::FILE* File() { return file_; }
     std::wstring Text() {
         std::fflush(file_);
-        return Utf8ToWide(std::string(buffer_, size_));
+        std::string bytes;
+        std::rewind(file_);
+        for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_)) bytes += static_cast<char>(c);
+        std::fseek(file_, 0, SEEK_END);
+        return Utf8ToWide(bytes);
     }
 
 private:
-    char* buffer_ = nullptr;
-    size_t size_ = 0;
     std::FILE* file_;
 };
 

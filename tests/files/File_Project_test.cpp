@@ -2,7 +2,9 @@
 // be wrong. Files come from a standard tool (srec_cat) as well as from hand-made lines.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <climits>
 #include <cstdlib>
@@ -222,7 +224,7 @@ TEST(FileProjectTest, MissingFileOrFolderChangesNothingAndClearKeepsTheVersion) 
 TEST(FileProjectTest, NonAsciiPath) {
     testsupport::TempDir dir;
     const std::string folder = dir.File("Прошивка 固件");
-    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(testsupport::Utf8Path(folder)));
     testsupport::WriteTextFile(folder + "/AC7811_project.hex", SmallImage() + "0105");
     CFile_Project reader(17, 45, 21, 13);
     EXPECT_EQ(reader.Load(Wide(folder + "/AC7811_project.hex").c_str()), 1);
@@ -277,10 +279,12 @@ TEST(FileProjectTest, RandomFilesLoadCleanly) {
 
 // The srec_cat binary is the README's "srecord" package.
 std::string FindSrecCat() {
+#ifndef _WIN32
     for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
         const std::string path = std::string(dir) + "/srec_cat";
         if (access(path.c_str(), X_OK) == 0) return path;
     }
+#endif
     return {};
 }
 
@@ -315,6 +319,9 @@ std::vector<uint8_t> ReadBack(const CFile_Project& reader, uint32_t base, size_t
 }
 
 TEST(FileProjectTest, StandardToolOutputReproducesTheBinary) {
+#ifdef _WIN32
+    GTEST_SKIP() << "srec_cat is a Debian program; the Windows build checks the reader on the other cases";
+#endif
     const std::string srecCat = FindSrecCat();
     ASSERT_FALSE(srecCat.empty()) << "srec_cat not found: install the Debian package 'srecord'";
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -10,8 +11,8 @@
 
 namespace testsupport {
 
-// A pseudo-terminal pair from openpty. The master plays the far end of the line; the slave path is
-// what the code under test opens. Both ends close on destruction.
+// A pseudo-terminal pair from openpty (POSIX only). The master plays the far end of the line; the
+// slave path is what the code under test opens. Both ends close on destruction.
 class PtyPair {
 public:
     PtyPair();
@@ -33,7 +34,8 @@ private:
     std::string slavePath_;
 };
 
-// A fresh folder under /tmp, removed with its content on destruction.
+// A fresh folder under /tmp (on Windows: the user's temporary folder), removed with its content on
+// destruction.
 class TempDir {
 public:
     TempDir();
@@ -48,6 +50,9 @@ private:
     std::string path_;
 };
 
+// Paths are UTF-8 strings on every platform (on Windows too, where a narrow path would be read in the
+// ANSI code page); Utf8Path makes the std::filesystem path of one.
+std::filesystem::path Utf8Path(const std::string& path);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 void WriteTextFile(const std::string& path, const std::string& text);
 std::vector<uint8_t> ReadFile(const std::string& path);

@@ -1,10 +1,13 @@
 // Start-up pieces in this process: the version strings as read (line ends kept), the command line,
 // and the instance guard's lock.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "app/gui/GuiOptions.h"
@@ -56,19 +59,35 @@ TEST(ReadVersionFile, AMissingFileLeavesTheStringsEmpty) {
 
 TEST(GuiOptions, OwnOptionsAndQtsOptions) {
     testsupport::TempDir dir;
-    const std::string relative = std::filesystem::relative(dir.Path()).string();
-    std::vector<std::string> args = {"iap-tool", "-platform", "offscreen", "--port", "/dev/a", "--port", "/dev/b",
-                                     "--folder", relative, "--automation"};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    const GuiOptions options = ParseGuiOptions(static_cast<int>(argv.size()), argv.data());
+    std::string relative = std::filesystem::relative(dir.Path()).string();
+    // Windows: the temporary folder may lie on another drive than the working folder, with no
+    // relative path between them.
+    if (relative.empty()) relative = dir.Path();
+    const GuiOptions options = ParseGuiOptions({"-platform", "offscreen", "--port", "/dev/a", "--port", "/dev/b",
+                                                "--folder", relative, "--automation"});
     EXPECT_EQ(options.error, "");
     EXPECT_EQ(options.ports, (std::vector<std::string>{"/dev/a", "/dev/b"}));
-    EXPECT_EQ(options.folder, std::wstring(dir.Path().begin(), dir.Path().end()) + L"/");
+    // Compared as paths: on Windows the parser writes slashes where the temporary folder has backslashes.
+    EXPECT_TRUE(std::filesystem::path(options.folder) == testsupport::Utf8Path(dir.Path() + "/"))
+        << std::filesystem::path(options.folder).string();
+    EXPECT_EQ(options.folder.back(), L'/');
     EXPECT_TRUE(options.automation);
     EXPECT_FALSE(options.help);
 }
 
+#ifdef _WIN32
+// Windows: a named mutex, so a second guard in the same session (here: the same process) finds it.
+TEST(InstanceGuardTest, ASecondGuardFindsTheFirstUntilItIsGone) {
+    auto first = std::make_unique<CInstanceGuard>();
+    ASSERT_EQ(first->Acquire(), CInstanceGuard::Result::Acquired) << first->Error();
+    CInstanceGuard second;
+    EXPECT_EQ(second.Acquire(), CInstanceGuard::Result::AlreadyRunning);
+    first.reset();
+    CInstanceGuard third;
+    EXPECT_EQ(third.Acquire(), CInstanceGuard::Result::Acquired) << third.Error();
+}
+#else
+// POSIX: a lock file in the session's runtime folder (else in /tmp, named after the user).
 class InstanceGuardTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -104,5 +123,6 @@ TEST_F(InstanceGuardTest, ALockPathThatCannotBeOpenedIsAFailureNotAHang) {
     EXPECT_NE(guard.Error().find("cannot open"), std::string::npos) << guard.Error();
     EXPECT_FALSE(std::filesystem::exists(dir_.File("elsewhere")));
 }
+#endif
 
 }  // namespace

@@ -26,7 +26,8 @@
 // Every window test program starts this way: the skins come from the source tree.
 #define IAP_UI_TEST_MAIN()                                                         \
     int main(int argc, char** argv) {                                              \
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);                                 \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                        \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                               \
         QApplication app(argc, argv);                                              \
         CPaintManagerUI::SetInstancePath(QCoreApplication::applicationDirPath().toStdWString()); \
         CPaintManagerUI::SetResourcePath(L"" IAP_SOURCE_DIR "/Skin");              \

@@ -1,5 +1,0 @@
-#include "app/cli/Console.h"
-
-#include <io.h>
-
-bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }

@@ -1,0 +1,9 @@
+#include "files/Utf8Path.h"
+
+#include <cstdio>
+
+#include "engine/frame/Trace.h"
+
+std::FILE* OpenFileUtf8(const std::string& path, const char* mode) {
+    return _wfopen(Utf8ToWide(path).c_str(), Utf8ToWide(mode).c_str());
+}

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The Windows programs, cross-built and proven under wine: the cross-build and packages
+# (scripts/build-windows.sh), the unit tests as .exe files through CTest, iap-cli.exe and iap-tool.exe
+# end to end against the Linux simulator (scripts/wine-cli-e2e.sh, scripts/wine-gui-e2e.sh), and the
+# installer run silently into the prefix, iap-cli.exe --inspect from there, and its uninstaller.
+# Every part runs even when one before failed (all findings in one run); prints how long each took.
+# Usage: bash scripts/test-windows.sh [native-build] [windows-build]   (default: build, build-win)
+#   The native build must hold bin/iap-devsim (scripts/test.sh builds it first).
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+native="${1:-$here/build}"
+win="${2:-$here/build-win}"
+source "$here/scripts/timing.sh"
+started=$(date +%s)
+status=0
+
+timed "windows build and packages" bash "$here/scripts/build-windows.sh" "$win" || exit 1
+
+# The window tests draw on Qt's offscreen platform, as natively.
+QT_QPA_PLATFORM=offscreen timed "windows unit tests (wine)" \
+    ctest --test-dir "$win" -j2 --timeout 600 --output-on-failure || status=1
+
+for e2e in wine-cli-e2e wine-gui-e2e; do
+    if [ -f "$here/scripts/$e2e.sh" ]; then
+        timed "$e2e" bash "$here/scripts/$e2e.sh" "$native" "$win" || status=1
+    else
+        echo "[windows] scripts/$e2e.sh is absent: that end-to-end check is skipped"
+    fi
+done
+
+timed "windows installer (wine)" bash "$here/scripts/wine-install-check.sh" "$native" "$win" || status=1
+echo "[time] windows parts: $(( $(date +%s) - started )) s"
+exit "$status"

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# The Windows programs under wine against the Linux device simulator: iap-tool.exe (on Xvfb) finds the
+# device on COM20, runs the whole update from its "Обновить" button through the automation channel
+# and ends "Успешно обновлено!"; every image must then be intact at the simulator (the firmware
+# compared as memory with srec_cat). The update files lie in a folder named in Cyrillic, given as a
+# Windows path, and iap-cli.exe --inspect reads the same folder. A screenshot of the window in the
+# middle of the run goes to docs/wine-main-window.png.
+# The wine prefix is private to the Windows build folder; the simulator's pseudo-terminal becomes
+# COM20 through $WINEPREFIX/dosdevices/com20.
+# Usage: bash scripts/wine-gui-e2e.sh BUILD_NATIVE BUILD_WIN
+#   BUILD_NATIVE: a native build with bin/iap-devsim; BUILD_WIN: a Windows build with bin/iap-tool.exe
+#   and bin/iap-cli.exe (Qt's DLLs beside them, or the unpacked Qt tree somewhere inside BUILD_WIN).
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+[ $# -eq 2 ] || { echo "usage: $0 BUILD_NATIVE BUILD_WIN" >&2; exit 64; }
+native="$(cd "$1" && pwd)"
+win="$(cd "$2" && pwd)"
+devsim="$native/bin/iap-devsim"
+tool="$win/bin/iap-tool.exe"
+cli="$win/bin/iap-cli.exe"
+for program in "$devsim" "$tool" "$cli"; do
+    [ -x "$program" ] || [ -f "$program" ] || { echo "wine-gui-e2e: $program is missing" >&2; exit 1; }
+done
+
+# Wine turns the Linux arguments into the wide command line by the locale: UTF-8, or Cyrillic breaks.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+export WINEPREFIX="$win/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset QT_QPA_PLATFORM
+started=$(date +%s.%N)
+seconds_since() { awk -v from="$1" -v now="$(date +%s.%N)" 'BEGIN { printf "%.1f", now - from }'; }
+
+work="$win/wine-e2e"
+rm -rf "$work"
+mkdir -p "$work" "$WINEPREFIX"
+# The server outlives the script by a few seconds; its messages go to its own log, not to ours.
+wineserver -p5 >"$work/wineserver.log" 2>&1 || true
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    t=$(date +%s.%N)
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+    echo "wine prefix made in $(seconds_since "$t") s: $WINEPREFIX"
+fi
+
+# Qt's DLLs and plugins: beside the programs when the build deploys them, else from the Qt tree. Qt's
+# DLLs need the toolchain's runtime DLLs (our programs link them statically): from the toolchain when
+# they are not deployed.
+dll_path=()
+if [ ! -f "$win/bin/Qt6Core.dll" ]; then
+    qt_bin="$(dirname "$(find "$win" -path "$WINEPREFIX" -prune -o -name Qt6Core.dll -print | head -n 1)")"
+    [ -f "$qt_bin/Qt6Core.dll" ] || { echo "wine-gui-e2e: no Qt6Core.dll in $win" >&2; exit 1; }
+    dll_path+=("$qt_bin")
+    export QT_PLUGIN_PATH="$(winepath -w "$qt_bin/../plugins")"
+fi
+if [ ! -f "$win/bin/libstdc++-6.dll" ]; then
+    for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+        found="$(x86_64-w64-mingw32-g++-posix -print-file-name="$dll")"
+        [ "$found" != "$dll" ] || found="/usr/x86_64-w64-mingw32/lib/$dll"
+        [ -f "$found" ] || { echo "wine-gui-e2e: $dll not found in the mingw-w64 toolchain" >&2; exit 1; }
+        dll_path+=("$(dirname "$found")")
+    done
+fi
+if [ ${#dll_path[@]} -gt 0 ]; then
+    WINEPATH="$(for dir in "${dll_path[@]}"; do winepath -w "$dir"; done | sort -u | paste -sd';')"
+    export WINEPATH
+fi
+
+files="$work/Обновление"
+mkdir -p "$files" "$work/received"
+"$devsim" --make-samples "$files" >/dev/null
+files_win="$(winepath -w "$files")"
+
+sim_pid=""
+cleanup() {
+    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+        kill -TERM "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+    fi
+    sim_pid=""
+}
+trap cleanup EXIT INT TERM
+
+"$devsim" --baud 256000 --out "$work/received" >"$work/devsim.out" 2>"$work/devsim.err" &
+sim_pid=$!
+for _ in $(seq 100); do [ -s "$work/devsim.out" ] && break; sleep 0.05; done
+pty="$(head -n 1 "$work/devsim.out")"
+[ -c "$pty" ] || { echo "wine-gui-e2e: the simulator did not start:" >&2; cat "$work/devsim.err" >&2; exit 1; }
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com20"
+echo "simulator on $pty = COM20, 256000 baud; update files in $files_win"
+
+# --- iap-cli.exe reads the Cyrillic folder, named as a Windows path -----------------------------
+inspect_status=0
+wine "$cli" --inspect --folder "$files_win" >"$work/inspect.out" 2>"$work/inspect.err" || inspect_status=$?
+tr -d '\r' <"$work/inspect.out" >"$work/inspect.txt"
+if [ "$inspect_status" -ne 0 ] || ! grep -qxF "Папка: $files_win\\" "$work/inspect.txt" ||
+    ! grep -q "^AC7811_project.hex  *[0-9]* байт" "$work/inspect.txt" || [ "$(grep -c " байт (" "$work/inspect.txt")" -ne 5 ] ||
+    ! grep -q "тип устройства *AC7811" "$work/inspect.txt"; then
+    echo "wine-gui-e2e: iap-cli.exe --inspect (status $inspect_status) did not read $files_win:" >&2
+    cat "$work/inspect.out" "$work/inspect.err" >&2
+    exit 1
+fi
+echo "iap-cli.exe --inspect --folder $files_win: 5 files and ver.txt read"
+
+# --- iap-tool.exe runs the update -----------------------------------------------------------------
+coproc TOOL { xvfb-run -a -s "-screen 0 1280x900x24" wine "$tool" --automation --port COM20 --folder "$files_win" \
+    2>"$work/tool.err"; }
+
+# Sends a command and prints its answer.
+ask() {
+    echo "$1" >&"${TOOL[1]}"
+    local line
+    while IFS= read -r -t 30 line <&"${TOOL[0]}"; do
+        line="${line%$'\r'}"
+        case "$line" in *"@@ "*) echo "${line#*@@ }"; return 0 ;; esac
+    done
+    echo "wine-gui-e2e: no answer to: $1" >&2
+    tail -n 20 "$work/tool.err" >&2
+    return 1
+}
+# Waits up to SECONDS until "get NAME" answers with something matching PATTERN.
+wait_for() {
+    local deadline=$(($(date +%s) + $3)) answer=""
+    while [ "$(date +%s)" -le "$deadline" ]; do
+        answer="$(ask "get $1")"
+        case "$answer" in $2) return 0 ;; esac
+        sleep 0.1
+    done
+    echo "wine-gui-e2e: timed out waiting for $1 to match $2 (last: $answer)" >&2
+    tail -n 20 "$work/tool.err" >&2
+    return 1
+}
+
+t=$(date +%s.%N)
+line=""
+IFS= read -r -t 120 line <&"${TOOL[0]}" || true
+[ "${line%$'\r'}" = "@@ ready" ] || { echo "wine-gui-e2e: iap-tool.exe did not start: $line" >&2; cat "$work/tool.err" >&2; exit 1; }
+echo "iap-tool.exe up in $(seconds_since "$t") s"
+t=$(date +%s.%N)
+wait_for btn_update "*enabled=1*" 30
+wait_for btn_settings "*enabled=1*" 30
+echo "device found on COM20 in $(seconds_since "$t") s"
+wait_for lbl_device_type "*text=AC7811" 5
+wait_for lbl_file_firmwareversion "*text=0105" 5
+
+t=$(date +%s.%N)
+[ "$(ask "click btn_update")" = ok ]
+wait_for btn_cancel "*enabled=0*" 10
+wait_for lbl_status "*text=Обновление базы камер...*" 180
+wait_for lbl_progress "*text=4[0-9]%*" 180
+[ "$(ask "grab $(winepath -w "$here/docs/wine-main-window.png")")" = ok ]
+wait_for lbl_status "*text=Успешно обновлено!" 300
+update_seconds=$(seconds_since "$t")
+wait_for btn_update "*enabled=1*" 5
+wait_for prog_step "*value=100 *" 5
+elapsed="$(ask "get lbl_usetime")"
+echo "update from the button: ${update_seconds} s; the window says ${elapsed##*text=}"
+[ "$(ask "quit")" = ok ]
+tool_status=0
+wait "$TOOL_PID" || tool_status=$?
+[ "$tool_status" -eq 0 ] || { echo "wine-gui-e2e: iap-tool.exe ended with status $tool_status" >&2; exit 1; }
+cleanup
+
+# --- what the device received ---------------------------------------------------------------------
+failed=0
+for image in flagdata.bin audioHead.bin picHead.bin rdfwd.bin; do
+    if cmp -s "$files/$image" "$work/received/$image"; then
+        echo "  $image: intact ($(stat -c %s "$files/$image") bytes)"
+    else
+        echo "  $image: DIFFERS" >&2
+        failed=1
+    fi
+done
+base="$(cat "$work/received/firmware.base")"
+srec_cat "$files/AC7811_project.hex" -Intel -offset "-$base" -o "$work/expected-firmware.bin" -Binary
+if cmp -s "$work/expected-firmware.bin" "$work/received/firmware.bin"; then
+    echo "  AC7811_project.hex: intact as memory from $base"
+else
+    echo "  AC7811_project.hex: DIFFERS" >&2
+    failed=1
+fi
+[ "$failed" -eq 0 ] || { echo "wine-gui-e2e: the device did not receive every image intact" >&2; exit 1; }
+echo "wine-gui-e2e: passed in $(seconds_since "$started") s; screenshot: docs/wine-main-window.png"

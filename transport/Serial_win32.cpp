@@ -1,0 +1,605 @@
+// The Win32 back end of CSerial over the comm API.
+//
+// The handle is opened with FILE_FLAG_OVERLAPPED. Windows serializes I/O on a synchronous handle:
+// while one thread waits in ReadFile or WaitCommEvent, another thread's WriteFile on the same handle
+// waits too. A reader that blocks would hold every frame of the sender back until its wait ends, and
+// one that polls with "return at once" reads and a pause caps a stop-and-wait line at about a hundred
+// frames a second. With an overlapped handle both directions run at once, as in QtSerialPort's
+// Windows back end: the reader waits on WaitCommEvent(EV_RXCHAR | EV_ERR) and the close event
+// together, then reads what has arrived; the writer waits for its own write to complete.
+//
+// Wine does not serialize synchronous handles, so a design that only passes under wine could still
+// stall on Windows; and it has three traps of its own, all handled here:
+//  - an overlapped ReadFile under "return at once" time-outs pends when nothing is queued (Windows
+//    returns at once), so the reader reads exactly what ClearCommError reports as queued;
+//  - a pending WaitCommEvent does not end on CancelIo, but does end on SetCommMask(h, 0);
+//  - over a pseudo-terminal whose far end hung up, ClearCommError and WaitCommEvent carry on as
+//    if the line were only quiet; only a read fails. So a quiet line gets a one-byte read now and
+//    then (it returns at once on Windows; on wine it pends and is cancelled). Without it a lost
+//    line would surface only at the next write, after the engine's no-answer wait.
+//
+// Threads: as CSerialBackend says. Each direction has its own OVERLAPPED and event (the reader's
+// read and wait, the writer's write); the close event wakes every wait when the device closes. A
+// WaitCommEvent left pending by the reader belongs to this object, not to one call: the next
+// ReadAvailable waits on it again, so no byte is lost between two passes of the reader.
+#include "transport/SerialBackend.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+namespace {
+
+// EV_RXCHAR | EV_TXEMPTY | EV_ERR: the mask the device's own tool sets at open and with every line
+// change while the handshake runs.
+constexpr DWORD kHandshakeMask = EV_RXCHAR | EV_TXEMPTY | EV_ERR;
+// Nothing waits for EV_TXEMPTY once the reader runs; left in the mask it would wake the reader after
+// every frame the sender writes.
+constexpr DWORD kReaderMask = EV_RXCHAR | EV_ERR;
+constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+// Handshake regime: a read of n bytes waits 1 + n ms, 1 ms between bytes; a write of n bytes may
+// take 500 + 100 * n ms.
+constexpr COMMTIMEOUTS kHandshakeTimeouts = {1, 1, 1, 100, 500};
+// Transfer regime: a read returns at once with what is queued; writes have no time-out.
+constexpr COMMTIMEOUTS kTransferTimeouts = {MAXDWORD, 0, 0, 0, 0};
+// The driver enforces the handshake time-outs; these margins only keep a driver that ignores them
+// (or a wine build that does) from holding a caller for ever.
+constexpr DWORD kDriverMarginMs = 1000;
+// Reading bytes that ClearCommError reported as queued completes at once; this bounds a driver that
+// pends anyway.
+constexpr DWORD kQueuedReadLimitMs = 1000;
+// How long a close waits for an ended WaitCommEvent or a cancelled write to report back.
+constexpr DWORD kCancelWaitMs = 1000;
+// A quiet line in the transfer regime is read once this often, to see whether it has gone (below).
+constexpr ULONGLONG kQuietLineCheckMs = 250;
+// DrainOutput looks at the output queue this often.
+constexpr DWORD kDrainPollMs = 1;
+
+thread_local DWORD t_lastError = 0;
+
+void Remember(DWORD error) { t_lastError = error; }
+void RememberLastError() { Remember(GetLastError()); }
+
+std::string Utf8Of(const wchar_t* text, int length) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::wstring WideOf(const std::string& text) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (size <= 0) return std::wstring();
+    std::wstring out(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+    return out;
+}
+
+// The system's wording of a Win32 error, in the user's language, as one line of UTF-8 with the code.
+std::string ErrorText(DWORD error) {
+    wchar_t* message = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    std::string text = length > 0 ? Utf8Of(message, static_cast<int>(length)) : std::string();
+    if (message != nullptr) LocalFree(message);
+    // System messages end in ".\r\n"; the trace adds its own punctuation.
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return (text.empty() ? std::string("error") : text) + " (" + std::to_string(error) + ")";
+}
+
+SerialOpenStatus StatusOfOpenError(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_UNIT:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_DEVICE_REMOVED: return SerialOpenStatus::Missing;
+        // Windows has no access rights on COM ports for a user to lack: a port that refuses the
+        // open with "access denied" is held by another program (the comm driver is exclusive).
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY: return SerialOpenStatus::Busy;
+        default: return SerialOpenStatus::Other;
+    }
+}
+
+// The errors with which the comm driver fails every call once the device has gone (a USB adapter
+// pulled out, a port closed behind our back).
+bool IsLineGone(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_GEN_FAILURE:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_BROKEN_PIPE: return true;
+        default: return false;
+    }
+}
+
+// A manual-reset event for one OVERLAPPED, owned for the life of the back end.
+class CIoEvent {
+public:
+    CIoEvent() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~CIoEvent() {
+        if (handle_ != nullptr) CloseHandle(handle_);
+    }
+    CIoEvent(const CIoEvent&) = delete;
+    CIoEvent& operator=(const CIoEvent&) = delete;
+    HANDLE Get() const { return handle_; }
+    // A fresh OVERLAPPED on this event, the event reset.
+    OVERLAPPED Arm() const {
+        ResetEvent(handle_);
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = handle_;
+        return overlapped;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+class CSerialBackend_Win32 final : public CSerialBackend {
+public:
+    CSerialBackend_Win32() = default;
+    ~CSerialBackend_Win32() override { CloseDevice(); }
+    CSerialBackend_Win32(const CSerialBackend_Win32&) = delete;
+    CSerialBackend_Win32& operator=(const CSerialBackend_Win32&) = delete;
+
+    SerialOpenStatus OpenDevice(const std::string& path) override;
+    int Purge() override { return PurgeQueues(kPurgeAll); }
+    // Also aborts a read in progress: on wine a read of bytes purged under it would pend.
+    int PurgeInput() override { return PurgeQueues(PURGE_RXABORT | PURGE_RXCLEAR); }
+    int DrainOutput(uint32_t timeoutMs) override;
+    int SetHandshakeTimeouts() override;
+    int SetTransferTimeouts() override;
+    int SetLine(const SerialLineSettings& settings) override;
+    int Read(uint8_t* buffer, int capacity) override;
+    int ReadAvailable(uint8_t* buffer, int capacity, uint32_t waitMs) override;
+    int Write(const uint8_t* data, uint32_t length) override;
+    void CloseDevice() override;
+    bool IsOpen() const override { return handle_.load() != INVALID_HANDLE_VALUE; }
+    std::string LastErrorText() const override { return t_lastError == 0 ? std::string() : ErrorText(t_lastError); }
+
+private:
+    enum class Regime { Handshake, Transfer };
+
+    // The open handle, or INVALID_HANDLE_VALUE with ERROR_INVALID_HANDLE remembered. Caller holds
+    // lifetime_.
+    HANDLE OpenHandle() const;
+    int PurgeQueues(DWORD flags);
+    // Bytes waiting in the input queue, or -1 when ClearCommError fails. Clears line errors, which
+    // the driver would otherwise keep reporting.
+    static int QueuedInput(HANDLE handle);
+    // Waits for `overlapped` (issued on `handle`) up to limitMs, or until the device closes; a wait
+    // that ends early cancels the operation and waits for it to report back. true with the bytes
+    // moved, or false with the reason remembered (ERROR_TIMEOUT when limitMs passed).
+    bool Finish(HANDLE handle, OVERLAPPED& overlapped, DWORD limitMs, DWORD* moved);
+    // Waits until the deadline or the close: 0, or -1 when the device closes.
+    int SitOut(ULONGLONG deadline);
+    // One overlapped read of up to `count` bytes under the current time-outs.
+    int ReadOnce(HANDLE handle, uint8_t* buffer, DWORD count, DWORD limitMs);
+    // Reads what the input queue holds, at most capacity bytes: 0 when it is empty, -1 on failure.
+    int ReadQueued(HANDLE handle, uint8_t* buffer, int capacity);
+    // The quiet-line read (see the top of this file), at most once per kQuietLineCheckMs: bytes
+    // read (0 or 1), or -1 when the line has gone.
+    int CheckQuietLine(HANDLE handle, uint8_t* buffer);
+    // After an event wait failed on a port that still answers ClearCommError: the line check at
+    // once, then (line still there) a pause until the deadline. As ReadAvailable returns.
+    int CheckFailingLine(HANDLE handle, uint8_t* buffer, ULONGLONG deadline);
+    // Arms WaitCommEvent unless it is armed already. false (reason remembered) when the driver
+    // refuses it; a wait that completes at once leaves nothing armed.
+    bool ArmEventWait(HANDLE handle);
+    // Ends an armed WaitCommEvent: SetCommMask(h, 0) ends it where CancelIo does not (wine), then
+    // the mask is set back to `mask` (0: left cleared). Caller holds lifetime_ exclusively, or is
+    // the one reader.
+    void EndEventWait(HANDLE handle, DWORD mask);
+
+    std::atomic<HANDLE> handle_{INVALID_HANDLE_VALUE};
+    std::atomic<Regime> regime_{Regime::Handshake};
+    // Held shared by every operation that uses the handle, exclusively while it is opened or closed.
+    mutable std::shared_mutex lifetime_;
+    // Set by CloseDevice before it takes lifetime_, so that every wait and write ends at once.
+    CIoEvent closeEvent_;
+    std::atomic<bool> closing_{false};
+    CIoEvent readEvent_;
+    CIoEvent writeEvent_;
+    // The WaitCommEvent of the reader: armed between passes of the reader. Used by the one reader,
+    // or by the controlling thread while no reader runs (SetTransferTimeouts, CloseDevice).
+    CIoEvent waitEvent_;
+    OVERLAPPED waitOverlapped_{};
+    DWORD waitEvents_ = 0;
+    bool waitArmed_ = false;
+    // When the reader last read or checked the line (GetTickCount64); reader state like the above.
+    ULONGLONG lastLineCheck_ = 0;
+};
+
+HANDLE CSerialBackend_Win32::OpenHandle() const {
+    const HANDLE handle = handle_.load();
+    if (handle == INVALID_HANDLE_VALUE) Remember(ERROR_INVALID_HANDLE);
+    return handle;
+}
+
+SerialOpenStatus CSerialBackend_Win32::OpenDevice(const std::string& path) {
+    CloseDevice();
+    std::unique_lock<std::shared_mutex> lock(lifetime_);
+    if (closeEvent_.Get() == nullptr || readEvent_.Get() == nullptr || writeEvent_.Get() == nullptr ||
+        waitEvent_.Get() == nullptr) {
+        Remember(ERROR_NOT_ENOUGH_MEMORY);
+        return SerialOpenStatus::Other;
+    }
+    // No sharing: the comm driver admits one opener; overlapped, so reads and writes never queue
+    // behind each other (see the top of this file).
+    const HANDLE handle = CreateFileW(WideOf(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        Remember(error);
+        return StatusOfOpenError(error);
+    }
+    // A name that is not a comm device (a file, a pipe) refuses the comm calls.
+    if (!SetCommMask(handle, kHandshakeMask)) {
+        const DWORD error = GetLastError();
+        CloseHandle(handle);
+        Remember(error);
+        return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ? SerialOpenStatus::Missing
+                                                                              : SerialOpenStatus::Other;
+    }
+    waitArmed_ = false;
+    lastLineCheck_ = GetTickCount64();
+    regime_.store(Regime::Handshake);
+    handle_.store(handle);
+    return SerialOpenStatus::Ok;
+}
+
+int CSerialBackend_Win32::PurgeQueues(DWORD flags) {
+    std::shared_lock<std::shared_mutex> lock(lifetime_);
+    const HANDLE handle = OpenHandle();
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    if (PurgeComm(handle, flags)) return 1;
+    RememberLastError();
+    return 0;
+}
+
+int CSerialBackend_Win32::DrainOutput(uint32_t timeoutMs) {
+    std::shared_lock<std::shared_mutex> lock(lifetime_);
+    const HANDLE handle = OpenHandle();
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    // FlushFileBuffers waits without a limit for a far end that may never take the bytes; the
+    // output queue's fill is watched instead.
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(handle, &errors, &status)) {
+            RememberLastError();
+            return 0;
+        }
+        if (status.cbOutQue == 0) return 1;
+        if (GetTickCount64() >= deadline) {
+            Remember(ERROR_TIMEOUT);
+            return 0;
+        }
+        if (WaitForSingleObject(closeEvent_.Get(), kDrainPollMs) == WAIT_OBJECT_0) {
+            Remember(ERROR_OPERATION_ABORTED);
+            return 0;
+        }
+    }
+}
+
+int CSerialBackend_Win32::SetHandshakeTimeouts() {
+    std::shared_lock<std::shared_mutex> lock(lifetime_);
+    const HANDLE handle = OpenHandle();
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    COMMTIMEOUTS timeouts = kHandshakeTimeouts;
+    if (!SetCommTimeouts(handle, &timeouts)) {
+        RememberLastError();
+        return 0;
+    }
+    regime_.store(Regime::Handshake);
+    return 1;
+}
+
+int CSerialBackend_Win32::SetTransferTimeouts() {
+    // Exclusive: the handshake's event wait is ended here, on the thread that armed it. Windows
+    // cancels a thread's pending I/O when the thread exits, and the thread that probes (the engine's
+    // connect thread) ends soon after; the reader would then see its inherited wait fail.
+    std::unique_lock<std::shared_mutex> lock(lifetime_);
+    const HANDLE handle = OpenHandle();
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    EndEventWait(handle, kReaderMask);
+    COMMTIMEOUTS timeouts = kTransferTimeouts;
+    if (!SetCommTimeouts(handle, &timeouts) || !SetCommMask(handle, kReaderMask)) {
+        RememberLastError();
+        return 0;
+    }
+    regime_.store(Regime::Transfer);
+    return 1;
+}
+
+int CSerialBackend_Win32::SetLine(const SerialLineSettings& settings) {
+    std::shared_lock<std::shared_mutex> lock(lifetime_);
+    const HANDLE handle = OpenHandle();
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    if (settings.baud == 0) {
+        Remember(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle, &dcb)) {
+        RememberLastError();
+        return 0;
+    }
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.BaudRate = settings.baud;
+    dcb.ByteSize = settings.byteSize;
+    dcb.Parity = settings.parity;
+    dcb.StopBits = settings.stopBits;
+    dcb.fDtrControl = settings.dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = settings.rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    // Left as another program set them, XON/XOFF would swallow 0x11 and 0x13 out of binary frames,
+    // and abort-on-error would fail every read and write after one framing error until the error is
+    // cleared, which looks like a lost line.
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(handle, &dcb)) {
+        RememberLastError();
+        return 0;
+    }
+    if (!SetCommMask(handle, regime_.load() == Regime::Transfer ? kReaderMask : kHandshakeMask)) {
+        RememberLastError();
+        return 0;
+    }
+    return 1;
+}
+
+int CSerialBackend_Win32::QueuedInput(HANDLE handle) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handle, &errors, &status)) {
+        RememberLastError();
+        return -1;
+    }
+    return static_cast<int>(std::min<DWORD>(status.cbInQue, 0x7FFFFFFF));
+}
+
+bool CSerialBackend_Win32::Finish(HANDLE handle, OVERLAPPED& overlapped, DWORD limitMs, DWORD* moved) {
+    const HANDLE events[] = {overlapped.hEvent, closeEvent_.Get()};
+    const DWORD woke = WaitForMultipleObjects(2, events, FALSE, limitMs);
+    if (woke == WAIT_OBJECT_0) {
+        if (GetOverlappedResult(handle, &overlapped, moved, FALSE)) return true;
+        RememberLastError();
+        return false;
+    }
+    const DWORD reason = woke == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED
+                         : woke == WAIT_TIMEOUT     ? ERROR_TIMEOUT
+                                                    : GetLastError();
+    CancelIoEx(handle, &overlapped);
+    // The driver may still write into the OVERLAPPED and the caller's buffer until it reports the
+    // cancellation, so this wait has no limit; a cancelled read or write always reports back.
+    GetOverlappedResult(handle, &overlapped, moved, TRUE);
+    Remember(reason);
+    return false;
+}
+
+int CSerialBackend_Win32::SitOut(ULONGLONG deadline) {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD leftMs = static_cast<DWORD>(deadline > now ? deadline - now : 0);
+    if (WaitForSingleObject(closeEvent_.Get(), leftMs) == WAIT_OBJECT_0) {
+        Remember(ERROR_OPERATION_ABORTED);
+        return -1;
+    }
+    return 0;
+}
+
+int CSerialBackend_Win32::ReadOnce(HANDLE handle, uint8_t* buffer, DWORD count, DWORD limitMs) {
+    OVERLAPPED overlapped = readEvent_.Arm();
+    DWORD got = 0;
+    if (!ReadFile(handle, buffer, count, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
+        RememberLastError();
+        return -1;
+    }
+    return Finish(handle, overlapped, limitMs, &got) ? static_cast<int>(got) : -1;
+}
+
+int CSerialBackend_Win32::ReadQueued(HANDLE handle, uint8_t* buffer, int capacity) {
+    const int queued = QueuedInput(handle);
+    if (queued <= 0) return queued;
+    return ReadOnce(handle, buffer, static_cast<DWORD>(std::min(queued, capacity)), kQueuedReadLimitMs);
+}
+
+bool CSerialBackend_Win32::ArmEventWait(HANDLE handle) {
+    if (waitArmed_) return true;
+    waitOverlapped_ = waitEvent_.Arm();
+    waitEvents_ = 0;
+    if (WaitCommEvent(handle, &waitEvents_, &waitOverlapped_)) return true;
+    if (GetLastError() != ERROR_IO_PENDING) {
+        RememberLastError();
+        return false;
+    }
+    waitArmed_ = true;
+    return true;
+}
+
+void CSerialBackend_Win32::EndEventWait(HANDLE handle, DWORD mask) {
+    if (!waitArmed_) return;
+    SetCommMask(handle, 0);
+    if (WaitForSingleObject(waitEvent_.Get(), kCancelWaitMs) != WAIT_OBJECT_0) {
+        CancelIoEx(handle, &waitOverlapped_);
+        WaitForSingleObject(waitEvent_.Get(), kCancelWaitMs);
+    }
+    DWORD unused = 0;
+    GetOverlappedResult(handle, &waitOverlapped_, &unused, FALSE);
+    waitArmed_ = false;
+    if (mask != 0) SetCommMask(handle, mask);
+}
+
+int CSerialBackend_Win32::CheckFailingLine(HANDLE handle, uint8_t* buffer, ULONGLONG deadline) {
+    // On wine a hung-up pseudo-terminal fails the event wait as well; the read tells.
+    lastLineCheck_ = 0;
+    const int got = CheckQuietLine(handle, buffer);
+    if (got != 0) return got;
+    // A wait that keeps failing on a live port must not spin the reader.
+    return SitOut(deadline);
+}
+
+int CSerialBackend_Win32::CheckQuietLine(HANDLE handle, uint8_t* buffer) {
+    const ULONGLONG now = GetTickCount64();
+    if (regime_.load() != Regime::Transfer || now - lastLineCheck_ < kQuietLineCheckMs) return 0;
+    lastLineCheck_ = now;
+    OVERLAPPED overlapped = readEvent_.Arm();
+    DWORD got = 0;
+    if (!ReadFile(handle, buffer, 1, nullptr, &overlapped)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            RememberLastError();
+            return -1;
+        }
+        // Nothing queued and the line still there (wine): the cancelled read reports back at once.
+        CancelIoEx(handle, &overlapped);
+    }
+    if (GetOverlappedResult(handle, &overlapped, &got, TRUE)) return static_cast<int>(got);
+    const DWORD error = GetLastError();
+    if (error == ERROR_OPERATION_ABORTED) return 0;
+    Remember(error);
+    return -1;
+}
+
+int CSerialBackend_Win32::Read(uint8_t* buffer, int capacity) {
+    if (buffer == nullptr || capacity <= 0) {
+        Remember(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    if (regime_.load() == Regime::Transfer) return ReadAvailable(buffer, capacity, 0);
+    std::shared_lock<std::shared_mutex> lock(lifetime_);
+    const HANDLE handle = OpenHandle();
+    if (handle == INVALID_HANDLE_VALUE) return -1;
+    // The handshake's single read: an overlapped read waited to completion keeps the comm time-outs
+    // (up to 1 + n ms for the data, 1 ms after the last byte).
+    const DWORD count = static_cast<DWORD>(capacity);
+    const DWORD limitMs = kHandshakeTimeouts.ReadTotalTimeoutConstant +
+                          kHandshakeTimeouts.ReadTotalTimeoutMultiplier * count + kDriverMarginMs;
+    return ReadOnce(handle, buffer, count, limitMs);
+}
+
+int CSerialBackend_Win32::ReadAvailable(uint8_t* buffer, int capacity, uint32_t waitMs) {
+    if (buffer == nullptr || capacity <= 0) {
+        Remember(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    std::shared_lock<std::shared_mutex> lock(lifetime_);
+    const HANDLE handle = OpenHandle();
+    if (handle == INVALID_HANDLE_VALUE) return -1;
+    const ULONGLONG deadline = GetTickCount64() + waitMs;
+    for (;;) {
+        if (closing_.load()) {
+            Remember(ERROR_OPERATION_ABORTED);
+            return -1;
+        }
+        if (!ArmEventWait(handle)) return IsLineGone(t_lastError) ? -1 : CheckFailingLine(handle, buffer, deadline);
+        // Checked after arming: a byte that came in before the wait was armed may not raise
+        // EV_RXCHAR for it.
+        const int got = ReadQueued(handle, buffer, capacity);
+        if (got != 0) {
+            lastLineCheck_ = GetTickCount64();
+            return got;
+        }
+
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return CheckQuietLine(handle, buffer);
+        const HANDLE events[] = {waitEvent_.Get(), closeEvent_.Get()};
+        const DWORD woke = WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(deadline - now));
+        if (woke == WAIT_TIMEOUT) return CheckQuietLine(handle, buffer);
+        if (woke != WAIT_OBJECT_0) {
+            Remember(woke == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED : GetLastError());
+            return -1;
+        }
+        DWORD unused = 0;
+        const bool ended = !waitArmed_ || GetOverlappedResult(handle, &waitOverlapped_, &unused, FALSE);
+        const DWORD waitError = ended ? 0 : GetLastError();
+        waitArmed_ = false;
+        if (ended) continue;
+        // A wait also fails when the event mask changes under it (a line change, or the thread that
+        // armed it exiting); only a port that refuses ClearCommError as well has gone.
+        const int queued = QueuedInput(handle);
+        if (queued < 0) {
+            if (!IsLineGone(t_lastError)) Remember(waitError);
+            return -1;
+        }
+        if (queued == 0) return CheckFailingLine(handle, buffer, deadline);
+    }
+}
+
+int CSerialBackend_Win32::Write(const uint8_t* data, uint32_t length) {
+    if (data == nullptr || length == 0) {
+        Remember(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::shared_lock<std::shared_mutex> lock(lifetime_);
+    const HANDLE handle = OpenHandle();
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    if (closing_.load()) {
+        Remember(ERROR_OPERATION_ABORTED);
+        return 0;
+    }
+    // Handshake writes keep the driver's time-out; transfer writes wait until they are done or the
+    // device closes, like the POSIX back end.
+    DWORD limitMs = INFINITE;
+    if (regime_.load() == Regime::Handshake)
+        limitMs = static_cast<DWORD>(std::min<ULONGLONG>(
+            kHandshakeTimeouts.WriteTotalTimeoutConstant +
+                static_cast<ULONGLONG>(kHandshakeTimeouts.WriteTotalTimeoutMultiplier) * length + kDriverMarginMs,
+            INFINITE - 1));
+    OVERLAPPED overlapped = writeEvent_.Arm();
+    if (!WriteFile(handle, data, length, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
+        RememberLastError();
+        return 0;
+    }
+    DWORD written = 0;
+    if (!Finish(handle, overlapped, limitMs, &written)) return 0;
+    if (written != length) {
+        // The driver's write time-out ends a write early with success and a short count.
+        Remember(ERROR_TIMEOUT);
+        return 0;
+    }
+    return 1;
+}
+
+void CSerialBackend_Win32::CloseDevice() {
+    closing_.store(true);
+    if (closeEvent_.Get() != nullptr) SetEvent(closeEvent_.Get());
+    std::unique_lock<std::shared_mutex> lock(lifetime_);
+    const HANDLE handle = handle_.exchange(INVALID_HANDLE_VALUE);
+    if (handle != INVALID_HANDLE_VALUE) {
+        // The reader is gone, but its WaitCommEvent may still be armed; its OVERLAPPED lives here.
+        EndEventWait(handle, 0);
+        CloseHandle(handle);
+    }
+    waitArmed_ = false;
+    if (closeEvent_.Get() != nullptr) ResetEvent(closeEvent_.Get());
+    closing_.store(false);
+}
+
+}  // namespace
+
+std::unique_ptr<CSerialBackend> CreateSerialBackend() { return std::make_unique<CSerialBackend_Win32>(); }
