@@ -20,12 +20,21 @@ void AutomationAnswer(const std::string& line) {
     std::fflush(stdout);
 }
 
-void AutomationInputEnded() {
-    // Nobody is left to answer a question such as "close during the run?".
-    WindowImplBase::ForceClosing();
+namespace {
+
+// As the user would: a window may ask first (closing during a run).
+void CloseAllWindows() {
     for (QWidget* top : QApplication::topLevelWidgets()) {
         if (top->isWindow() && top->parentWidget() == nullptr) top->close();
     }
+}
+
+}  // namespace
+
+void AutomationInputEnded() {
+    // Nobody is left to answer a question such as "close during the run?".
+    WindowImplBase::ForceClosing();
+    CloseAllWindows();
 }
 
 namespace {
@@ -65,7 +74,7 @@ void RunAutomationCommand(const QString& line) {
     const QString& command = words[0];
     if (command == "quit") {
         AutomationAnswer("ok");
-        QTimer::singleShot(0, &AutomationInputEnded);
+        QTimer::singleShot(0, &CloseAllWindows);
         return;
     }
     if (command == "grab" && words.size() == 2) {

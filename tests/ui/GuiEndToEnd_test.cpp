@@ -239,7 +239,9 @@ TEST_F(GuiEndToEndTest, WithNoUpdateFileTheWindowSaysSoAndARunIsNoSuccess) {
     EXPECT_NE(tool_->Get("prog_step").value, 100);
     Finish();
     for (const LoggedFrame& f : ReadFrameLog(OutDir())) {
-        if (f.fromTool) EXPECT_EQ(StepOfCommand(f.Cmd()), StepNone) << "command " << int(f.Cmd());
+        if (f.fromTool) {
+            EXPECT_EQ(StepOfCommand(f.Cmd()), StepNone) << "command " << int(f.Cmd());
+        }
     }
 }
 
