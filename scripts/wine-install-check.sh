@@ -30,6 +30,13 @@ check() {  # check DESCRIPTION COMMAND...
     if "${@:2}"; then echo "  ok: $1"; else echo "  FAILED: $1"; failures=$((failures + 1)); fi
 }
 
+# A fresh start: an earlier installation is uninstalled, and a stale registry entry (its folder gone)
+# is dropped, else the installer would try to run an uninstaller that is not there and stop.
+if [ -f "$target/uninstall.exe" ]; then
+    "$wine" 'C:\iap\uninstall.exe' /S
+    "$wineserver" --wait
+fi
+"$wine" reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\iap-tool' /f >/dev/null 2>&1 || true
 rm -rf "$target"
 echo "install-check: $(basename "$installer") /S /D=C:\\iap"
 # /D must come last and unquoted (NSIS reads the rest of the line as the folder).
