@@ -33,7 +33,7 @@ bounded() {  # bounded SECONDS LABEL SCRIPT
 }
 for e2e in wine-cli-e2e wine-gui-e2e; do
     if [ -f "$here/scripts/$e2e.sh" ]; then
-        bounded 600 "$e2e" "$e2e.sh" || status=1
+        bounded 300 "$e2e" "$e2e.sh" || status=1
     else
         echo "[windows] scripts/$e2e.sh is absent: that end-to-end check is skipped"
     fi
