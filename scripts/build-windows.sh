@@ -11,7 +11,12 @@ build="${1:-$here/build-win}"
 source "$here/scripts/timing.sh"
 
 bash "$here/scripts/install-deps.sh"
+# Beside the source folder as the team's machines lay it out, else the team's shared folder (a clone
+# elsewhere: a worktree, CI's scratch folder).
 archive="${IAP_QT_WINDOWS_ARCHIVE:-$here/../shared/windows/qt6-mingw-6.4.2.tar.xz}"
+if [ -z "${IAP_QT_WINDOWS_ARCHIVE:-}" ] && [ ! -f "$archive" ] && [ -f /work/shared/windows/qt6-mingw-6.4.2.tar.xz ]; then
+    archive=/work/shared/windows/qt6-mingw-6.4.2.tar.xz
+fi
 gui=ON
 if [ ! -f "$archive" ] && ! grep -q '^IAP_QT_WINDOWS_DIR:PATH=.\+' "$build/CMakeCache.txt" 2>/dev/null; then
     echo "[windows] no Qt for Windows at $archive: building without iap-tool.exe" >&2
