@@ -164,7 +164,8 @@ else
     fail "the simulator counted bad frames: $(grep -E '^bad_|^incomplete' "$received/summary.txt" 2>/dev/null | tr '\n' ' ')"
 fi
 records="$(sed -n 's/^Обновление ПО\.\.\. (\([0-9]*\))$/\1/p' "$work/update/cli.out")"
-firmware_s="$(awk '$1 == "ПО" && $3 == "байт" { print $4 }' "$work/update/cli.out")"
+# The summary row: ПО, bytes out, "байт", answer bytes, "байт", wire time, "с", measured time, "с", ...
+firmware_s="$(awk '$1 == "ПО" && $3 == "байт" && $5 == "байт" { print $8 }' "$work/update/cli.out")"
 if [ -n "$records" ] && [ -n "$firmware_s" ]; then
     awk -v n="$records" -v s="$firmware_s" 'BEGIN {
         if (s > 0) printf "  figure: %d firmware records in %.1f s under wine: %.0f records/s, %.2f ms a record (write, answer, next write)\n", n, s, n / s, 1000 * s / n }'
