@@ -177,7 +177,9 @@ void CWork_BK::StopEngine() {
 }
 
 void CWork_BK::StopTransport() {
-    // A firmware pause in progress must see the stop at once.
+    // Without a line no run goes on; a firmware pause in progress, or one whose job has not started
+    // yet, must see the stop at once.
+    runActive_.store(0);
     EndPause();
     {
         std::lock_guard<std::mutex> lock(portMutex_);

@@ -89,8 +89,11 @@ int CWork_BK::FirmwarePause() {
         if (left == 0) return 1;
         const uint32_t slice = left % 1000 == 0 ? 1000 : left % 1000;
         std::unique_lock<std::mutex> lock(pauseMutex_);
-        if (pauseWake_.wait_for(lock, std::chrono::milliseconds(slice),
-                                [&] { return pauseGeneration_.load() != generation; }))
+        // The run's end counts too: a stop that came before this job started has no generation to
+        // change any more.
+        if (pauseWake_.wait_for(lock, std::chrono::milliseconds(slice), [&] {
+                return pauseGeneration_.load() != generation || RunFailed() || !RunActive();
+            }))
             return 0;
     }
 }

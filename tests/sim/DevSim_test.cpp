@@ -492,12 +492,17 @@ TEST(DevSimTest, LineNoiseNeverStopsTheDevice) {
             got.insert(got.end(), pending.begin(), pending.end());
         }
         const Bytes want = DeviceInfoAnswer(7, 12, 256, 0x1a2b);
-        port.Write(Frame(0x45, {0x07}));
-        const bool answered = WaitUntil([&] {
-            const Bytes more = port.ReadPending();
-            got.insert(got.end(), more.begin(), more.end());
-            return got.size() >= want.size() && std::equal(want.begin(), want.end(), got.end() - static_cast<std::ptrdiff_t>(want.size()));
-        }, 5000);
+        // The noise may end in a torn frame that takes the probe in as its rest; as a host does, ask
+        // again until the device has found its feet.
+        bool answered = false;
+        for (int attempt = 0; attempt < 5 && !answered; ++attempt) {
+            port.Write(Frame(0x45, {0x07}));
+            answered = WaitUntil([&] {
+                const Bytes more = port.ReadPending();
+                got.insert(got.end(), more.begin(), more.end());
+                return got.size() >= want.size() && std::equal(want.begin(), want.end(), got.end() - static_cast<std::ptrdiff_t>(want.size()));
+            }, 2000);
+        }
         EXPECT_TRUE(answered) << "seed " << seed;
         EXPECT_EQ(sim.Stop(), 0) << "seed " << seed;
     }
