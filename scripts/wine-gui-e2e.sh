@@ -104,6 +104,8 @@ echo "iap-cli.exe --inspect --folder $files_win: 5 files and ver.txt read"
 # --- iap-tool.exe runs the update -----------------------------------------------------------------
 coproc TOOL { xvfb-run -a -s "-screen 0 1280x900x24" wine "$tool" --automation --port COM20 --folder "$files_win" \
     2>"$work/tool.err"; }
+# Bash forgets TOOL_PID once the co-process has ended; keep it for the wait at the end.
+tool_pid=$TOOL_PID
 
 # Sends a command and prints its answer.
 ask() {
@@ -160,14 +162,14 @@ echo "update from the button: ${update_seconds} s; the window says ${elapsed##*t
 # close accepted, yet the window stays shown and its modal loop keeps running (not seen natively, nor
 # when it quits before a run). That is reported here and the program is ended, so that the images are
 # still checked; the update itself must have passed every check above.
-for _ in $(seq 200); do kill -0 "$TOOL_PID" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$TOOL_PID" 2>/dev/null; then
+for _ in $(seq 200); do kill -0 "$tool_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$tool_pid" 2>/dev/null; then
     echo "wine-gui-e2e: WARNING: iap-tool.exe did not end within 20 s of quit under wine; ended by the script" >&2
     wineserver -k || true  # every process of this prefix
-    wait "$TOOL_PID" 2>/dev/null || true
+    wait "$tool_pid" 2>/dev/null || true
 else
     tool_status=0
-    wait "$TOOL_PID" || tool_status=$?
+    wait "$tool_pid" || tool_status=$?
     [ "$tool_status" -eq 0 ] || { echo "wine-gui-e2e: iap-tool.exe ended with status $tool_status" >&2; exit 1; }
 fi
 cleanup
