@@ -232,6 +232,7 @@ protected:
     int WriteFrame(const uint8_t* bytes, int length) override;
     int SendTask(const CPacket_ISP& task, int attemptsBefore) override;
     bool IsNoWaitTask(const CPacket_ISP& task) override;
+    bool IsWrittenOnAnswer(const CPacket_ISP& task) override;
     void OnNoAnswer(const CPacket_ISP& head) override;
 
 private:

@@ -77,6 +77,14 @@ bool CWork_BK::IsNoWaitTask(const CPacket_ISP& task) {
     return cmd == CMD_READ_SETTINGS || cmd == CMD_READ_SETTINGS_INFO;
 }
 
+// Image packets and the commands the device answers go out from the reader thread as soon as the
+// frame before them is acknowledged. Acknowledgements and end commands are answered here, and an end
+// command waits for the port to drain, so those stay with the sender.
+bool CWork_BK::IsWrittenOnAnswer(const CPacket_ISP& task) {
+    const uint8_t cmd = task.GetCmd();
+    return cmd != CMD_ACK && !IsUnansweredImageEnd(cmd) && !IsNoWaitTask(task);
+}
+
 void CWork_BK::OnNoAnswer(const CPacket_ISP& head) {
     const int step = StepOfCommand(head.GetCmd());
     Trace(L"[CWork_BK] no answer to command %02X; %ls\r\n", head.GetCmd(),

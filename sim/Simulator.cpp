@@ -30,6 +30,10 @@ constexpr std::chrono::milliseconds kMaxWait{1000};
 // answer, so the simulator asks for its timers to be kept almost exactly.
 constexpr unsigned long kTimerSlackNs = 1000;
 constexpr unsigned long kMaxTracedRejects = 20;
+// With --busy-wait: how long before a deadline polling replaces sleeping, and how long after an
+// answer the line is polled for the tool's next frame (its turnaround is well below this).
+constexpr std::chrono::microseconds kSpinBefore{150};
+constexpr std::chrono::microseconds kHotLine{2000};
 constexpr size_t kReadChunk = 8192;
 
 const char* RejectName(RejectReason reason) {
@@ -66,13 +70,15 @@ CSimulator::CSimulator(const SimOptions& options, DeviceConfig config, CLineIo& 
 void CSimulator::TakeFrames() {
     const unsigned baud = options_.devicePath.empty() ? options_.baud : 0;
     ReceivedFrame frame;
-    while (reader_.Next(frame)) {
-        // Handled once the whole frame could have crossed the line, which is busy until the
-        // frame before it has.
+    // A frame is decided as soon as it is whole here, as a device's receive interrupt would; its
+    // answers still go out only once the frame could have crossed the line (which is busy until the
+    // frame before it has) plus their own wire time. Deciding at once saves a timer wake-up per
+    // frame, which on a virtual machine alone is tens of microseconds the tool would be blamed for.
+    while (!hangUp_ && reader_.Next(frame)) {
         const SimClock::time_point start = std::max(frame.firstByteAt, inLineFreeAt_);
-        const SimClock::time_point due = start + LineTime(baud, frame.bytes.size());
-        inLineFreeAt_ = due;
-        inbox_.push_back(PendingFrame{std::move(frame), due});
+        const SimClock::time_point endedAt = start + LineTime(baud, frame.bytes.size());
+        inLineFreeAt_ = endedAt;
+        HandleFrame(frame, endedAt);
         frame = ReceivedFrame{};
     }
 }
@@ -142,18 +148,29 @@ void CSimulator::HandleArrived() {
         reader_.Feed(buffer.data(), static_cast<size_t>(n), SimClock::now());
     }
     TakeFrames();
-    while (!inbox_.empty() && !hangUp_) {
-        const PendingFrame pending = std::move(inbox_.front());
-        inbox_.pop_front();
-        HandleFrame(pending.frame, SimClock::now());
-    }
     bool lineFull = false;
     if (!outbox_.Flush(line_, SimClock::now(), recorder_, lineFull))
         Trace(L"iap-devsim: write to %hs failed: %hs\n", line_.Path().c_str(), std::strerror(errno));
 }
 
+std::chrono::nanoseconds CSimulator::WaitBefore(SimClock::time_point wake, SimClock::time_point now) const {
+    // ppoll takes the deadline to the nanosecond: a poll() rounded to whole milliseconds would
+    // hold a 274 us answer for a millisecond and pace the line at a third of its rate.
+    std::chrono::nanoseconds wait = kMaxWait;
+    if (wake != SimClock::time_point::max())
+        wait = std::clamp<std::chrono::nanoseconds>(wake - now, std::chrono::nanoseconds{0}, wait);
+    if (!options_.busyWait) return wait;
+    // A sleeping thread wakes tens of microseconds late even with the smallest timer slack (about
+    // 60 us on a virtual machine), and once more when the tool's next frame arrives: on a paced
+    // 256000-baud line that is a tenth of the firmware's time. A UART receives while the device
+    // does nothing, so --busy-wait keeps polling instead of sleeping near an answer's deadline and
+    // right after an answer, while the tool's next frame is due.
+    if (answerDoneAt_ != SimClock::time_point{} && now - answerDoneAt_ < kHotLine) return std::chrono::nanoseconds{0};
+    return wait > kSpinBefore ? wait - kSpinBefore : std::chrono::nanoseconds{0};
+}
+
 SimClock::time_point CSimulator::FinishDeadline() const {
-    if (!options_.exitAfterFinish || !inbox_.empty() || !outbox_.Empty()) return SimClock::time_point::max();
+    if (!options_.exitAfterFinish || !outbox_.Empty()) return SimClock::time_point::max();
     if (settingsHandled_) return lastTrafficAt_ + kQuietAfterEnd;
     if (endArmed_) return lastTrafficAt_ + quietWindow_;
     return SimClock::time_point::max();
@@ -169,14 +186,6 @@ int CSimulator::Run(int stopFd) {
     std::vector<uint8_t> buffer(kReadChunk);
     for (;;) {
         SimClock::time_point now = SimClock::now();
-        while (!inbox_.empty() && inbox_.front().due <= now) {
-            const PendingFrame pending = std::move(inbox_.front());
-            inbox_.pop_front();
-            // Answers count from the moment the command ended on the wire, not from when this loop
-            // got round to it, so the simulator's own wake-up delay never slows the line down.
-            HandleFrame(pending.frame, pending.due);
-            if (hangUp_) break;
-        }
         if (hangUp_) {
             // Leaving closes the pty master (and our keep-alive slave), which the tool sees as a hang-up.
             Trace(L"iap-devsim: hanging up as asked\n");
@@ -206,14 +215,9 @@ int CSimulator::Run(int stopFd) {
             continue;
         }
 
-        SimClock::time_point wake = std::min({FinishDeadline(), reader_.StaleDeadline(),
-                                              inbox_.empty() ? SimClock::time_point::max() : inbox_.front().due});
+        SimClock::time_point wake = std::min(FinishDeadline(), reader_.StaleDeadline());
         if (!lineFull) wake = std::min(wake, outbox_.NextDue());
-        // ppoll takes the deadline to the nanosecond: a poll() rounded to whole milliseconds would
-        // hold a 274 us answer for a millisecond and pace the line at a third of its rate.
-        auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(kMaxWait);
-        if (wake != SimClock::time_point::max())
-            wait = std::clamp<std::chrono::nanoseconds>(wake - now, std::chrono::nanoseconds{0}, wait);
+        const std::chrono::nanoseconds wait = WaitBefore(wake, now);
         const timespec timeout{static_cast<time_t>(wait.count() / 1000000000),
                                static_cast<long>(wait.count() % 1000000000)};
         pollfd fds[2] = {{stopFd, POLLIN, 0}, {line_.Fd(), static_cast<short>(POLLIN | (lineFull ? POLLOUT : 0)), 0}};

@@ -1,12 +1,11 @@
-// The simulator's event loop: reads the line, hands each complete frame to the device model when
-// its (paced) time has come, sends the answers, records everything, and stops on request.
+// The simulator's event loop: reads the line, hands each complete frame to the device model, sends
+// the answers when their (paced) time has come, records everything, and stops on request.
 //
 // One thread does all of it; the only other input is `stopFd`, the read end of the self-pipe the
 // signal handler writes to, so no work happens in signal context.
 #pragma once
 
 #include <array>
-#include <deque>
 #include <optional>
 
 #include "sim/DeviceModel.h"
@@ -27,15 +26,13 @@ public:
     int Run(int stopFd);
 
 private:
-    struct PendingFrame {
-        ReceivedFrame frame;
-        SimClock::time_point due;
-    };
     void TakeFrames();
     // endedAt: when the frame's last byte crossed the (paced) line; its answers count from there.
     void HandleFrame(const ReceivedFrame& frame, SimClock::time_point endedAt);
     void HandleArrived();
     SimClock::time_point FinishDeadline() const;
+    // How long the loop may sleep before `wake` (max(): nothing due); 0 while --busy-wait polls.
+    std::chrono::nanoseconds WaitBefore(SimClock::time_point wake, SimClock::time_point now) const;
     void NoteImageLine(const ReceivedFrame& frame, const DeviceReaction& reaction, SimClock::time_point endedAt,
                        SimClock::time_point answeredAt);
 
@@ -55,7 +52,6 @@ private:
     CDeviceModel model_;
     CFrameReader reader_;
     COutbox outbox_;
-    std::deque<PendingFrame> inbox_;
     SimClock::time_point inLineFreeAt_{};
     SimClock::time_point lastTrafficAt_{};
     // When the last answer was completely written, until the next byte from the tool is read; the

@@ -19,7 +19,9 @@
 //   after the callback returns.
 // - WriteFrame, SendTask and OnNoAnswer run on the sender thread. SendTask and OnNoAnswer are called
 //   outside the queue lock; WriteFrame is also called under it when a dropped settings read is followed
-//   by another frame.
+//   by another frame, and on the thread calling OnAnswer, under the lock, for a next head for which
+//   IsWrittenOnAnswer is true. Writes never overlap: OnAnswer leaves the head to the sender while the
+//   sender is inside a write.
 // - The owner's destructor must call StopSender() first: the sender calls the owner's operations, which
 //   no longer exist once the owner part is destroyed. ~CTaskManager stops the sender as a last resort.
 //
@@ -86,7 +88,20 @@ public:
             return 0;
         }
         PopHead();
-        if (!queue_.empty()) Wake();
+        if (queue_.empty()) return 1;
+        // On a stop-and-wait line every hand-over to the sender is a thread wake-up per frame, a
+        // good part of the gap between an answer and the next frame; plain frames go out from here.
+        // Never while the sender is inside a write of its own: the port has one writer at a time.
+        // TryCount last: it counts the attempt, as the sender does when it writes a head.
+        if (link_ && !senderWriting_ && IsWrittenOnAnswer(queue_.front()) && queue_.front().TryCount() != 0) {
+            // A copy: the answer to it may come back on another thread while it is being written.
+            const TTask next = queue_.front();
+            headWritten_ = true;
+            TraceSend(static_cast<int>(queue_.size()));
+            WriteFrame(next.GetFrameData(), next.GetFrameSize());
+        } else {
+            Wake();
+        }
         return 1;
     }
 
@@ -130,6 +145,10 @@ public:
     virtual int SendTask(const TTask& task, int attemptsBefore) = 0;
     // True for heads that are dropped, not waited for, when a wait slice passes without their answer.
     virtual bool IsNoWaitTask(const TTask& task) = 0;
+    // True for heads that OnAnswer may write at once, on the answering thread, when the head before
+    // them is acknowledged. Only for frames whose WriteFrame is a plain write: it runs under the
+    // queue lock there, so it must not wait for the line or acknowledge anything itself.
+    virtual bool IsWrittenOnAnswer(const TTask& /*task*/) { return false; }
     // The head (a copy) has gone `noAnswerSlices` wait slices without an answer. Called once per such
     // run of slices, on the sender thread, outside the lock; nothing has been resent. The owner may
     // clear the queue or stop the sender from here.
@@ -279,14 +298,18 @@ private:
             attemptsBefore = queue_.front().AttemptsMade();
             lastSend = queue_.front().TryCount() == 0;
             headWritten_ = true;
+            senderWriting_ = true;
             sentId = headId_;
             queued = static_cast<int>(queue_.size());
         }
-        Trace(L"[TaskManager] thread run :%d size=%d\r\n", static_cast<int>(GetTickCountMs()), queued);
+        TraceSend(queued);
         SendTask(*head, attemptsBefore);
-        if (!lastSend) return;
         CMuTexGuard guard(*this);
+        // A lock that cannot be taken is a failed lock object; nothing is written from OnAnswer then
+        // either, so leaving the flag set cannot lose a frame.
         if (!guard.Locked()) return;
+        senderWriting_ = false;
+        if (!lastSend) return;
         // Only the frame just sent leaves: if it was answered while being written, the head is now
         // a frame that has not been sent at all.
         if (headId_ != sentId || queue_.empty()) return;
@@ -294,10 +317,15 @@ private:
         if (!queue_.empty()) Wake();
     }
 
-    std::deque<TTask> queue_;           // guarded by the queue lock, as are the three below
+    void TraceSend(int queued) {
+        Trace(L"[TaskManager] thread run :%d size=%d\r\n", static_cast<int>(GetTickCountMs()), queued);
+    }
+
+    std::deque<TTask> queue_;           // guarded by the queue lock, as are the four below
     std::shared_ptr<SenderLink> link_;  // null while the sender is stopped
     uint64_t headId_ = 0;               // changes whenever a different frame becomes the head
     bool headWritten_ = false;          // the current head has been written at least once
+    bool senderWriting_ = false;        // the sender is writing a frame outside the lock
     std::atomic<uint32_t> waitSliceMs_{kDefaultWaitSliceMs};
     std::atomic<int> noAnswerSlices_{kDefaultNoAnswerSlices};
 };

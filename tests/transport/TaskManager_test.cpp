@@ -2,6 +2,8 @@
 // sender writes and, like the engine, acknowledges the end commands the device never answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -47,6 +49,7 @@ public:
     struct Event {
         std::string frame;
         Clock::time_point at;
+        std::thread::id by = std::this_thread::get_id();
     };
     explicit FakeOwner(uint32_t sliceMs = kDefaultWaitSliceMs, int noAnswerSlices = kDefaultNoAnswerSlices) {
         SetWaitSliceMs(sliceMs);
@@ -58,6 +61,7 @@ public:
     std::function<void(const std::string& frame)> onWrite;            // inside WriteFrame
     std::function<void(uint8_t cmd, int attemptsBefore)> afterSend;    // inside SendTask, after the write
     std::function<void()> onNoAnswer;
+    std::atomic<uint8_t> writtenOnAnswer{0};  // this command goes out from OnAnswer's thread
 
     std::vector<Event> Writes() const { return Copy(writes_); }
     std::vector<Event> Reports() const { return Copy(reports_); }
@@ -91,6 +95,7 @@ protected:
     bool IsNoWaitTask(const CPacket_ISP& task) override {
         return task.GetCmd() == CMD_READ_SETTINGS || task.GetCmd() == CMD_READ_SETTINGS_INFO;
     }
+    bool IsWrittenOnAnswer(const CPacket_ISP& task) override { return task.GetCmd() == writtenOnAnswer.load(); }
     void OnNoAnswer(const CPacket_ISP& head) override {
         Add(reports_, Event{Name(head.GetFrameData()), Clock::now()});
         if (onNoAnswer) onNoAnswer();
@@ -144,6 +149,34 @@ TEST(TaskManagerTest, OneFrameInFlightAdvancedByItsAnswer) {
     // An empty queue acknowledges nothing and writes no line.
     EXPECT_EQ(owner.OnAnswer(CMD_FIRMWARE_DATA), 0);
     EXPECT_EQ(Count(trace.Text(), L"[CMD "), 3u);
+}
+
+TEST(TaskManagerTest, PlainFramesGoOutFromTheAnsweringThreadUnlessTheSenderIsWriting) {
+    constexpr uint8_t kPackets = 12;
+    FakeOwner owner;
+    owner.writtenOnAnswer = CMD_FIRMWARE_DATA;
+    // Packet 1's answer arrives while the sender is still inside its write: packet 2 is the sender's.
+    std::atomic<int> sends{0};
+    owner.afterSend = [&](uint8_t, int) {
+        if (++sends == 1) owner.OnAnswer(CMD_FIRMWARE_DATA);
+    };
+    ASSERT_EQ(owner.RestartSender(), 1);
+    owner.Lock();
+    for (uint8_t tag = 1; tag <= kPackets; ++tag) owner.AddTask(Frame(CMD_FIRMWARE_DATA, tag));
+    owner.AddTask(Frame(CMD_FIRMWARE_END));
+    owner.Unlock();
+    for (size_t answered = 2; answered <= kPackets; ++answered) {
+        ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == answered; }, kPromptMs));
+        EXPECT_EQ(owner.OnAnswer(CMD_FIRMWARE_DATA), 1);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == kPackets + 1u; }, kPromptMs));
+    const auto w = owner.Writes();
+    EXPECT_EQ(w[1].by, w[0].by);
+    EXPECT_EQ(w.back().frame, "1A:00");  // not a plain frame: the sender's
+    EXPECT_EQ(w.back().by, w[0].by);
+    // The sender may still be leaving its write when an answer comes, but not every time.
+    const auto here = std::count_if(w.begin(), w.end(), [](const auto& e) { return e.by == std::this_thread::get_id(); });
+    EXPECT_GE(here, kPackets / 2) << "packets written by the answering thread";
 }
 
 TEST(TaskManagerTest, AnAnswerNeverRemovesAFrameNotYetWritten) {
