@@ -44,6 +44,9 @@ intptr_t CCliWindow::Send(uint32_t message, NotifyWParam wParam, NotifyLParam lP
         case WM_ENGINE_PACKET:
             if (view_) view_->Packet(static_cast<unsigned>(wParam), static_cast<unsigned>(lParam), now);
             break;
+        case WM_ENGINE_WAIT:
+            if (view_) view_->Waiting(static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam), now);
+            break;
         case WM_ENGINE_STEP_END: {
             {
                 std::lock_guard<std::mutex> lock(mutex_);

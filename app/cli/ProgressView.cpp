@@ -1,5 +1,6 @@
 #include "app/cli/ProgressView.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "ui/StepTexts.h"
@@ -33,7 +34,7 @@ std::wstring CProgressView::TerminalLine(uint32_t nowMs) const {
     std::swprintf(percent, 16, L"%4ls", percentText_.c_str());
     line += percent;
     line += L" ";
-    line += StepText(step_);
+    line += waitText_.empty() ? StepText(step_) : waitText_;
     line += L"  ";
     line += ElapsedText(nowMs - startMs_);
     return line;
@@ -62,6 +63,7 @@ void CProgressView::StepBegin(int step, unsigned total, uint32_t nowMs) {
     step_ = step;
     bar_ = step == StepFinished ? 100 : 0;
     percentText_.clear();
+    waitText_.clear();
     lastDecile_ = 0;
     if (mode_ == Mode::Plain) {
         wchar_t count[32] = {};
@@ -94,11 +96,26 @@ void CProgressView::StepEnd(int step, int result, uint32_t nowMs) {
     std::lock_guard<std::mutex> lock(mutex_);
     bar_ = 100;
     percentText_.clear();
+    waitText_.clear();
     std::wstring text = StepEndText(step, result);
     if (step == StepFinished) text += L"  " + ElapsedText(nowMs - startMs_);
     WriteLine(text);
     lastDecile_ = -1;
     step_ = 0;
+}
+
+void CProgressView::Waiting(uint32_t leftMs, uint32_t totalMs, uint32_t nowMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    leftMs = std::min(leftMs, totalMs);
+    std::wstring text = FirmwarePauseText(leftMs);
+    if (text == waitText_) return;
+    waitText_ = std::move(text);
+    bar_ = totalMs == 0 ? 100 : static_cast<unsigned>((uint64_t{totalMs - leftMs} * 100) / totalMs);
+    percentText_.clear();
+    if (mode_ == Mode::Terminal)
+        Redraw(nowMs);
+    else
+        WriteLine(waitText_);
 }
 
 void CProgressView::Tick(uint32_t nowMs) {

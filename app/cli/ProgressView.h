@@ -21,6 +21,9 @@ public:
     void StepBegin(int step, unsigned total, uint32_t nowMs);
     void Packet(unsigned total, unsigned sent, uint32_t nowMs);
     void StepEnd(int step, int result, uint32_t nowMs);
+    // The device restarts after its firmware: a countdown in place of the step text, with the bar
+    // filling as the pause runs out (plain mode: one line per second shown).
+    void Waiting(uint32_t leftMs, uint32_t totalMs, uint32_t nowMs);
     // Redraws the terminal line so the clock moves while nothing else happens (no-op in plain mode).
     void Tick(uint32_t nowMs);
 
@@ -39,6 +42,7 @@ private:
     int step_ = 0;
     unsigned bar_ = 0;
     std::wstring percentText_;
+    std::wstring waitText_;  // the countdown, shown instead of the step text while not empty
     int lastDecile_ = -1;
     bool lineOpen_ = false;
     uint32_t drawnMs_ = 0;  // when the terminal line was last drawn

@@ -60,8 +60,12 @@ TEST(ProgressViewTest, PlainModePrintsStartsEndsAndOneLinePerTenPercent) {
     view.StepBegin(2, 200, 1000);
     for (unsigned sent = 1; sent <= 200; ++sent) view.Packet(200, sent, 1000 + sent);
     view.StepEnd(2, 0, 1500);
+    for (uint32_t left : {2000u, 1900u, 1000u, 0u}) view.Waiting(left, 2000, 3000 - left);
     view.StepEnd(7, 0, 4000);
     const std::wstring text = out.Text();
+    EXPECT_NE(text.find(L"\nОжидание перезапуска устройства: 2 с\nОжидание перезапуска устройства: 1 с\n"
+                        L"Ожидание перезапуска устройства: 0 с\n"),
+              std::wstring::npos) << "one line per second of the device's restart";
     EXPECT_NE(text.find(L"Старт обновления...\n"), std::wstring::npos);
     EXPECT_NE(text.find(L"Обновление базы камер... (200)\n"), std::wstring::npos);
     EXPECT_EQ(CountOf(text, L"%"), 10u) << "one line at each of 10 %, 20 %, ..., 100 %";
@@ -84,6 +88,10 @@ TEST(ProgressViewTest, TerminalModeRedrawsOneLineWithTheBarFloor) {
     EXPECT_NE(early.find(L"Время обновления: 00:01:01"), std::wstring::npos);
     view.Packet(200, 200, 62000);
     EXPECT_EQ(view.TerminalLine(62000).substr(0, 32), L"[##############################]");
+    view.Waiting(7500, 10000, 62500);
+    const std::wstring waiting = view.TerminalLine(62500);
+    EXPECT_EQ(waiting.substr(0, 32), L"[#######.......................]") << "a quarter of the pause has gone";
+    EXPECT_NE(waiting.find(L"Ожидание перезапуска устройства: 8 с  Время обновления: 00:01:02"), std::wstring::npos);
     view.Tick(63000);
     view.StepEnd(1, 1, 64000);
     const std::wstring text = out.Text();
