@@ -16,6 +16,10 @@
 
 namespace {
 
+// Port names and OS reasons are UTF-8 (a Russian Windows gives its reasons in Cyrillic); a narrow
+// %hs in the wide trace would read them in the C locale and cut them at the first such letter.
+std::wstring Wide(const std::string& text) { return Utf8ToWide(text); }
+
 // The smallest answer frame is 5 bytes; the device's own rule looks at nothing but its command byte.
 constexpr int kMinAnswerSize = ISP_FRAME_OVERHEAD;
 // The handshake regime waits 1 ms plus 1 ms per byte of the read buffer for the first byte; a probe
@@ -90,8 +94,8 @@ std::string CSerial::LastPortName() const {
 int CSerial::FailOpen(OpenError error, const char* what) {
     lastOpenError_.store(error);
     const std::string reason = backend_->LastErrorText();
-    Trace(L"[CSerial] %hs %hs: %hs%hs%hs\r\n", LastPortName().c_str(), what, OpenErrorWords(error),
-          reason.empty() ? "" : ", ", reason.c_str());
+    Trace(L"[CSerial] %ls %hs: %hs%hs%ls\r\n", Wide(LastPortName()).c_str(), what, OpenErrorWords(error),
+          reason.empty() ? "" : ", ", Wide(reason).c_str());
     Close();
     return 0;
 }
@@ -122,7 +126,7 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
 
     if (!Probe(port)) {
         lastOpenError_.store(OpenError::NoAnswer);
-        Trace(L"[CSerial] %hs: no device answered the handshake\r\n", path.c_str());
+        Trace(L"[CSerial] %ls: no device answered the handshake\r\n", Wide(path).c_str());
         Close();
         return 0;
     }
@@ -144,7 +148,7 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
     lineUp_.store(true);
     if (!Start()) return FailOpen(OpenError::Other, "reader thread start");
     lastOpenError_.store(OpenError::None);
-    Trace(L"[CSerial] %hs open at %u baud\r\n", path.c_str(), SERIAL_TRANSFER_BAUD);
+    Trace(L"[CSerial] %ls open at %u baud\r\n", Wide(path).c_str(), SERIAL_TRANSFER_BAUD);
     return 1;
 }
 
@@ -165,14 +169,14 @@ void CSerial::RequestLowLatency(const std::string& path) {
     // still works, only slower, so nothing here fails the open.
     switch (backend_->RequestLowLatency()) {
         case SerialLowLatency::On:
-            Trace(L"[CSerial] %hs: low-latency mode on\r\n", path.c_str());
+            Trace(L"[CSerial] %ls: low-latency mode on\r\n", Wide(path).c_str());
             break;
         case SerialLowLatency::Unsupported:
-            Trace(L"[CSerial] %hs: no low-latency mode (not a serial-core driver)\r\n", path.c_str());
+            Trace(L"[CSerial] %ls: no low-latency mode (not a serial-core driver)\r\n", Wide(path).c_str());
             break;
         case SerialLowLatency::Failed: {
             const std::string reason = backend_->LastErrorText();
-            Trace(L"[CSerial] %hs: low-latency mode refused: %hs\r\n", path.c_str(), reason.c_str());
+            Trace(L"[CSerial] %ls: low-latency mode refused: %ls\r\n", Wide(path).c_str(), Wide(reason).c_str());
             break;
         }
     }
@@ -208,7 +212,7 @@ int CSerial::Write(const uint8_t* data, uint32_t length) {
     if (data == nullptr || length == 0 || !IsOpen()) return 0;
     if (backend_->Write(data, length)) return 1;
     const std::string reason = backend_->LastErrorText();
-    Trace(L"[CSerial] write of %u bytes failed: %hs\r\n", length, reason.c_str());
+    Trace(L"[CSerial] write of %u bytes failed: %ls\r\n", length, Wide(reason).c_str());
     ReportLineError("write");
     return 0;
 }
@@ -220,7 +224,7 @@ void CSerial::ReportLineError(const char* what) {
     if (!lineUp_.exchange(false)) return;
     lineFailed_.store(true);
     const std::string reason = osReason.empty() ? std::string("unknown error") : osReason;
-    Trace(L"[CSerial] %hs: line lost on %hs: %hs\r\n", LastPortName().c_str(), what, reason.c_str());
+    Trace(L"[CSerial] %ls: line lost on %hs: %ls\r\n", Wide(LastPortName()).c_str(), what, Wide(reason).c_str());
     if (CSerialObject* receiver = receiver_.load()) receiver->OnLineError(reason);
 }
 
@@ -262,7 +266,7 @@ int CSerial::Run() {
             // one trace line per outage keeps the trace readable.
             if (!failing) {
                 const std::string reason = backend_->LastErrorText();
-                Trace(L"[CSerial] read failed: %hs\r\n", reason.c_str());
+                Trace(L"[CSerial] read failed: %ls\r\n", Wide(reason).c_str());
                 failing = true;
                 ReportLineError("read");
             }

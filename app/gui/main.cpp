@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     case CInstanceGuard::Result::Acquired: break;
     case CInstanceGuard::Result::AlreadyRunning: guard.AskRunningToShow(); return 0;
     case CInstanceGuard::Result::Failed:
-        Trace(L"iap-tool: single-instance guard: %hs\n", guard.Error().c_str());
+        Trace(L"iap-tool: single-instance guard: %ls\n", Utf8ToWide(guard.Error()).c_str());
         return 0;
     }
 

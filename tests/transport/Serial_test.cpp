@@ -360,6 +360,7 @@ TEST_F(SerialPtyTest, CloseIsIdempotentAndReopenReplacesPortAndReader) {
 }
 
 TEST_F(SerialPtyTest, OpenFailuresLeaveNothingOpen) {
+    testsupport::TraceCapture trace;
     testsupport::TempDir dir;
     testsupport::WriteFile(dir.File("plain"), {1, 2, 3});
     struct Case {
@@ -373,7 +374,8 @@ TEST_F(SerialPtyTest, OpenFailuresLeaveNothingOpen) {
     const Case cases[] = {
         {"port 2 of a one-entry list", {}, 2, 256000, 8, 0, 0, OpenError::Missing},
         {"port 0", {}, 0, 256000, 8, 0, 0, OpenError::Missing},
-        {"nonexistent path", {"/dev/iap-no-such-port"}, 1, 256000, 8, 0, 0, OpenError::Missing},
+        // A Cyrillic name as well: the trace line must keep it whole.
+        {"nonexistent path", {"/dev/iap-нет-порта"}, 1, 256000, 8, 0, 0, OpenError::Missing},
         {"not a terminal", {dir.File("plain")}, 1, 256000, 8, 0, 0, OpenError::LineSettings},
         {"a folder", {dir.Path()}, 1, 256000, 8, 0, 0, OpenError::Other},
         {"baud 0", {}, 1, 0, 8, 0, 0, OpenError::LineSettings},
@@ -396,6 +398,7 @@ TEST_F(SerialPtyTest, OpenFailuresLeaveNothingOpen) {
     }
     EXPECT_TRUE(HookEvents().empty());
     EXPECT_EQ(ProbeAnswerer::ReadFrom(pty_.MasterFd(), 1, 20), Bytes{});  // no probe was sent
+    EXPECT_TRUE(trace.Contains(L"[CSerial] /dev/iap-нет-порта open: ")) << "the port's name and reason stay readable";
 }
 
 TEST_F(SerialPtyTest, SecondOpenerOfAHeldPortIsBusy) {
