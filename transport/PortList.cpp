@@ -100,19 +100,22 @@ std::vector<std::string> ScanSerialDevices(const std::string& folder, const std:
     return devices;
 }
 
-std::string ComPortPath(const std::string& name) {
-    const std::string devicePrefix = "\\\\.\\";
-    const size_t at = name.compare(0, devicePrefix.size(), devicePrefix) == 0 ? devicePrefix.size() : 0;
+unsigned ComPortNumber(const std::string& name) {
+    const size_t at = name.compare(0, 4, "\\\\.\\") == 0 ? 4 : 0;
     const size_t digits = at + 3;
     // Windows numbers its ports from 1 up to 255.
-    if (!EqualsIgnoringCase(name, at, "COM") || name.size() <= digits || name.size() > digits + 3) return name;
+    if (!EqualsIgnoringCase(name, at, "COM") || name.size() <= digits || name.size() > digits + 3) return 0;
     unsigned number = 0;
     for (size_t i = digits; i < name.size(); ++i) {
-        if (!IsDigit(name[i])) return name;
+        if (!IsDigit(name[i])) return 0;
         number = number * 10 + static_cast<unsigned>(name[i] - '0');
     }
-    if (number == 0 || number > 255) return name;
-    return devicePrefix + "COM" + std::to_string(number);
+    return number <= 255 ? number : 0;
+}
+
+std::string ComPortPath(const std::string& name) {
+    const unsigned number = ComPortNumber(name);
+    return number == 0 ? name : "\\\\.\\COM" + std::to_string(number);
 }
 
 std::vector<std::string> ComPortPaths(const std::vector<std::string>& names) {
@@ -131,6 +134,15 @@ void SetPortList(const std::vector<std::string>& paths) {
 std::vector<std::string> GetPortList() {
     std::vector<std::string> given = GivenPortList();
     return given.empty() ? SystemPortList() : given;
+}
+
+std::vector<std::pair<unsigned, std::string>> NumberedPortList() {
+    const std::vector<std::string> given = GivenPortList();
+    const std::vector<std::string>& list = given.empty() ? SystemPortList() : given;
+    std::vector<std::pair<unsigned, std::string>> numbered;
+    for (size_t i = 0; i < list.size(); ++i)
+        numbered.emplace_back(given.empty() ? SystemPortNumber(list, i) : static_cast<unsigned>(i + 1), list[i]);
+    return numbered;
 }
 
 std::string PortPath(unsigned port) {

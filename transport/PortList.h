@@ -7,11 +7,15 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // Replaces the user-given list (an empty list falls back to IAP_PORTS, then to the system's devices).
 void SetPortList(const std::vector<std::string>& paths);
 // The list as it stands now, as device paths.
 std::vector<std::string> GetPortList();
+// The list with each entry's port number: its place in a given list, or its number on the system
+// (on Windows "\\.\COM20" is port 20 whatever its place in the registry's list).
+std::vector<std::pair<unsigned, std::string>> NumberedPortList();
 // The device path of port n (1-based), or an empty string when there is no such port.
 std::string PortPath(unsigned port);

@@ -19,6 +19,8 @@ std::vector<std::string> ScanSerialDevices(const std::string& folder, const std:
 // Windows port names: "COM20", "com20", "\\.\COM20" (any case) all stand for "\\.\COM20", the form
 // that also reaches COM10 and above. Any other entry (a device path of another driver) stays as given.
 std::string ComPortPath(const std::string& name);
+// The number of such a port name (20 for all three), 0 for any other entry.
+unsigned ComPortNumber(const std::string& name);
 // Port names as the registry lists them, as ComPortPath gives them, without repeats, in number order.
 std::vector<std::string> ComPortPaths(const std::vector<std::string>& names);
 
@@ -29,3 +31,5 @@ std::string UserPortPath(const std::string& entry);
 std::vector<std::string> SystemPortList();
 // The device of port n (1-based) in that case; empty when there is none.
 std::string SystemPortPath(unsigned port);
+// The number n for which SystemPortPath(n) is list[index], `list` being SystemPortList().
+unsigned SystemPortNumber(const std::vector<std::string>& list, size_t index);

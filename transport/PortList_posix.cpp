@@ -20,6 +20,10 @@ std::string UserPortPath(const std::string& entry) { return entry; }
 
 std::vector<std::string> SystemPortList() { return ScanSerialDevices("/dev", DevicePrefixes()); }
 
+unsigned SystemPortNumber(const std::vector<std::string>& /*list*/, size_t index) {
+    return static_cast<unsigned>(index + 1);
+}
+
 std::string SystemPortPath(unsigned port) {
     const std::vector<std::string> devices = SystemPortList();
     return port >= 1 && port <= devices.size() ? devices[port - 1] : std::string();

@@ -53,6 +53,10 @@ std::string UserPortPath(const std::string& entry) { return ComPortPath(entry); 
 
 std::vector<std::string> SystemPortList() { return ComPortPaths(RegistryPortNames()); }
 
+unsigned SystemPortNumber(const std::vector<std::string>& list, size_t index) {
+    return index < list.size() ? ComPortNumber(list[index]) : 0;
+}
+
 std::string SystemPortPath(unsigned port) {
     return port == 0 ? std::string() : "\\\\.\\COM" + std::to_string(port);
 }

@@ -23,15 +23,19 @@ std::wstring NoDeviceText(const std::vector<std::pair<std::string, CSerial::Open
 }
 
 int ListPorts(std::FILE* out) {
-    const std::vector<std::string> ports = GetPortList();
+    const std::vector<std::pair<unsigned, std::string>> ports = NumberedPortList();
     if (ports.empty()) {
         PrintText(out, std::wstring(L"Последовательные порты не найдены. ") + kHowToGivePorts + L"\n");
         return 0;
     }
-    for (size_t i = 0; i < ports.size(); ++i) {
-        wchar_t number[32] = {};
-        std::swprintf(number, 32, L"порт %zu: ", i + 1);
-        PrintText(out, number + Utf8ToWide(ports[i]) + L"\n");
+    for (const auto& [number, path] : ports) {
+        wchar_t label[32] = {};
+        // A registry entry that is no COM name has no number the scan would reach.
+        if (number == 0)
+            std::swprintf(label, 32, L"порт —: ");
+        else
+            std::swprintf(label, 32, L"порт %u: ", number);
+        PrintText(out, label + Utf8ToWide(path) + L"\n");
     }
     return 0;
 }
