@@ -251,6 +251,7 @@ TEST_F(CliTest, SettingsAreWrittenOnlyWhenEditedAndThenOnceAtTheEnd) {
                                             {"--settings", dir_.File(row.file), "--save-settings", dir_.File("saved.bin")});
         EXPECT_EQ(r.status, 0) << r.err;
         const auto commands = DeviceCommands();
+        EXPECT_EQ(ReceivedImagesProblem(Files(), Out()), "") << "the image goes with the settings";
         EXPECT_EQ(CountCommand(commands, 0x4A), row.writes);
         if (row.writes) {
             EXPECT_EQ(commands.back(), 0x4A) << "the settings are written at the end of the run";
