@@ -30,7 +30,12 @@ protected:
     }
     std::string Files() const { return dir_.Path() + "/files"; }
     std::string Out() const { return dir_.Path() + "/out"; }
+    // A fresh update folder with the sample set less `drop`, and a fresh device record.
     void MakeSamples(const std::vector<std::string>& drop = {}) {
+        for (const std::string& folder : {Files(), Out()}) {
+            std::filesystem::remove_all(folder);
+            std::filesystem::create_directories(folder);
+        }
         ASSERT_EQ(RunProcess({BinPath("iap-devsim"), "--make-samples", Files()}, 10000).status, 0);
         for (const std::string& name : drop) std::filesystem::remove(Files() + "/" + name);
     }
@@ -39,13 +44,44 @@ protected:
         sim_ = std::make_unique<DevSimProcess>(args);
         ASSERT_TRUE(sim_->Started());
     }
-    ProcessResult Cli(std::vector<std::string> args, int timeoutMs = 60000) {
+    ProcessResult Cli(std::vector<std::string> args, int timeoutMs = 60000, const ProcessWatch& watch = {}) {
         args.insert(args.begin(), BinPath("iap-cli"));
-        return RunProcess(args, timeoutMs);
+        return RunProcess(args, timeoutMs, {}, watch);
+    }
+    // Starts a device with `device` options and runs iap-cli on its port and the update folder.
+    ProcessResult RunOnDevice(const std::vector<std::string>& device, std::vector<std::string> cli = {},
+                              const ProcessWatch& watch = {}) {
+        StartDevice(device);
+        cli.insert(cli.begin(), {"--port", sim_ ? sim_->PtyPath() : "", "--folder", Files()});
+        return Cli(cli, 60000, watch);
+    }
+    // As RunOnDevice, with Ctrl-C once `when` appears in the output; `secondsAfter` is how long the
+    // program took to end after it (negative: `when` never appeared).
+    ProcessResult InterruptWhen(const std::string& when, const std::vector<std::string>& device,
+                                const std::vector<std::string>& cli, double& secondsAfter) {
+        std::chrono::steady_clock::time_point at{};
+        const ProcessResult r = RunOnDevice(device, cli, [&](int pid, const ProcessResult& soFar) {
+            if (at == std::chrono::steady_clock::time_point{} && soFar.out.find(when) != std::string::npos) {
+                at = std::chrono::steady_clock::now();
+                kill(pid, SIGINT);
+            }
+        });
+        secondsAfter = at == std::chrono::steady_clock::time_point{}
+                           ? -1
+                           : std::chrono::duration<double>(std::chrono::steady_clock::now() - at).count();
+        return r;
     }
     std::vector<uint8_t> DeviceCommands() {
         EXPECT_EQ(sim_->Stop(), 0);
         return CommandsReceived(ReadFrameLog(Out()));
+    }
+    // "{pty}" and "{files}" in an expected text stand for the device's port and the update folder.
+    std::string Expand(std::string text) const {
+        for (const auto& [key, value] : {std::pair<std::string, std::string>{"{pty}", sim_ ? sim_->PtyPath() : ""},
+                                         {"{files}", Files()}})
+            for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at))
+                text.replace(at, key.size(), value);
+        return text;
     }
 
     TempDir dir_;
@@ -53,39 +89,83 @@ protected:
 };
 
 const std::vector<std::string> kAllButFlag = {"AC7811_project.hex", "audioHead.bin", "picHead.bin", "rdfwd.bin"};
+const std::vector<std::string> kRadarOnly = {"AC7811_project.hex", "flagdata.bin", "audioHead.bin", "picHead.bin"};
+const std::vector<std::string> kNoFiles = {"AC7811_project.hex", "flagdata.bin", "audioHead.bin",
+                                           "picHead.bin",        "rdfwd.bin",    "ver.txt"};
+// A short firmware pause; the sender's wait slice is shortened, so a lost answer ends a run in 1.5 s.
+const std::vector<std::string> kQuick = {"--firmware-pause-ms", "100", "--test-wait-slice-ms", "500"};
 
-TEST_F(CliTest, AWholeRunExitsZeroAndShowsVersionsProgressAndSummary) {
-    MakeSamples();
-    StartDevice();
-    const ProcessResult r = Cli({"--port", sim_->PtyPath(), "--folder", Files(), "--firmware-pause-ms", "100"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    for (const char* piece : {"Тип устройства: AC7811", "0012", "0105", "1a2b", "Старт обновления...",
-                              "Обновление ПО прошло успешно!", "Обновление ПО радарной части прошло успешно!",
-                              "Успешно обновлено!", "Время обновления: 00:00:", "Итог (256000 бод",
-                              "% предела линии  ", "записей/с"})
-        EXPECT_NE(r.out.find(piece), std::string::npos) << piece;
-    EXPECT_TRUE(r.err.empty()) << r.err;
-    EXPECT_EQ(r.out.find("\x1b"), std::string::npos) << "not a terminal: plain lines";
-    sim_->Stop();
-    for (const char* image : {"flagdata.bin", "audioHead.bin", "picHead.bin", "rdfwd.bin"})
-        EXPECT_EQ(ReadFile(Out() + "/" + image), ReadFile(Files() + "/" + image)) << image;
-}
-
-TEST_F(CliTest, NoDeviceOnAnyPortExitsTwoNamingThePorts) {
-    StartDevice({"--silent"});
-    const std::string missing = dir_.Path() + "/no-such-port";
-    const ProcessResult r = Cli({"--port", missing, "--port", sim_->PtyPath(), "--folder", Files()}, 20000);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_LT(r.seconds, 8.0) << "about a second per port";
-    EXPECT_NE(r.err.find("Устройство не ответило ни на одном порту"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(missing + ": нет такого порта"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(sim_->PtyPath() + ": устройство не ответило"), std::string::npos) << r.err;
+// Whole runs against the device, with and without line faults: a run either ends with every image
+// intact at the device and exit 0, or with its exit status and reason, within a bounded time. Never
+// exit 0 with a damaged image, never a success line on a failed run.
+TEST_F(CliTest, EveryRunEndsAsItSaysWithinItsTime) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> device;  // iap-devsim options, fault options among them
+        std::vector<std::string> drop;    // sample files left out (keeps 1-ms-per-byte answers short)
+        std::vector<std::string> cli;     // besides --port and --folder
+        int status;
+        double maxSeconds;
+        std::vector<std::string> out, err;  // pieces of standard output and standard error
+    };
+    const std::string failed = "iap-cli: обновление не удалось: ";
+    const Row rows[] = {
+        {"whole run", {}, {}, {"--firmware-pause-ms", "100"}, 0, 20,
+         {"Тип устройства: AC7811", "0012", "0105", "1a2b", "Старт обновления...", "Обновление ПО прошло успешно!",
+          "Обновление ПО радарной части прошло успешно!", "Успешно обновлено!", "Время обновления: 00:00:",
+          "Итог (256000 бод", "% предела линии  ", "записей/с"},
+         {}},
+        // Nothing to send is no success: the run ends at once and names the folder.
+        {"empty folder", {}, kNoFiles, {}, 1, 5, {},
+         {"нет ни одного файла обновления", "Причина: файлы обновления не найдены в папке {files}"}},
+        {"no device on any port", {"--silent"}, {}, {"--port", "{files}/no-such-port"}, 2, 8,  // a second per port
+         {}, {"Устройство не ответило ни на одном порту", "{files}/no-such-port: нет такого порта", "{pty}: устройство не ответило"}},
+        // The device cuts the camera data short; late enough that every packet is queued by then.
+        {"device notice late in the data", {"--notice-after", "0x23@30"}, kAllButFlag, {}, 1, 10,
+         {"Не удалось обновить базу камер!", "Ошибка обновления!"},
+         {failed + "Не удалось обновить базу камер! Причина: устройство прервало обновление (уведомление 0x1B)."}},
+        // Connecting takes a fraction of a second and the device leaves three packets in; waiting out
+        // the no-answer slices would take 15 s. The simulator hangs up and ends by itself.
+        {"lost line", {"--hangup", "0x23@3"}, {"AC7811_project.hex"}, {}, 1, 3, {},
+         {failed + "Не удалось обновить базу камер!", "связь с устройством потеряна: "}},
+        {"lost answer", {"--no-answer", "0x23@5"}, {}, kQuick, 1, 8, {}, {failed, "Причина: устройство перестало отвечать"}},
+        {"rejected data packet", {"--reject", "0x33@3"}, {}, kQuick, 1, 5, {}, {failed, "MCU 参数错误!"}},
+        {"rejected firmware record", {"--reject", "0x06@10"}, {}, kQuick, 1, 5, {}, {failed, "命令无效，请重试!"}},
+        {"rejected firmware end", {"--reject", "0x1A@1"}, {}, kQuick, 1, 5, {}, {failed, "命令无效，请重试!"}},
+        {"corrupted answer", {"--corrupt", "0x38@2"}, {}, kQuick, 1, 8, {}, {failed, "Причина: устройство перестало отвечать"}},
+        {"duplicated ready answers", {"--duplicate", "0x1C@1", "--duplicate", "0x31@1"}, {}, kQuick, 0, 20, {}, {}},
+        {"duplicated packet answer", {"--duplicate", "0x23@3"}, {}, kQuick, 0, 20, {}, {}},
+        {"device notice mid-image", {"--notice-after", "0x38@5"}, {}, kQuick, 1, 5, {}, {failed, "(уведомление 0x1B)"}},
+        {"hang-up mid-image", {"--hangup", "0x33@4"}, {}, kQuick, 1, 5, {}, {failed, "Причина: связь с устройством потеряна"}},
+        {"split answers", {"--split"}, {"AC7811_project.hex"}, kQuick, 0, 20, {}, {}},
+        {"junk before answers", {"--junk"}, {}, kQuick, 0, 20, {}, {}},
+        {"junk before the probe answer", {"--probe-junk"}, {}, kQuick, 0, 20, {}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        MakeSamples(row.drop);
+        std::vector<std::string> cli;
+        for (const std::string& arg : row.cli) cli.push_back(Expand(arg));
+        const ProcessResult r = RunOnDevice(row.device, cli);
+        EXPECT_EQ(sim_->Stop(), 0);  // its recording is complete once it has gone
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_LT(r.seconds, row.maxSeconds);
+        for (const std::string& piece : row.out) EXPECT_NE(r.out.find(Expand(piece)), std::string::npos) << piece << "\n" << r.out;
+        for (const std::string& piece : row.err) EXPECT_NE(r.err.find(Expand(piece)), std::string::npos) << piece << "\n" << r.err;
+        EXPECT_EQ(r.out.find("\x1b"), std::string::npos) << "not a terminal: plain lines";
+        if (r.status == 0) {
+            EXPECT_TRUE(r.err.empty()) << r.err;
+            EXPECT_EQ(ReceivedImagesProblem(Files(), Out()), "") << "a run that says success";
+        } else {
+            EXPECT_EQ(r.out.find("Успешно обновлено!"), std::string::npos);
+        }
+    }
 }
 
 // A device plugged in 4 s after the start is found while waiting; a port that is there and silent
 // (some other serial device) is not probed again within 10 s.
 TEST_F(CliTest, WaitDeviceFindsADevicePluggedInLater) {
-    MakeSamples({"AC7811_project.hex", "flagdata.bin", "audioHead.bin", "picHead.bin"});
+    MakeSamples(kRadarOnly);
     const std::string otherOut = dir_.Path() + "/other";
     std::filesystem::create_directories(otherOut);
     DevSimProcess other({"--silent", "--out", otherOut});
@@ -109,43 +189,49 @@ TEST_F(CliTest, WaitDeviceFindsADevicePluggedInLater) {
     EXPECT_LT(once.seconds, 3.0);
 }
 
-TEST_F(CliTest, UsageErrorsExitSixtyFour) {
+// Runs that need no device: usage errors (64), help, the port list and inspecting a missing folder.
+TEST_F(CliTest, OptionWordsAreCheckedBeforeAnyPortIsOpened) {
     WriteFile(dir_.File("short.bin"), std::vector<uint8_t>(72, 1));
     struct Row {
         std::vector<std::string> args;
-        const char* message;
+        int status;
+        std::vector<std::string> out, err;
         bool shared;  // an option iap-tool takes too: it must refuse it with the same words (status 1)
     };
     const std::vector<Row> rows = {
-        {{"--bogus"}, "неизвестный параметр: --bogus", true},
-        {{"--port"}, "параметру --port нужно значение", true},
-        {{"--port", "/dev/a", "--folder"}, "параметру --folder нужно значение", true},
-        {{"--folder", ""}, "у параметра --folder пустое значение", true},
-        {{"--port", "", "--port", "/dev/a"}, "у параметра --port пустое значение", true},
-        {{"stray"}, "неизвестный параметр: stray", false},
-        {{"--firmware-pause-ms", "soon"}, "--firmware-pause-ms", false},
-        {{"--test-wait-slice-ms", "0"}, "--test-wait-slice-ms", false},
-        {{"--wait-device", "0"}, "--wait-device", false},
-        {{"--settings", dir_.File("missing.bin"), "--port", "/nonexistent"}, "не открывается", false},
-        {{"--settings", dir_.File("short.bin"), "--port", "/nonexistent"}, "ровно 73 байта", false},
+        {{"--bogus"}, 64, {}, {"неизвестный параметр: --bogus"}, true},
+        {{"--port"}, 64, {}, {"параметру --port нужно значение"}, true},
+        {{"--port", "/dev/a", "--folder"}, 64, {}, {"параметру --folder нужно значение"}, true},
+        {{"--folder", ""}, 64, {}, {"у параметра --folder пустое значение"}, true},
+        {{"--port", "", "--port", "/dev/a"}, 64, {}, {"у параметра --port пустое значение"}, true},
+        {{"stray"}, 64, {}, {"неизвестный параметр: stray"}, false},
+        {{"--firmware-pause-ms", "soon"}, 64, {}, {"--firmware-pause-ms"}, false},
+        {{"--test-wait-slice-ms", "0"}, 64, {}, {"--test-wait-slice-ms"}, false},
+        {{"--wait-device", "0"}, 64, {}, {"--wait-device"}, false},
+        {{"--settings", dir_.File("missing.bin"), "--port", "/nonexistent"}, 64, {}, {"не открывается"}, false},
+        {{"--settings", dir_.File("short.bin"), "--port", "/nonexistent"}, 64, {}, {"ровно 73 байта"}, false},
+        {{"--list-ports", "--port", "/dev/first", "--port", "/dev/second"}, 0, {"порт 1: /dev/first\nпорт 2: /dev/second\n"}, {}, false},
+        {{"--help"}, 0, {"--port", "--folder", "--settings", "--save-settings", "--firmware-pause-ms", "--trace", "--inspect",
+                         "--list-ports", "64"}, {}, false},
+        {{"--inspect", "--folder", dir_.File("nothing-here")}, 1, {"не найдена"}, {}, false},
     };
     const bool withTool = std::filesystem::exists(BinPath("iap-tool"));
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.message);
+        SCOPED_TRACE(row.args[0] + (row.err.empty() ? "" : " " + row.err[0]));
         const ProcessResult r = Cli(row.args, 10000);
-        EXPECT_EQ(r.status, 64);
-        EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.status, row.status);
+        for (const std::string& piece : row.out) EXPECT_NE(r.out.find(piece), std::string::npos) << piece << "\n" << r.out;
+        for (const std::string& piece : row.err) EXPECT_NE(r.err.find(piece), std::string::npos) << piece << "\n" << r.err;
         if (!row.shared || !withTool) continue;
         std::vector<std::string> args = row.args;
         args.insert(args.begin(), BinPath("iap-tool"));
         const ProcessResult tool = RunProcess(args, 10000);
         EXPECT_EQ(tool.status, 1);
-        EXPECT_NE(tool.err.find(std::string("iap-tool: ") + row.message + "\n"), std::string::npos) << tool.err;
+        EXPECT_NE(tool.err.find("iap-tool: " + row.err[0] + "\n"), std::string::npos) << tool.err;
     }
 }
 
 TEST_F(CliTest, SettingsAreWrittenOnlyWhenEditedAndThenOnceAtTheEnd) {
-    MakeSamples({"AC7811_project.hex", "flagdata.bin", "audioHead.bin", "picHead.bin"});  // radar only
     std::vector<uint8_t> deviceBlock(73);
     for (size_t i = 0; i < deviceBlock.size(); ++i) deviceBlock[i] = static_cast<uint8_t>(i * 3 + 1);
     WriteFile(dir_.File("device.bin"), deviceBlock);
@@ -160,13 +246,12 @@ TEST_F(CliTest, SettingsAreWrittenOnlyWhenEditedAndThenOnceAtTheEnd) {
     };
     for (const Row& row : {Row{"device.bin", 0}, Row{"zero.bin", 0}, Row{"edited.bin", 1}}) {
         SCOPED_TRACE(row.file);
-        std::filesystem::remove_all(Out());
-        std::filesystem::create_directories(Out());
-        StartDevice({"--settings", dir_.File("device.bin")});
-        const ProcessResult r = Cli({"--port", sim_->PtyPath(), "--folder", Files(), "--settings", dir_.File(row.file),
-                                     "--save-settings", dir_.File("saved.bin")});
+        MakeSamples(kRadarOnly);
+        const ProcessResult r = RunOnDevice({"--settings", dir_.File("device.bin")},
+                                            {"--settings", dir_.File(row.file), "--save-settings", dir_.File("saved.bin")});
         EXPECT_EQ(r.status, 0) << r.err;
         const auto commands = DeviceCommands();
+        EXPECT_EQ(ReceivedImagesProblem(Files(), Out()), "") << "the image goes with the settings";
         EXPECT_EQ(CountCommand(commands, 0x4A), row.writes);
         if (row.writes) {
             EXPECT_EQ(commands.back(), 0x4A) << "the settings are written at the end of the run";
@@ -176,38 +261,15 @@ TEST_F(CliTest, SettingsAreWrittenOnlyWhenEditedAndThenOnceAtTheEnd) {
     }
 }
 
-// Nothing to send is no success: the run ends at once with exit status 1 and names the folder.
-TEST_F(CliTest, AnEmptyFolderIsNamedAndTheRunEndsAtOnce) {
-    StartDevice();
-    const ProcessResult r = Cli({"--port", sim_->PtyPath(), "--folder", Files()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("нет ни одного файла обновления"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("Причина: файлы обновления не найдены в папке " + Files()), std::string::npos) << r.err;
-    EXPECT_EQ(r.out.find("Успешно обновлено!"), std::string::npos);
-}
-
-TEST_F(CliTest, AFailedRunExitsOneWithOneClearLine) {
-    MakeSamples({"AC7811_project.hex", "audioHead.bin", "picHead.bin", "rdfwd.bin"});  // camera data only
-    // The device cuts the camera data short; late enough that every packet is queued by then.
-    StartDevice({"--notice-after", "0x23@30"});
-    const ProcessResult r = Cli({"--port", sim_->PtyPath(), "--folder", Files()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("Не удалось обновить базу камер!"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Ошибка обновления!"), std::string::npos);
-    EXPECT_NE(r.err.find("обновление не удалось: Не удалось обновить базу камер! Причина: устройство прервало "
-                         "обновление (уведомление 0x1B)."),
-              std::string::npos)
-        << r.err;
-}
-
 // A file the engine would refuse is named with its reason before any port is opened: the device
 // never sees a frame. An empty data file is only a warning: the run goes on without it.
 TEST_F(CliTest, ARefusedFileEndsBeforeAnyPortIsOpened) {
+    // Replaces the file (already removed) at `path` with a bad one; `text` is the sample set's content.
+    using Spoil = std::function<void(const std::string& path, std::string text)>;
     struct Row {
         const char* name;
         const char* file;
-        // Replaces the file (already removed) with a bad one; `sample` is the sample set's content.
-        std::function<void(const std::string& path, const std::string& sample)> spoil;
+        Spoil spoil;
         int status;
         const char* message;
         double maxSeconds;
@@ -217,13 +279,13 @@ TEST_F(CliTest, ARefusedFileEndsBeforeAnyPortIsOpened) {
         for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) starts.push_back(at + 2);
         return starts;
     };
-    const std::vector<uint8_t> sixteen(16, 0x5A);
+    auto firmware = [](std::vector<HexRecord> records) -> Spoil {
+        return [records](const std::string& path, std::string) { WriteTextFile(path, HexFile(records, "0105\r\n")); };
+    };
+    const Spoil empty = [](const std::string& path, std::string) { WriteFile(path, {}); };
     const Row rows[] = {
-        {"firmware without its load address", "AC7811_project.hex",
-         [](const std::string& path, const std::string&) {
-             WriteTextFile(path, HexFile({{0x00, 0, {1, 2}}, {0x01, 0, {}}}, "0105\r\n"));
-         },
-         1, "AC7811_project.hex: запись 1: первая запись не задаёт адрес загрузки (тип 04)\n", 3},
+        {"firmware without its load address", "AC7811_project.hex", firmware({{0x00, 0, {1, 2}}, {0x01, 0, {}}}), 1,
+         "AC7811_project.hex: запись 1: первая запись не задаёт адрес загрузки (тип 04)\n", 3},
         {"firmware with a bad checksum in record 101", "AC7811_project.hex",
          [&](const std::string& path, std::string text) {
              const size_t end = lines(text)[101] - 2;  // the CR LF after record 101
@@ -238,11 +300,8 @@ TEST_F(CliTest, ARefusedFileEndsBeforeAnyPortIsOpened) {
          },
          1, "AC7811_project.hex: запись 1: строка кончается на LF, нужен CR LF\n", 3},
         {"firmware with 32-byte records", "AC7811_project.hex",
-         [](const std::string& path, const std::string&) {
-             WriteTextFile(path, HexFile({{0x04, 0, {0x08, 0x00}}, {0x00, 0, PseudoRandomBytes(32, 7)}, {0x01, 0, {}}},
-                                         "0105\r\n"));
-         },
-         1, "AC7811_project.hex: запись 2: 32 байт данных, а читается не больше ", 3},
+         firmware({{0x04, 0, {0x08, 0x00}}, {0x00, 0, PseudoRandomBytes(32, 7)}, {0x01, 0, {}}}), 1,
+         "AC7811_project.hex: запись 2: 32 байт данных, а читается не больше ", 3},
         {"firmware in lower-case digits", "AC7811_project.hex",
          [](const std::string& path, std::string text) {
              for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -250,45 +309,34 @@ TEST_F(CliTest, ARefusedFileEndsBeforeAnyPortIsOpened) {
          },
          1, "AC7811_project.hex: запись 1: знак \"f\" на месте 14 строки не шестнадцатеричная цифра", 3},
         {"firmware with a type-02 record", "AC7811_project.hex",
-         [&](const std::string& path, const std::string&) {
-             WriteTextFile(path, HexFile({{0x04, 0, {0x08, 0x00}}, {0x02, 0, {0x10, 0x00}}, {0x00, 0, sixteen}, {0x01, 0, {}}},
-                                         "0105\r\n"));
-         },
+         firmware({{0x04, 0, {0x08, 0x00}}, {0x02, 0, {0x10, 0x00}}, {0x00, 0, std::vector<uint8_t>(16, 0x5A)}, {0x01, 0, {}}}),
          1, "AC7811_project.hex: запись 2: запись адреса сегмента (тип 02) не поддерживается", 3},
-        {"camera data as a FIFO", "flagdata.bin",
-         [](const std::string& path, const std::string&) { mkfifo(path.c_str(), 0600); }, 1,
-         "flagdata.bin: это канал (FIFO), а не файл\n", 3},
+        {"camera data as a FIFO", "flagdata.bin", [](const std::string& path, std::string) { mkfifo(path.c_str(), 0600); },
+         1, "flagdata.bin: это канал (FIFO), а не файл\n", 3},
         {"camera data as a link to /dev/zero", "flagdata.bin",
-         [](const std::string& path, const std::string&) { std::filesystem::create_symlink("/dev/zero", path); }, 1,
+         [](const std::string& path, std::string) { std::filesystem::create_symlink("/dev/zero", path); }, 1,
          "flagdata.bin: это устройство, а не файл\n", 3},
         {"audio as a sparse file beyond 256 MiB", "audioHead.bin",
-         [](const std::string& path, const std::string&) {
+         [](const std::string& path, std::string) {
              WriteFile(path, {1});
              std::filesystem::resize_file(path, 257ull * 1024 * 1024);
          },
          1, "audioHead.bin: файл слишком велик: 269484032 байт, допускается не больше 256 МиБ\n", 3},
         {"radar firmware as a folder", "rdfwd.bin",
-         [](const std::string& path, const std::string&) { std::filesystem::create_directory(path); }, 1,
+         [](const std::string& path, std::string) { std::filesystem::create_directory(path); }, 1,
          "rdfwd.bin: это папка, а не файл\n", 3},
-        {"empty pictures", "picHead.bin", [](const std::string& path, const std::string&) { WriteFile(path, {}); }, 0,
-         "picHead.bin: файл пуст; этот шаг будет пропущен\n", 20},
-        {"empty camera data", "flagdata.bin", [](const std::string& path, const std::string&) { WriteFile(path, {}); }, 0,
-         "flagdata.bin: файл пуст; этот шаг будет пропущен\n", 20},
-        {"empty radar firmware", "rdfwd.bin", [](const std::string& path, const std::string&) { WriteFile(path, {}); }, 0,
-         "rdfwd.bin: файл пуст; этот шаг будет пропущен\n", 20},
+        {"empty pictures", "picHead.bin", empty, 0, "picHead.bin: файл пуст; этот шаг будет пропущен\n", 20},
+        {"empty camera data", "flagdata.bin", empty, 0, "flagdata.bin: файл пуст; этот шаг будет пропущен\n", 20},
+        {"empty radar firmware", "rdfwd.bin", empty, 0, "rdfwd.bin: файл пуст; этот шаг будет пропущен\n", 20},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::filesystem::remove_all(Files());
-        std::filesystem::remove_all(Out());
-        std::filesystem::create_directories(Out());
         MakeSamples();
         const std::string path = Files() + "/" + row.file;
         const std::vector<uint8_t> sample = ReadFile(path);
         std::filesystem::remove(path);
         row.spoil(path, std::string(sample.begin(), sample.end()));
-        StartDevice();
-        const ProcessResult r = Cli({"--port", sim_->PtyPath(), "--folder", Files(), "--firmware-pause-ms", "100"});
+        const ProcessResult r = RunOnDevice({}, {"--firmware-pause-ms", "100"});
         EXPECT_EQ(r.status, row.status) << r.err;
         EXPECT_LT(r.seconds, row.maxSeconds);
         EXPECT_NE(r.err.find("iap-cli: " + Files() + "/" + row.message), std::string::npos) << r.err;
@@ -303,69 +351,13 @@ TEST_F(CliTest, ARefusedFileEndsBeforeAnyPortIsOpened) {
     }
 }
 
-// Line faults, each against a whole run of the sample set: the run either ends with every image
-// intact at the device and exit 0, or with exit 1 and its reason, within a bounded time. Never exit 0
-// with a damaged image. The sender's wait slice is shortened, so a lost answer ends a run in 1.5 s.
-TEST_F(CliTest, LineFaultsEndTheRunCleanlyOrLeaveEveryImageIntact) {
-    struct Row {
-        const char* name;
-        std::vector<std::string> device;  // iap-devsim fault options
-        int status;
-        double maxSeconds;
-        const char* reason;              // in the error line of a failed run
-        std::vector<std::string> drop;   // sample files left out (keeps 1-ms-per-byte answers short)
-    };
-    const Row rows[] = {
-        {"lost answer", {"--no-answer", "0x23@5"}, 1, 8, "Причина: устройство перестало отвечать", {}},
-        {"rejected data packet", {"--reject", "0x33@3"}, 1, 5, "MCU 参数错误!", {}},
-        {"rejected firmware record", {"--reject", "0x06@10"}, 1, 5, "命令无效，请重试!", {}},
-        {"rejected firmware end", {"--reject", "0x1A@1"}, 1, 5, "命令无效，请重试!", {}},
-        {"corrupted answer", {"--corrupt", "0x38@2"}, 1, 8, "Причина: устройство перестало отвечать", {}},
-        {"duplicated ready answers", {"--duplicate", "0x1C@1", "--duplicate", "0x31@1"}, 0, 20, "", {}},
-        {"duplicated packet answer", {"--duplicate", "0x23@3"}, 0, 20, "", {}},
-        {"device notice mid-image", {"--notice-after", "0x38@5"}, 1, 5, "(уведомление 0x1B)", {}},
-        {"hang-up mid-image", {"--hangup", "0x33@4"}, 1, 5, "Причина: связь с устройством потеряна", {}},
-        {"split answers", {"--split"}, 0, 20, "", {"AC7811_project.hex"}},
-        {"junk before answers", {"--junk"}, 0, 20, "", {}},
-        {"junk before the probe answer", {"--probe-junk"}, 0, 20, "", {}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        std::filesystem::remove_all(Files());
-        MakeSamples(row.drop);
-        StartDevice(row.device);
-        const ProcessResult r = Cli({"--port", sim_->PtyPath(), "--folder", Files(), "--firmware-pause-ms", "100",
-                                     "--test-wait-slice-ms", "500"});
-        sim_->Stop();  // its recording is complete once it has gone
-        EXPECT_EQ(r.status, row.status) << r.err;
-        EXPECT_LT(r.seconds, row.maxSeconds);
-        if (r.status == 0) {
-            EXPECT_EQ(ReceivedImagesProblem(Files(), Out()), "") << "a run that says success";
-        }
-        if (row.status != 0) {
-            EXPECT_NE(r.err.find("iap-cli: обновление не удалось: "), std::string::npos) << r.err;
-            EXPECT_NE(r.err.find(row.reason), std::string::npos) << r.err;
-        }
-    }
-}
-
 // Ctrl-C while the tool waits for the device's settings ends it at once, and no update is started.
 TEST_F(CliTest, AnInterruptWhileWaitingForTheSettingsStartsNothing) {
     MakeSamples();
-    StartDevice({"--no-answer", "0x47@1", "--no-answer", "0x47@2"});
-    std::chrono::steady_clock::time_point interruptedAt{};
-    const ProcessResult r = RunProcess(
-        {BinPath("iap-cli"), "--port", sim_->PtyPath(), "--folder", Files()}, 30000, {},
-        [&](int pid, const ProcessResult& soFar) {
-            if (interruptedAt == std::chrono::steady_clock::time_point{} &&
-                soFar.out.find("чтение его настроек") != std::string::npos) {
-                interruptedAt = std::chrono::steady_clock::now();
-                kill(pid, SIGINT);
-            }
-        });
-    ASSERT_NE(interruptedAt, std::chrono::steady_clock::time_point{}) << r.out;
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - interruptedAt).count(), 3.0)
-        << "the settings wait is 12 s; an interrupt must not sit it out";
+    double after = 0;
+    const ProcessResult r = InterruptWhen("чтение его настроек", {"--no-answer", "0x47@1", "--no-answer", "0x47@2"}, {}, after);
+    ASSERT_GE(after, 0) << r.out;
+    EXPECT_LT(after, 3.0) << "the settings wait is 12 s; an interrupt must not sit it out";
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("прервано; обновление не начато"), std::string::npos) << r.err;
     const auto commands = DeviceCommands();
@@ -376,37 +368,16 @@ TEST_F(CliTest, AnInterruptWhileWaitingForTheSettingsStartsNothing) {
 // Ctrl-C during the firmware transfer stops the engine at once: exit 1, no end of the firmware.
 TEST_F(CliTest, AnInterruptDuringARunStopsItPromptly) {
     MakeSamples({"flagdata.bin", "audioHead.bin", "picHead.bin", "rdfwd.bin"});
-    StartDevice({"--delay-ms", "5"});  // about 8 s for the firmware's records
-    std::chrono::steady_clock::time_point interruptedAt{};
-    const ProcessResult r = RunProcess(
-        {BinPath("iap-cli"), "--port", sim_->PtyPath(), "--folder", Files(), "--plain"}, 60000, {},
-        [&](int pid, const ProcessResult& soFar) {
-            if (interruptedAt == std::chrono::steady_clock::time_point{} &&
-                soFar.out.find("Обновление ПО...") != std::string::npos) {
-                interruptedAt = std::chrono::steady_clock::now();
-                kill(pid, SIGINT);
-            }
-        });
-    ASSERT_NE(interruptedAt, std::chrono::steady_clock::time_point{}) << r.out;
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - interruptedAt).count(), 3.0);
+    double after = 0;
+    // About 8 s for the firmware's records.
+    const ProcessResult r = InterruptWhen("Обновление ПО...", {"--delay-ms", "5"}, {"--plain"}, after);
+    ASSERT_GE(after, 0) << r.out;
+    EXPECT_LT(after, 3.0);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("обновление прервано пользователем"), std::string::npos) << r.err;
     const auto commands = DeviceCommands();
     EXPECT_EQ(CountCommand(commands, 0x1C), 1);
     EXPECT_EQ(CountCommand(commands, 0x1A), 0) << "the firmware transfer must not be ended as if complete";
-}
-
-TEST_F(CliTest, ALostLineEndsTheRunAtOnceWithExitOneAndTheReason) {
-    MakeSamples({"AC7811_project.hex"});
-    StartDevice({"--hangup", "0x23@3"});
-    const ProcessResult r = Cli({"--port", sim_->PtyPath(), "--folder", Files()});
-    EXPECT_EQ(r.status, 1) << r.err;
-    // Connecting takes a fraction of a second and the device leaves three packets in; waiting out the
-    // no-answer slices would take 15 s.
-    EXPECT_LT(r.seconds, 3.0);
-    EXPECT_NE(r.err.find("обновление не удалось: Не удалось обновить базу камер!"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("связь с устройством потеряна: "), std::string::npos) << r.err;
-    EXPECT_EQ(sim_->Stop(), 0) << "the simulator hung up by itself";
 }
 
 TEST_F(CliTest, InspectShowsWhatEachFileSends) {
@@ -446,20 +417,6 @@ TEST_F(CliTest, InspectShowsWhatEachFileSends) {
                               "audioHead.bin        (звуковые файлы)\n    ОТКАЗ: это канал (FIFO), а не файл",
                               "flagdata.bin         10000 байт"})
         EXPECT_NE(refused.out.find(piece), std::string::npos) << piece << "\n" << refused.out;
-    const ProcessResult missing = Cli({"--inspect", "--folder", dir_.File("nothing-here")}, 10000);
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.out.find("не найдена"), std::string::npos);
-}
-
-TEST_F(CliTest, ListPortsNumbersTheGivenPorts) {
-    const ProcessResult r = Cli({"--list-ports", "--port", "/dev/first", "--port", "/dev/second"}, 10000);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("порт 1: /dev/first\nпорт 2: /dev/second\n"), std::string::npos) << r.out;
-    const ProcessResult help = Cli({"--help"}, 10000);
-    EXPECT_EQ(help.status, 0);
-    for (const char* option : {"--port", "--folder", "--settings", "--save-settings", "--firmware-pause-ms", "--trace",
-                               "--inspect", "--list-ports", "64"})
-        EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
 TEST_F(CliTest, APortWithoutPermissionNamesTheDialoutGroup) {

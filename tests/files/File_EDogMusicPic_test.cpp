@@ -11,19 +11,9 @@
 
 namespace {
 
+using filestest::Joined;
+using filestest::PacketSizes;
 using filestest::Wide;
-
-std::vector<int> PacketSizes(const CFile_EDogMusicPic& reader) {
-    std::vector<int> sizes;
-    for (const CRawString& packet : reader) sizes.push_back(packet.Size());
-    return sizes;
-}
-
-std::vector<uint8_t> Joined(const CFile_EDogMusicPic& reader) {
-    std::vector<uint8_t> bytes;
-    for (const CRawString& packet : reader) bytes.insert(bytes.end(), packet.Data(), packet.Data() + packet.Size());
-    return bytes;
-}
 
 TEST(FileEDogMusicPicTest, CuttingTable) {
     struct Row {

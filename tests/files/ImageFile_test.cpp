@@ -37,24 +37,18 @@ std::string ValidContent(Reader reader) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+template <class Image>
+ImageLoadStatus LoadAs(const std::wstring& path) {
+    Image image(17, 45, 21, 13);
+    image.Load(path.c_str());
+    return image.LoadStatus();
+}
+
 ImageLoadStatus LoadWith(Reader reader, const std::string& path) {
-    const std::wstring wide = Wide(path);
     switch (reader) {
-        case Reader::Project: {
-            CFile_Project image(17, 45, 21, 13);
-            image.Load(wide.c_str());
-            return image.LoadStatus();
-        }
-        case Reader::Data: {
-            CFile_EDogMusicPic image(17, 45, 21, 13);
-            image.Load(wide.c_str());
-            return image.LoadStatus();
-        }
-        case Reader::Radar: {
-            CFile_Radar image(17, 45, 21, 13);
-            image.Load(wide.c_str());
-            return image.LoadStatus();
-        }
+        case Reader::Project: return LoadAs<CFile_Project>(Wide(path));
+        case Reader::Data: return LoadAs<CFile_EDogMusicPic>(Wide(path));
+        case Reader::Radar: return LoadAs<CFile_Radar>(Wide(path));
     }
     return {};
 }
@@ -90,6 +84,7 @@ TEST(ImageFileTest, WhatEachReaderOpens) {
         std::function<std::string(const std::string& path, Reader reader)> make;
         ImageState state;
         const char* reason;
+        const char* projectReason = nullptr;  // where the firmware reader names the record instead
     };
     const Row rows[] = {
         {"regular file",
@@ -151,6 +146,16 @@ TEST(ImageFileTest, WhatEachReaderOpens) {
              return symlink(path.c_str(), path.c_str()) == 0 ? std::string() : std::string("no symlink");
          },
          ImageState::Refused, "файл не открывается: Too many levels of symbolic links"},
+        // A file that fails while it is read loads nothing: /proc/self/mem is a regular file whose
+        // first page is never mapped, so its first read fails with EIO. The radar reader's size says
+        // 0 bytes; the read after the last packet finds the error.
+        {"read error",
+         [](const std::string& path, Reader) {
+             if (access("/proc/self/mem", R_OK) != 0) return std::string("/proc/self/mem cannot be read here");
+             return symlink("/proc/self/mem", path.c_str()) == 0 ? std::string() : std::string("no symlink");
+         },
+         ImageState::Refused, "ошибка чтения после 0 байт: Input/output error",
+         "запись 1: ошибка чтения после 0 байт: Input/output error"},
 #endif
     };
     for (const Row& row : rows) {
@@ -166,37 +171,19 @@ TEST(ImageFileTest, WhatEachReaderOpens) {
             ImageLoadStatus status;
             ASSERT_TRUE(LoadWithin(reader, path, 5000, status)) << "the load blocked";
             EXPECT_EQ(status.state, row.state) << WideToUtf8(status.reason);
-            EXPECT_EQ(WideToUtf8(status.reason), row.reason);
+            EXPECT_EQ(WideToUtf8(status.reason),
+                      reader == Reader::Project && row.projectReason ? row.projectReason : row.reason);
         }
     }
 }
 
-// A file that fails while it is read loads nothing: /proc/self/mem is a regular file whose first page
-// is never mapped, so its first read fails with EIO.
-TEST(ImageFileTest, AReadErrorRefusesTheWholeImage) {
+// The data reader keeps nothing of a refused load.
+TEST(ImageFileTest, ARefusedLoadKeepsNothing) {
 #ifdef _WIN32
     GTEST_SKIP() << "a file that fails while it is read is made from Linux's /proc/self/mem";
 #else
     const char* path = "/proc/self/mem";
     if (access(path, R_OK) != 0) GTEST_SKIP() << path << " cannot be read here";
-    struct Row {
-        Reader reader;
-        const char* reason;
-    };
-    const Row rows[] = {
-        {Reader::Project, "запись 1: ошибка чтения после 0 байт: Input/output error"},
-        {Reader::Data, "ошибка чтения после 0 байт: Input/output error"},
-        // Its size says 0 bytes; the read after the last packet finds the error.
-        {Reader::Radar, "ошибка чтения после 0 байт: Input/output error"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.reason);
-        const ImageLoadStatus status = LoadWith(row.reader, path);
-        EXPECT_EQ(status.state, ImageState::Refused);
-        EXPECT_NE(WideToUtf8(status.reason).find(row.reason), std::string::npos) << WideToUtf8(status.reason);
-    }
-
-    // The data reader keeps nothing of a refused load.
     testsupport::TempDir dir;
     testsupport::WriteTextFile(dir.File("flagdata.bin"), ValidContent(Reader::Data));
     CFile_EDogMusicPic image(17, 45, 21, 13);

@@ -28,17 +28,11 @@ void CheckCoversFile(const CRawPacketList& list, const uint8_t* data, size_t siz
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::SilenceTrace();
-    return 0;
-}
+FUZZ_INITIALIZE_SILENT_TRACE()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_file.Write(data, size);
-    const HexLineShapes shapes;
-
-    CFile_EDogMusicPic image(shapes.extendedAddressLine, shapes.dataLine, shapes.startAddressLine,
-                             shapes.endOfFileLine);
+    CFile_EDogMusicPic image = fuzzsupport::MakeReader<CFile_EDogMusicPic>();
     FUZZ_CHECK(image.Load(g_file.WidePath()) == (size > 0 ? 1 : 0));
     CheckCoversFile(image, data, size);
     const size_t packetBytes = CFile_EDogMusicPic::kPacketBytes;
@@ -46,8 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i + 1 < image.GetPacketCount(); ++i)
         FUZZ_CHECK(image.PacketAt(i)->Size() == CFile_EDogMusicPic::kPacketBytes);
 
-    CFile_Radar radar(shapes.extendedAddressLine, shapes.dataLine, shapes.startAddressLine,
-                      shapes.endOfFileLine);
+    CFile_Radar radar = fuzzsupport::MakeReader<CFile_Radar>();
     FUZZ_CHECK(radar.Load(g_file.WidePath()) == (size > 0 ? 1 : 0));
     FUZZ_CHECK(radar.GetFileSize() == size);
     CheckCoversFile(radar, data, size);

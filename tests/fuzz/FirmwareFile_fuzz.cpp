@@ -17,16 +17,11 @@ bool IsEndOfFile(const CPacket_Hex& record) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::SilenceTrace();
-    return 0;
-}
+FUZZ_INITIALIZE_SILENT_TRACE()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_file.Write(data, size);
-    const HexLineShapes shapes;  // the engine's 17, 45, 21, 13
-    CFile_Project project(shapes.extendedAddressLine, shapes.dataLine, shapes.startAddressLine,
-                          shapes.endOfFileLine);
+    CFile_Project project = fuzzsupport::MakeReader<CFile_Project>();
     const int loaded = project.Load(g_file.WidePath());
 
     bool endSeen = false;

@@ -1,5 +1,6 @@
 // What the fuzz targets share: a check that stops the run (libFuzzer keeps the input that failed),
-// a scratch file for the readers that take a path, and the trace switched off.
+// a scratch file for the readers that take a path, the readers as the engine makes them, and the
+// trace switched off.
 #pragma once
 
 #include <unistd.h>
@@ -10,9 +11,17 @@
 #include <string>
 
 #include "engine/frame/Trace.h"
+#include "files/Packet_Hex.h"
 
 #define FUZZ_CHECK(condition) \
     ((condition) ? (void)0 : fuzzsupport::Fail(#condition, __FILE__, __LINE__))
+
+// The start of a target that needs nothing before its first input but a quiet trace.
+#define FUZZ_INITIALIZE_SILENT_TRACE()                      \
+    extern "C" int LLVMFuzzerInitialize(int*, char***) { \
+        fuzzsupport::SilenceTrace();                     \
+        return 0;                                        \
+    }
 
 namespace fuzzsupport {
 
@@ -50,5 +59,12 @@ private:
 
 // Millions of inputs would otherwise fill standard output with trace lines.
 inline void SilenceTrace() { SetTraceFile(nullptr); }
+
+// A file reader with the HEX line shapes the engine gives it (17, 45, 21, 13).
+template <class Reader>
+Reader MakeReader() {
+    const HexLineShapes shapes;
+    return Reader(shapes.extendedAddressLine, shapes.dataLine, shapes.startAddressLine, shapes.endOfFileLine);
+}
 
 }  // namespace fuzzsupport

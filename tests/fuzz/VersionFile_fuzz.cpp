@@ -21,10 +21,7 @@ bool IsPlainAscii(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::SilenceTrace();
-    return 0;
-}
+FUZZ_INITIALIZE_SILENT_TRACE()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_file.Write(data, size);

@@ -1,4 +1,5 @@
-// Inputs shared by the update-file reader tests: HEX lines, seeded random bytes, wide paths.
+// Inputs shared by the update-file reader tests: HEX lines, seeded random bytes, wide paths; and
+// what a binary reader cut a file into.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,21 @@ inline std::vector<uint8_t> Concat(const std::vector<std::vector<uint8_t>>& part
     std::vector<uint8_t> out;
     for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
     return out;
+}
+
+// The sizes of a binary reader's packets, and their bytes laid end to end.
+template <class Reader>
+std::vector<int> PacketSizes(const Reader& reader) {
+    std::vector<int> sizes;
+    for (const auto& packet : reader) sizes.push_back(packet.Size());
+    return sizes;
+}
+
+template <class Reader>
+std::vector<uint8_t> Joined(const Reader& reader) {
+    std::vector<uint8_t> bytes;
+    for (const auto& packet : reader) bytes.insert(bytes.end(), packet.Data(), packet.Data() + packet.Size());
+    return bytes;
 }
 
 }  // namespace filestest
