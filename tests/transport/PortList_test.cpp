@@ -31,7 +31,13 @@ TEST(PortNameTest, ComNamesStandForTheDevicePath) {
         {"/dev/ttyUSB0", "/dev/ttyUSB0"},
         {"", ""},
     };
-    for (const auto& [name, path] : cases) EXPECT_EQ(ComPortPath(name), path) << name;
+    for (const auto& [name, path] : cases) {
+        EXPECT_EQ(ComPortPath(name), path) << name;
+        // The number is the one the scan opens that path under ("\\.\COMn" is port n).
+        const std::string text = path;
+        const bool com = text.rfind("\\\\.\\COM", 0) == 0;
+        EXPECT_EQ(ComPortNumber(name), com ? static_cast<unsigned>(std::stoul(text.substr(7))) : 0u) << name;
+    }
 }
 
 TEST(PortNameTest, RegistryPortsInNumberOrderWithoutRepeats) {
@@ -52,6 +58,9 @@ TEST(PortNameTest, UserEntriesAreOpenedAsThePlatformNamesThem) {
     EXPECT_EQ(PortPath(1), expected[0]);
     EXPECT_EQ(PortPath(3), expected[2]);
     EXPECT_EQ(PortPath(4), "");
+    // A given list numbers its entries by their place, whatever their names say.
+    EXPECT_EQ(NumberedPortList(), (std::vector<std::pair<unsigned, std::string>>{
+                                      {1, expected[0]}, {2, expected[1]}, {3, expected[2]}}));
     SetPortList({});
 }
 
