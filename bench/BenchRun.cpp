@@ -15,80 +15,27 @@
 #include <string>
 #include <vector>
 
+#include "sim/Samples.h"
+
 namespace {
 
 // A realistic update: firmware 256 KiB in 16-byte records over four 64 KiB segments, camera data
 // 1 MiB, audio 512 KiB, pictures 256 KiB, radar 64 KiB and a 300-byte tail.
-constexpr uint32_t kFirmwareBase = 0x08000000;
-constexpr size_t kFirmwareBytes = 256 * 1024;
-constexpr size_t kRecordBytes = 16;
-constexpr uint32_t kEntryPoint = 0x08000101;
-
-std::vector<uint8_t> Bytes(uint32_t seed, size_t count) {
-    std::vector<uint8_t> bytes(count);
-    uint32_t state = seed;
-    for (uint8_t& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<uint8_t>(state >> 24);
-    }
-    return bytes;
-}
-
-std::string Record(uint8_t type, uint16_t offset, const uint8_t* data, size_t count) {
-    char piece[4];
-    std::string line = ":";
-    unsigned sum = 0;
-    auto put = [&](uint8_t byte) {
-        std::snprintf(piece, sizeof piece, "%02X", byte);
-        line += piece;
-        sum += byte;
-    };
-    put(static_cast<uint8_t>(count));
-    put(static_cast<uint8_t>(offset >> 8));
-    put(static_cast<uint8_t>(offset));
-    put(type);
-    for (size_t i = 0; i < count; ++i) put(data[i]);
-    std::snprintf(piece, sizeof piece, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + piece + "\r\n";
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream file(path, std::ios::binary);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(file);
-}
-
 int MakeSet(const std::string& dir) {
-    const std::vector<uint8_t> firmware = Bytes(0x7811BE4C, kFirmwareBytes);
-    std::string hex;
-    uint32_t segment = 0xFFFFFFFF;
-    for (size_t at = 0; at < firmware.size(); at += kRecordBytes) {
-        const uint32_t address = kFirmwareBase + static_cast<uint32_t>(at);
-        if (address >> 16 != segment) {
-            segment = address >> 16;
-            const uint8_t upper[2] = {static_cast<uint8_t>(segment >> 8), static_cast<uint8_t>(segment)};
-            hex += Record(0x04, 0, upper, 2);
-        }
-        hex += Record(0x00, static_cast<uint16_t>(address), firmware.data() + at, kRecordBytes);
-    }
-    const uint8_t entry[4] = {kEntryPoint >> 24, (kEntryPoint >> 16) & 0xFF, (kEntryPoint >> 8) & 0xFF, kEntryPoint & 0xFF};
-    hex += Record(0x05, 0, entry, 4) + Record(0x01, 0, nullptr, 0) + "0105\r\n";
-    struct Data {
-        const char* name;
-        size_t bytes;
-    };
-    const Data data[] = {{"flagdata.bin", 1024 * 1024}, {"audioHead.bin", 512 * 1024}, {"picHead.bin", 256 * 1024},
-                         {"rdfwd.bin", 64 * 1024 + 300}};
-    bool ok = WriteFile(dir + "/AC7811_project.hex", hex) && WriteFile(dir + "/ver.txt", "AC7811\n0105\n0300\n1a2c\n");
-    uint32_t seed = 1;
-    for (const Data& file : data) {
-        const std::vector<uint8_t> bytes = Bytes(0xDA7A0000 + seed++, file.bytes);
-        ok = ok && WriteFile(dir + "/" + file.name, std::string(bytes.begin(), bytes.end()));
-    }
-    if (!ok) std::fprintf(stderr, "iap-bench-run: cannot write the set into %s\n", dir.c_str());
-    return ok ? 0 : 1;
+    const SampleSetPlan plan = {0x7811BE4C,
+                                0x08000000,
+                                256 * 1024,
+                                0x08000101,
+                                {
+                                    {"flagdata.bin", 0xDA7A0001, 1024 * 1024},
+                                    {"audioHead.bin", 0xDA7A0002, 512 * 1024},
+                                    {"picHead.bin", 0xDA7A0003, 256 * 1024},
+                                    {"rdfwd.bin", 0xDA7A0004, 64 * 1024 + 300},
+                                }};
+    std::string error;
+    if (WriteSampleSet(dir, plan, error)) return 0;
+    std::fprintf(stderr, "iap-bench-run: cannot write the set into %s\n", dir.c_str());
+    return 1;
 }
 
 int RunAndReport(const std::string& reportPath, char** argv) {

@@ -36,15 +36,8 @@ echo "Машина: $(nproc) ядра, $(uname -sr), $(. /etc/os-release && echo
 echo "Набор: прошивка 256 КиБ (записи по 16 байт, 4 сегмента по 64 КиБ), база камер 1 МиБ, звук 512 КиБ,"
 echo "       картинки 256 КиБ, радар 64 КиБ + 300 байт; образы вместе $image_bytes байт; пауза после прошивки 0"
 
-sim_pid=""
-stop_sim() {
-    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-        kill -TERM "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    sim_pid=""
-}
-trap stop_sim EXIT INT TERM
+source "$here/scripts/lib/devsim.sh"
+trap stop_devsim EXIT INT TERM
 
 # One end-to-end run: $1 name, the rest are iap-devsim's pacing options.
 run_once() {
@@ -52,15 +45,12 @@ run_once() {
     shift
     local dir="$work/$name"
     mkdir -p "$dir/out"
-    "$sim" "$@" --out "$dir/out" --link "$dir/device" >"$dir/devsim.out" 2>"$dir/devsim.err" &
-    sim_pid=$!
-    for _ in $(seq 100); do
-        [ -e "$dir/device" ] && break
-        sleep 0.05
-    done
+    start_devsim "$dir" "$sim" "$@" --out "$dir/out" --link "$dir/device"
+    # A simulator that did not start shows as iap-cli's failure below.
+    wait_for_link "$dir" "$dir/device" || true
     "$run" --report "$dir/rusage.txt" "$cli" --port "$dir/device" --folder "$work/set" --firmware-pause-ms 0 \
         --plain >"$dir/cli.out" 2>"$dir/cli.err" || true
-    stop_sim
+    stop_devsim
     if [ "$(awk '/^status/ {print $2}' "$dir/rusage.txt")" != 0 ]; then
         echo "bench: iap-cli failed in the $name run:" >&2
         cat "$dir/cli.err" >&2

@@ -18,55 +18,32 @@ rm -rf "$work"
 mkdir -p "$work/files" "$work/received"
 "$bin/iap-devsim" --make-samples "$work/files"
 
-sim_pid=""
-stop_simulator() {
-    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-        kill -TERM "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    sim_pid=""
-}
-trap stop_simulator EXIT INT TERM
+source "$here/scripts/lib/devsim.sh"
+trap stop_devsim EXIT INT TERM
 
-"$bin/iap-devsim" --baud 256000 --out "$work/received" --link "$work/device" >"$work/devsim.out" 2>"$work/devsim.err" &
-sim_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/devsim.out" ] && [ -e "$work/device" ] && break
-    sleep 0.05
-done
-if [ ! -e "$work/device" ]; then
-    echo "demo: the simulator did not start:" >&2
-    cat "$work/devsim.err" >&2
-    exit 1
-fi
+start_devsim "$work" "$bin/iap-devsim" --baud 256000 --out "$work/received" --link "$work/device"
+wait_for_link "$work" "$work/device" || devsim_did_not_start demo "$work"
 echo "Симулятор устройства: $(head -n 1 "$work/devsim.out") (ссылка $work/device), 256000 бод"
 
 status=0
 "$bin/iap-cli" --port "$work/device" --folder "$work/files" --trace "$work/trace.txt" || status=$?
-stop_simulator
+stop_devsim
 if [ "$status" -ne 0 ]; then
     echo "demo: iap-cli ended with status $status" >&2
     exit "$status"
 fi
 
 # What the simulator received must be what the files hold.
-failed=0
-for image in flagdata.bin audioHead.bin picHead.bin rdfwd.bin; do
-    if cmp -s "$work/files/$image" "$work/received/$image"; then
-        echo "  $image: получен без искажений"
+intact() {
+    if [ -n "${2:-}" ]; then
+        echo "  $1: получена без искажений (с адреса $2)"
     else
-        echo "  $image: ОТЛИЧАЕТСЯ" >&2
-        failed=1
+        echo "  $1: получен без искажений"
     fi
-done
-base="$(cat "$work/received/firmware.base")"
-srec_cat "$work/files/AC7811_project.hex" -Intel -offset "-$base" -o "$work/expected-firmware.bin" -Binary
-if cmp -s "$work/expected-firmware.bin" "$work/received/firmware.bin"; then
-    echo "  AC7811_project.hex: получена без искажений (с адреса $base)"
-else
-    echo "  AC7811_project.hex: ОТЛИЧАЕТСЯ" >&2
-    failed=1
-fi
+}
+differs() { echo "  $1: ОТЛИЧАЕТСЯ" >&2; }
+failed=0
+compare_images "$work/files" "$work/received" "$work/expected-firmware.bin" intact differs || failed=1
 if [ "$failed" -ne 0 ]; then
     echo "demo: the device did not receive every image intact" >&2
     exit 1

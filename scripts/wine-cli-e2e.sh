@@ -50,16 +50,9 @@ fail() { echo "FAIL: $*" >&2; failed=$((failed + 1)); }
 now() { date +%s.%N; }
 seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
 
-sim_pid=""
-stop_simulator() {
-    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-        kill -TERM "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    sim_pid=""
-}
+source "$(dirname "${BASH_SOURCE[0]}")/lib/devsim.sh"
 finish() {
-    stop_simulator
+    stop_devsim
     rm -f "$com20"
     wineserver -k >/dev/null 2>&1 || true
 }
@@ -70,20 +63,9 @@ start_simulator() {
     local name="$1"
     shift
     mkdir -p "$work/$name"
-    "$devsim" --out "$work/$name/received" "$@" >"$work/$name/devsim.out" 2>"$work/$name/devsim.err" &
-    sim_pid=$!
-    for _ in $(seq 100); do
-        [ -s "$work/$name/devsim.out" ] && break
-        sleep 0.05
-    done
-    local pty
-    pty="$(head -n 1 "$work/$name/devsim.out" 2>/dev/null || true)"
-    if [ ! -e "$pty" ]; then
-        echo "wine-e2e: the simulator did not start:" >&2
-        cat "$work/$name/devsim.err" >&2
-        exit 1
-    fi
-    ln -sf "$pty" "$com20"
+    start_devsim "$work/$name" "$devsim" --out "$work/$name/received" "$@"
+    wait_for_link "$work/$name" || devsim_did_not_start wine-e2e "$work/$name"
+    ln -sf "$devsim_pty" "$com20"
 }
 
 # run_cli NAME [iap-cli options...]: iap-cli.exe's exit status into $status, its output into
@@ -133,31 +115,30 @@ fi
 # 4. A whole update over COM20 ends 0 with every image intact at the simulator.
 start_simulator update
 run_cli update --port COM20 --folder "$files_win" --firmware-pause-ms 100 --plain
-stop_simulator
+stop_devsim
 received="$work/update/received"
 if [ "$status" -eq 0 ] && grep -q 'Успешно обновлено!' "$work/update/cli.out"; then
     pass "the update over COM20 ended 0 with \"Успешно обновлено!\" in ${elapsed} s"
 else
     fail "the update over COM20 ended $status: $(tail -n 5 "$work/update/cli.out" "$work/update/cli.err")"
 fi
-for image in flagdata.bin audioHead.bin picHead.bin rdfwd.bin; do
-    if cmp -s "$work/files/$image" "$received/$image"; then
-        pass "$image arrived byte-identical"
+image_intact() {
+    if [ "$1" = AC7811_project.hex ]; then
+        pass "the firmware arrived as the HEX file's memory from $2 (srec_cat)"
     else
-        fail "$image differs at the simulator"
+        pass "$1 arrived byte-identical"
     fi
-done
-if [ -f "$received/firmware.base" ]; then
-    base="$(cat "$received/firmware.base")"
-    srec_cat "$work/files/AC7811_project.hex" -Intel -offset "-$base" -o "$work/update/expected-firmware.bin" -Binary
-    if cmp -s "$work/update/expected-firmware.bin" "$received/firmware.bin"; then
-        pass "the firmware arrived as the HEX file's memory from $base (srec_cat)"
-    else
+}
+image_differs() {
+    if [ "$1" != AC7811_project.hex ]; then
+        fail "$1 differs at the simulator"
+    elif [ -n "$2" ]; then
         fail "the firmware at the simulator differs from the HEX file's memory"
+    else
+        fail "the simulator recorded no firmware"
     fi
-else
-    fail "the simulator recorded no firmware"
-fi
+}
+compare_images "$work/files" "$received" "$work/update/expected-firmware.bin" image_intact image_differs || true
 if grep -qx 'bad_checksum 0' "$received/summary.txt" 2>/dev/null; then
     pass "the simulator saw no frame with a bad checksum"
 else
@@ -175,7 +156,7 @@ sed -n '/^Итог:/,$p' "$work/update/cli.out" | sed 's/^/  /'
 # 5. Without --port the program scans \\.\COM1 upwards, as on a user's PC, and finds the device.
 start_simulator scan
 run_cli scan --folder "$files_win" --firmware-pause-ms 100 --plain
-stop_simulator
+stop_devsim
 ended="$(grep -c '^ended .* 1$' "$work/scan/received/summary.txt" 2>/dev/null || true)"
 if [ "$status" -eq 0 ] && [ "$ended" = 5 ]; then
     pass "without --port the scan found the device on COM20 and the update ended 0 (${elapsed} s, 5 images ended)"

@@ -70,23 +70,13 @@ mkdir -p "$files" "$work/received"
 "$devsim" --make-samples "$files" >/dev/null
 files_win="$(winepath -w "$files")"
 
-sim_pid=""
-cleanup() {
-    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-        kill -TERM "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    sim_pid=""
-}
-trap cleanup EXIT INT TERM
+source "$here/scripts/lib/devsim.sh"
+trap stop_devsim EXIT INT TERM
 
-"$devsim" --baud 256000 --out "$work/received" >"$work/devsim.out" 2>"$work/devsim.err" &
-sim_pid=$!
-for _ in $(seq 100); do [ -s "$work/devsim.out" ] && break; sleep 0.05; done
-pty="$(head -n 1 "$work/devsim.out")"
-[ -c "$pty" ] || { echo "wine-gui-e2e: the simulator did not start:" >&2; cat "$work/devsim.err" >&2; exit 1; }
-ln -sfn "$pty" "$WINEPREFIX/dosdevices/com20"
-echo "simulator on $pty = COM20, 256000 baud; update files in $files_win"
+start_devsim "$work" "$devsim" --baud 256000 --out "$work/received"
+wait_for_link "$work" || devsim_did_not_start wine-gui-e2e "$work"
+ln -sfn "$devsim_pty" "$WINEPREFIX/dosdevices/com20"
+echo "simulator on $devsim_pty = COM20, 256000 baud; update files in $files_win"
 
 # --- iap-cli.exe reads the Cyrillic folder, named as a Windows path -----------------------------
 inspect_status=0
@@ -172,25 +162,18 @@ else
     wait "$tool_pid" || tool_status=$?
     [ "$tool_status" -eq 0 ] || { echo "wine-gui-e2e: iap-tool.exe ended with status $tool_status" >&2; exit 1; }
 fi
-cleanup
+stop_devsim
 
 # --- what the device received ---------------------------------------------------------------------
-failed=0
-for image in flagdata.bin audioHead.bin picHead.bin rdfwd.bin; do
-    if cmp -s "$files/$image" "$work/received/$image"; then
-        echo "  $image: intact ($(stat -c %s "$files/$image") bytes)"
+intact() {
+    if [ -n "${2:-}" ]; then
+        echo "  $1: intact as memory from $2"
     else
-        echo "  $image: DIFFERS" >&2
-        failed=1
+        echo "  $1: intact ($(stat -c %s "$files/$1") bytes)"
     fi
-done
-base="$(cat "$work/received/firmware.base")"
-srec_cat "$files/AC7811_project.hex" -Intel -offset "-$base" -o "$work/expected-firmware.bin" -Binary
-if cmp -s "$work/expected-firmware.bin" "$work/received/firmware.bin"; then
-    echo "  AC7811_project.hex: intact as memory from $base"
-else
-    echo "  AC7811_project.hex: DIFFERS" >&2
-    failed=1
-fi
+}
+differs() { echo "  $1: DIFFERS" >&2; }
+failed=0
+compare_images "$files" "$work/received" "$work/expected-firmware.bin" intact differs || failed=1
 [ "$failed" -eq 0 ] || { echo "wine-gui-e2e: the device did not receive every image intact" >&2; exit 1; }
 echo "wine-gui-e2e: passed in $(seconds_since "$started") s; screenshot: $shot (IAP_SCREENSHOT_DIR=docs refreshes the one in README)"

@@ -1,5 +1,6 @@
 #include "sim/Samples.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -11,19 +12,6 @@ constexpr uint8_t kRecordData = 0x00;
 constexpr uint8_t kRecordEndOfFile = 0x01;
 constexpr uint8_t kRecordExtendedLinear = 0x04;
 constexpr uint8_t kRecordStartLinear = 0x05;
-
-// xorshift32: tiny, portable, and the same sequence on every platform and compiler.
-std::vector<uint8_t> PseudoRandomBytes(uint32_t seed, size_t count) {
-    std::vector<uint8_t> bytes(count);
-    uint32_t state = seed;
-    for (size_t i = 0; i < count; ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        bytes[i] = static_cast<uint8_t>(state >> 24);
-    }
-    return bytes;
-}
 
 std::string HexRecord(uint8_t type, uint16_t offset, const uint8_t* data, size_t count) {
     char piece[4];
@@ -60,26 +48,33 @@ int WriteBytes(const std::string& path, const void* data, size_t size, std::stri
 
 }  // namespace
 
-std::vector<uint8_t> SampleFirmwareBytes() { return PseudoRandomBytes(0x7811C0DE, kSampleFirmwareBytes); }
+std::vector<uint8_t> SampleBytes(uint32_t seed, size_t count) {
+    std::vector<uint8_t> bytes(count);
+    uint32_t state = seed;
+    for (size_t i = 0; i < count; ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        bytes[i] = static_cast<uint8_t>(state >> 24);
+    }
+    return bytes;
+}
 
-std::string SampleHexText() {
-    const std::vector<uint8_t> firmware = SampleFirmwareBytes();
+std::string SampleHexText(const std::vector<uint8_t>& firmware, uint32_t base, uint32_t entryPoint) {
     std::string text;
     uint32_t upper = 0xFFFFFFFF;  // no segment yet
     for (size_t pos = 0; pos < firmware.size(); pos += kHexRecordBytes) {
-        const uint32_t address = kSampleFirmwareBase + static_cast<uint32_t>(pos);
+        const uint32_t address = base + static_cast<uint32_t>(pos);
         if ((address >> 16) != upper) {
             upper = address >> 16;
             const uint8_t segment[2] = {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper & 0xFF)};
             text += HexRecord(kRecordExtendedLinear, 0, segment, 2);
         }
         text += HexRecord(kRecordData, static_cast<uint16_t>(address & 0xFFFF), firmware.data() + pos,
-                          kHexRecordBytes);
+                          std::min(kHexRecordBytes, firmware.size() - pos));
     }
-    const uint8_t entry[4] = {static_cast<uint8_t>(kSampleEntryPoint >> 24),
-                              static_cast<uint8_t>(kSampleEntryPoint >> 16),
-                              static_cast<uint8_t>(kSampleEntryPoint >> 8),
-                              static_cast<uint8_t>(kSampleEntryPoint)};
+    const uint8_t entry[4] = {static_cast<uint8_t>(entryPoint >> 24), static_cast<uint8_t>(entryPoint >> 16),
+                              static_cast<uint8_t>(entryPoint >> 8), static_cast<uint8_t>(entryPoint)};
     text += HexRecord(kRecordStartLinear, 0, entry, 4);
     text += HexRecord(kRecordEndOfFile, 0, nullptr, 0);
     text += "0105\r\n";
@@ -87,28 +82,32 @@ std::string SampleHexText() {
 }
 
 int WriteSampleSet(const std::string& dir, std::string& error) {
+    const SampleSetPlan plan = {0x7811C0DE,
+                                kSampleFirmwareBase,
+                                kSampleFirmwareBytes,
+                                kSampleEntryPoint,
+                                {
+                                    {"flagdata.bin", 0xF1A6DA7A, kSampleEDogBytes},
+                                    {"audioHead.bin", 0xA0D10001, kSampleMusicBytes},
+                                    {"picHead.bin", 0x91C00002, kSamplePicBytes},
+                                    {"rdfwd.bin", 0x5ADA5003, kSampleRadarBytes},
+                                }};
+    return WriteSampleSet(dir, plan, error);
+}
+
+int WriteSampleSet(const std::string& dir, const SampleSetPlan& plan, std::string& error) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec || !std::filesystem::is_directory(dir, ec)) {
         error = "cannot create sample folder '" + dir + "'";
         return 0;
     }
-    struct DataFile {
-        const char* name;
-        uint32_t seed;
-        size_t size;
-    };
-    const DataFile files[] = {
-        {"flagdata.bin", 0xF1A6DA7A, kSampleEDogBytes},
-        {"audioHead.bin", 0xA0D10001, kSampleMusicBytes},
-        {"picHead.bin", 0x91C00002, kSamplePicBytes},
-        {"rdfwd.bin", 0x5ADA5003, kSampleRadarBytes},
-    };
-    const std::string hex = SampleHexText();
+    const std::string hex =
+        SampleHexText(SampleBytes(plan.firmwareSeed, plan.firmwareBytes), plan.firmwareBase, plan.entryPoint);
     if (!WriteBytes(dir + "/AC7811_project.hex", hex.data(), hex.size(), error)) return 0;
-    for (const DataFile& file : files) {
-        const std::vector<uint8_t> bytes = PseudoRandomBytes(file.seed, file.size);
-        if (!WriteBytes(dir + "/" + file.name, bytes.data(), bytes.size(), error)) return 0;
+    for (const SampleImage& image : plan.images) {
+        const std::vector<uint8_t> bytes = SampleBytes(image.seed, image.bytes);
+        if (!WriteBytes(dir + "/" + image.name, bytes.data(), bytes.size(), error)) return 0;
     }
     const std::string version = "AC7811\n0105\n0300\n1a2c\n";
     return WriteBytes(dir + "/ver.txt", version.data(), version.size(), error);

@@ -8,6 +8,7 @@
 //   ver.txt      "AC7811\n0105\n0300\n1a2c\n"
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,9 +22,28 @@ constexpr uint32_t kSampleMusicBytes = 250000;
 constexpr uint32_t kSamplePicBytes = 200000;
 constexpr uint32_t kSampleRadarBytes = 70000;
 
-// Writes the set into `dir` (created if missing). Returns 1, or 0 with a reason.
-int WriteSampleSet(const std::string& dir, std::string& error);
+// What a set holds besides ver.txt: pseudo-random firmware (from its seed) as a HEX file in
+// kSampleHexRecordBytes records with the start address `entryPoint`, and pseudo-random binary
+// images. The simulator's set above is one such plan; the benchmark writes a larger one.
+struct SampleImage {
+    const char* name;
+    uint32_t seed;
+    size_t bytes;
+};
+struct SampleSetPlan {
+    uint32_t firmwareSeed;
+    uint32_t firmwareBase;
+    size_t firmwareBytes;
+    uint32_t entryPoint;
+    std::vector<SampleImage> images;
+};
 
-// The firmware as memory from kSampleFirmwareBase, and the HEX text that carries it.
-std::vector<uint8_t> SampleFirmwareBytes();
-std::string SampleHexText();
+// Writes the simulator's set, or that of `plan`, into `dir` (created if missing). Returns 1, or 0
+// with a reason.
+int WriteSampleSet(const std::string& dir, std::string& error);
+int WriteSampleSet(const std::string& dir, const SampleSetPlan& plan, std::string& error);
+
+// `count` bytes of a xorshift32 sequence: the same for a seed on every platform and compiler.
+std::vector<uint8_t> SampleBytes(uint32_t seed, size_t count);
+// `firmware` as HEX text from `base`, with the start address `entryPoint` and the version trailer.
+std::string SampleHexText(const std::vector<uint8_t>& firmware, uint32_t base, uint32_t entryPoint);

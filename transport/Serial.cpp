@@ -154,14 +154,8 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
 
 SerialLineSettings CSerial::LineSettings(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
                                          bool dtr) {
-    SerialLineSettings line;
-    line.baud = baud;
-    line.byteSize = byteSize;
-    line.parity = parity;
-    line.stopBits = stopBits;
-    line.dtr = dtr;
-    line.rts = true;
-    return line;
+    return SerialLineSettings{.baud = baud, .byteSize = byteSize, .parity = parity, .stopBits = stopBits, .dtr = dtr,
+                              .rts = true};
 }
 
 void CSerial::RequestLowLatency(const std::string& path) {

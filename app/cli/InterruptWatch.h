@@ -31,7 +31,12 @@ public:
     bool RunUnlessInterrupted(const std::function<void()>& action);
 
 private:
+    // The platform's part: the thread that waits for the OS's interrupt and hands each one to
+    // OnInterrupt, and the exit at once for a second interrupt.
     void Watch();
+    [[noreturn]] static void ExitAtOnce(const char* text);
+    // The common part, called on the watch thread for every interrupt.
+    void OnInterrupt();
 
     std::mutex mutex_;  // guards wake_, and makes a signal wait for RunUnlessInterrupted
     std::function<void()> wake_;

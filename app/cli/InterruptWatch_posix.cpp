@@ -4,7 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -37,27 +37,12 @@ void CInterruptWatch::Watch() {
         int signal = 0;
         if (sigwait(&set, &signal) != 0) continue;
         if (closing_.load()) return;
-        if (interrupted_.load()) {
-            // The first interrupt is stopping the engine; a second one means the user will not wait.
-            static const char kText[] = "\niap-cli: второе прерывание: выход без ожидания\n";
-            [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, kText, sizeof kText - 1);
-            _exit(1);
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        interrupted_.store(true);
-        if (wake_) wake_();
+        OnInterrupt();
     }
 }
 
-void CInterruptWatch::SetWake(std::function<void()> wake) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    wake_ = std::move(wake);
-    if (wake_ && interrupted_.load()) wake_();
-}
-
-bool CInterruptWatch::RunUnlessInterrupted(const std::function<void()>& action) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (interrupted_.load()) return false;
-    action();
-    return true;
+void CInterruptWatch::ExitAtOnce(const char* text) {
+    // Called on the watch thread while other threads may hold stdio's locks: write and _exit only.
+    [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, text, std::strlen(text));
+    _exit(1);
 }

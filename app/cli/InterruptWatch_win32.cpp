@@ -54,27 +54,12 @@ void CInterruptWatch::Watch() {
             if (closing_.load()) return;
             --gPendingEvents;
         }
-        if (interrupted_.load()) {
-            // The first interrupt is stopping the engine; a second one means the user will not wait.
-            std::fputs("\niap-cli: второе прерывание: выход без ожидания\n", stderr);
-            std::fflush(stderr);
-            ExitProcess(1);
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        interrupted_.store(true);
-        if (wake_) wake_();
+        OnInterrupt();
     }
 }
 
-void CInterruptWatch::SetWake(std::function<void()> wake) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    wake_ = std::move(wake);
-    if (wake_ && interrupted_.load()) wake_();
-}
-
-bool CInterruptWatch::RunUnlessInterrupted(const std::function<void()>& action) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (interrupted_.load()) return false;
-    action();
-    return true;
+void CInterruptWatch::ExitAtOnce(const char* text) {
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+    ExitProcess(1);
 }
