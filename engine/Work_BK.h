@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/TurnaroundMeter.h"
 #include "engine/ImageReader.h"
 #include "engine/frame/IspCodes.h"
 #include "engine/NotifyWindow.h"
@@ -137,6 +138,9 @@ public:
     // Any thread.
     uint64_t LineBytesSent() const { return lineBytesSent_.load(std::memory_order_relaxed); }
     uint64_t LineBytesReceived() const { return lineBytesReceived_.load(std::memory_order_relaxed); }
+    // The tool's own time from an answer read to the next frame written, over the current run (since
+    // its start). Any thread.
+    TurnaroundStats LineTurnaround() const { return turnaround_.Snapshot(); }
 
     // Step record.
     int CurrentStep() const { return currentStep_.load(); }
@@ -290,6 +294,7 @@ private:
     std::atomic<int> runFailed_{0};
     std::atomic<uint64_t> lineBytesSent_{0};
     std::atomic<uint64_t> lineBytesReceived_{0};
+    CTurnaroundMeter turnaround_;
     std::atomic<bool> dropTraced_{false};  // one trace line per failed run for the frames not queued
 
     mutable std::mutex recordMutex_;  // versions, folder, scan report

@@ -41,7 +41,10 @@ int CWork_BK::WriteFrame(const uint8_t* bytes, int length) {
     TrafficLogSent(bytes, length);
     const int written = serial_.IsOpen() ? serial_.Write(bytes, static_cast<uint32_t>(length)) : 0;
     // Counted before an end command's acknowledgement below announces the next step.
-    if (written) lineBytesSent_.fetch_add(static_cast<uint64_t>(length), std::memory_order_relaxed);
+    if (written) {
+        turnaround_.FrameWritten();
+        lineBytesSent_.fetch_add(static_cast<uint64_t>(length), std::memory_order_relaxed);
+    }
     if (!written && (serial_.LineFailed() || GetConnectState() == ConnectState::LineLost)) {
         // Nothing reached the device, so nothing is acknowledged here. While the port is still open the
         // loss report is ending the run; once it is closed, a run started on the dead line ends now

@@ -29,7 +29,8 @@ int CWork_BK::OnReceive(const uint8_t* data, uint32_t length) {
     }
     TrafficLogReceivedChunk(data, static_cast<int>(length));
 
-    ReceiveChunk(receiveBuffer_, data, static_cast<int>(length), [](const CRawString& frame) {
+    ReceiveChunk(receiveBuffer_, data, static_cast<int>(length), [this](const CRawString& frame) {
+        turnaround_.AnswerArrived();
         TrafficLogReceivedFrame(frame.Data(), frame.Size());
         if (CDealMsg* driver = CDealMsg::Instance()) driver->Deal(frame);
     });

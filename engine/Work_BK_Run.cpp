@@ -11,6 +11,7 @@ void CWork_BK::StartUpdateRun() {
     if (driverObject == nullptr) return;
     CDealMsg& driver = *driverObject;
     ResetRunRecord();
+    turnaround_.Reset();
     runActive_.store(1);
     // A damaged or unusable file refuses the whole run before anything is sent: the device must never
     // get half an image, nor the other images without the one the user expects.

@@ -26,3 +26,12 @@ std::wstring LineSummaryRow(const wchar_t* name, const LineUse& use, int records
     if (failed) row += L"  ОШИБКА";
     return row + L"\n";
 }
+
+std::wstring TurnaroundLine(const TurnaroundStats& stats, double wireSeconds) {
+    if (stats.count == 0) return std::wstring();
+    const double ownSeconds = static_cast<double>(stats.totalUs) / 1e6;
+    const double share = wireSeconds + ownSeconds > 0 ? wireSeconds / (wireSeconds + ownSeconds) : 0.0;
+    return FormatText(L"  задержка iap-cli (ответ прочитан → следующий кадр записан): медиана %u мкс, "
+                      L"99%% до %u мкс, %llu раз; с одной этой задержкой линия была бы занята на %.0f%%\n",
+                      stats.medianUs, stats.p99Us, static_cast<unsigned long long>(stats.count), share * 100.0);
+}

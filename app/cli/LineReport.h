@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/TurnaroundMeter.h"
+
 struct LineUse {
     uint64_t bytesOut = 0;  // from the tool to the device
     uint64_t bytesIn = 0;   // the device's answers
@@ -23,3 +25,8 @@ double LineEfficiency(const LineUse& use);
 // firmware's records per second), a total.
 std::wstring LineSummaryHeader(uint32_t baud);
 std::wstring LineSummaryRow(const wchar_t* name, const LineUse& use, int records, bool failed);
+
+// The tool's own share: its turnaround between an answer and the next frame, and the line
+// efficiency the run would have had if that were the only time besides the wire (`wireSeconds` of
+// the whole run). Empty when nothing was measured.
+std::wstring TurnaroundLine(const TurnaroundStats& stats, double wireSeconds);

@@ -131,6 +131,7 @@ void PrintSummary(std::FILE* out, CWork_BK& engine, const CCliWindow& window) {
     }
     if (window.StepRan(StepSettings)) row(StepSettings, L"меню устройства", -1);
     PrintText(out, LineSummaryRow(L"всего", total, -1, false));
+    PrintText(out, TurnaroundLine(engine.LineTurnaround(), WireSeconds(total)));
 }
 
 // Checks the update files with the engine's readers; prints a refused file's reason and an empty file's
