@@ -7,7 +7,6 @@
 #include <QIcon>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QTimer>
 #include <QTimerEvent>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -235,14 +234,7 @@ void WindowImplBase::OnHostClosed() {
     if (bridge_) bridge_->Close();
     for (const auto& [id, qtId] : timers_) host_->killTimer(qtId);
     timers_.clear();
-    if (modalLoop_ != nullptr) {
-        modalLoop_->quit();
-        // Windows' event dispatcher clears its wake-up flag on every nested dispatch, so a quit given
-        // in the middle of a close can be lost while the loop sleeps with nothing left to wake it;
-        // quitting again from the queue, once the close has unwound, wakes it. Dropped with the loop
-        // when that has ended already.
-        QTimer::singleShot(0, modalLoop_, &QEventLoop::quit);
-    }
+    if (modalLoop_ != nullptr) modalLoop_->quit();
 }
 
 void WindowImplBase::OnHostTimer(int qtTimerId) {
