@@ -1,11 +1,13 @@
 #include "ui/WindowImplBase.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QScreen>
 #include <QTimerEvent>
 #include <QVBoxLayout>
@@ -104,7 +106,52 @@ namespace {
 bool g_closingForced = false;
 }  // namespace
 
+// Notes whether a close event reached the watched window while it is installed.
+class CCloseEventWatch final : public QObject {
+public:
+    explicit CCloseEventWatch(QWidget* window) : window_(window) { window_->installEventFilter(this); }
+    ~CCloseEventWatch() override {
+        if (window_) window_->removeEventFilter(this);
+    }
+    bool Seen() const { return seen_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (watched == window_ && e->type() == QEvent::Close) seen_ = true;
+        return false;
+    }
+
+private:
+    QPointer<QWidget> window_;
+    bool seen_ = false;
+};
+
 void WindowImplBase::ForceClosing() { g_closingForced = true; }
+
+bool WindowImplBase::CloseTopLevel(QWidget* window) {
+    // A close asked from inside the window's own close is Qt's to finish.
+    static QWidget* delivering = nullptr;
+    if (window == nullptr || window == delivering) return false;
+    QPointer<QWidget> guard(window);
+    bool closed = false;
+    bool seen = false;
+    {
+        CCloseEventWatch watch(window);
+        closed = window->close();
+        seen = watch.Seen();
+    }
+    if (seen || guard.isNull() || !window->isVisible()) return closed;
+    Trace(L"%hs: the close event did not arrive; delivering it\n", qPrintable(window->objectName()));
+    QCloseEvent e;
+    delivering = window;
+    QCoreApplication::sendEvent(window, &e);
+    delivering = nullptr;
+    if (guard.isNull()) return true;
+    if (!e.isAccepted()) return false;
+    window->hide();
+    if (window->testAttribute(Qt::WA_DeleteOnClose)) window->deleteLater();
+    return true;
+}
 bool WindowImplBase::ClosingForced() { return g_closingForced; }
 
 WindowImplBase::WindowImplBase() = default;
@@ -185,7 +232,7 @@ void WindowImplBase::ShowWindow(bool show) {
 void WindowImplBase::Close(int result) {
     if (!host_ || closed_) return;
     result_ = result;
-    host_->close();
+    CloseTopLevel(host_.get());
 }
 
 void WindowImplBase::CenterWindow() {

@@ -52,6 +52,11 @@ public:
     // the program behind waiting for an answer).
     static void ForceClosing();
     static bool ClosingForced();
+    // Closes a top-level window as the user's close does: its close event decides. Under wine, after
+    // an update run, Qt's close of the shown main window sometimes reports success without delivering
+    // that event, and the window and its modal loop stay; the event is then delivered here. True when
+    // the window closed. UI thread only.
+    static bool CloseTopLevel(QWidget* window);
 
     // Builds the window from the skin: InitWindow, then shown when `style` has UI_WS_VISIBLE, then the
     // "windowinit" notification. UI_CW_USEDEFAULT keeps the skin's position or size. `parent` may be

@@ -25,7 +25,7 @@ namespace {
 // As the user would: a window may ask first (closing during a run).
 void CloseAllWindows() {
     for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top->isWindow() && top->parentWidget() == nullptr) top->close();
+        if (top->isWindow() && top->parentWidget() == nullptr) WindowImplBase::CloseTopLevel(top);
     }
 }
 
