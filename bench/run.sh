@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The performance benchmark (not a test: it prints figures and targets, it fails only when a run
 # fails). Builds into build-bench/ with -DIAP_BUILD_BENCH=ON, then:
-#   1. end to end, paced: iap-cli against `iap-devsim --baud 256000 --busy-wait` with the benchmark's update set
+#   1. end to end, paced: iap-cli against `iap-devsim --baud 256000` with the benchmark's update set
 #      (firmware pause 0): per step the line efficiency, from iap-cli's own summary and, measured
 #      independently at the simulator's end of the line, from its summary.txt;
 #   2. end to end, unpaced over the pty: firmware records per second, iap-cli's CPU time per frame,
@@ -82,10 +82,15 @@ print_efficiency() {
 }
 
 echo
-echo "1. С темпом линии ($baud бод, iap-devsim --baud $baud --busy-wait): доля предела линии по шагам"
-run_once paced --baud "$baud" --busy-wait
+echo "1. С темпом линии ($baud бод, iap-devsim --baud $baud): доля предела линии по шагам"
+run_once paced --baud "$baud"
 print_efficiency "$work/paced"
-grep -E "предела линии" "$work/paced/cli.out" | sed 's/^/  iap-cli: /'
+grep -E "предела линии|задержка iap-cli" "$work/paced/cli.out" | sed 's/^ */  iap-cli: /'
+# What else each record's time holds: the simulator's own lateness in writing the paced answers and
+# the turnaround as its end of the line sees it (the pseudo-terminal's hand-over both ways included).
+awk '$1 == "answer_late_us" { printf "  симулятор: ответ записан позже своего времени на %d мкс (медиана), %d мкс (99-й процентиль)\n", $3, $4 }
+     $1 == "turnaround_us" { printf "  симулятор: от ответа до следующего кадра (псевдотерминал в обе стороны) медиана %d мкс, 99-й процентиль %d мкс\n", $3, $4 }' \
+    "$work/paced/out/summary.txt"
 
 echo
 echo "2. Без темпа, через псевдотерминал"

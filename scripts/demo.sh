@@ -21,7 +21,7 @@ mkdir -p "$work/files" "$work/received"
 source "$here/scripts/lib/devsim.sh"
 trap stop_devsim EXIT INT TERM
 
-start_devsim "$work" "$bin/iap-devsim" --baud 256000 --busy-wait --out "$work/received" --link "$work/device"
+start_devsim "$work" "$bin/iap-devsim" --baud 256000 --out "$work/received" --link "$work/device"
 wait_for_link "$work" "$work/device" || devsim_did_not_start demo "$work"
 echo "Симулятор устройства: $(head -n 1 "$work/devsim.out") (ссылка $work/device), 256000 бод"
 

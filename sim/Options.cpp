@@ -104,7 +104,6 @@ bool* FlagField(const std::string& name, SimOptions& o) {
     if (name == "--exit-after-finish") return &o.exitAfterFinish;
     if (name == "--silent") return &o.silent;
     if (name == "--split") return &o.split;
-    if (name == "--busy-wait") return &o.busyWait;
     if (name == "--junk") return &o.junk;
     if (name == "--probe-junk") return &o.probeJunk;
     if (name == "--help" || name == "-h") return &o.help;
@@ -182,9 +181,6 @@ std::string UsageText() {
         "  --device PATH          use this serial device (raw, 256000 baud where possible)\n"
         "  --baud N               pace both directions like an 8N1 line at N baud\n"
         "                         (with --device: the line speed; the device paces itself)\n"
-        "  --busy-wait            keep polling the line near answer deadlines and while the\n"
-        "                         tool's next frame is due, instead of sleeping: the host's\n"
-        "                         wake-up delay then does not count against the tool (uses a core)\n"
         "Device:\n"
         "  --fw-version N         firmware version in the 0x46 answer (default 12)\n"
         "  --data-version N       data version in the 0x46 answer (default 256)\n"

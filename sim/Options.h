@@ -27,7 +27,6 @@ struct SimOptions {
     bool exitAfterFinish = false;
     bool silent = false;
     bool split = false;
-    bool busyWait = false;        // poll instead of sleeping near paced deadlines (costs a core)
     bool junk = false;
     bool probeJunk = false;       // junk bytes before the answers to 'E'
     bool help = false;

@@ -9,6 +9,18 @@
 
 namespace {
 
+// "NAME COUNT MEDIAN P99 MEAN\n", or nothing without samples.
+std::string StatsLine(const char* name, std::vector<int64_t> samples) {
+    if (samples.empty()) return std::string();
+    std::sort(samples.begin(), samples.end());
+    const size_t p99 = std::min(samples.size() - 1, (samples.size() * 99 + 99) / 100 - 1);
+    int64_t sum = 0;
+    for (int64_t value : samples) sum += value;
+    return std::string(name) + " " + std::to_string(samples.size()) + " " + std::to_string(samples[samples.size() / 2]) +
+           " " + std::to_string(samples[p99]) + " " + std::to_string(sum / static_cast<int64_t>(samples.size())) + "\n";
+}
+
+
 constexpr size_t kFullLineBytes = 32;
 constexpr size_t kShortLineBytes = 16;
 
@@ -166,15 +178,8 @@ void CRecorder::WriteSummary(const CDeviceModel& model, const CFrameReader& read
             text += std::string("ended ") + ImageFileName(image) + (model.ImageEnded(image) ? " 1\n" : " 0\n");
     }
     text += seedLines_;
-    if (!turnaroundUs_.empty()) {
-        std::vector<int64_t> sorted = turnaroundUs_;
-        std::sort(sorted.begin(), sorted.end());
-        const size_t p99 = std::min(sorted.size() - 1, (sorted.size() * 99 + 99) / 100 - 1);
-        int64_t sum = 0;
-        for (int64_t gap : sorted) sum += gap;
-        text += "turnaround_us " + std::to_string(sorted.size()) + " " + std::to_string(sorted[sorted.size() / 2]) + " " +
-                std::to_string(sorted[p99]) + " " + std::to_string(sum / static_cast<int64_t>(sorted.size())) + "\n";
-    }
+    text += StatsLine("turnaround_us", turnaroundUs_);
+    text += StatsLine("answer_late_us", answerLateUs_);
     for (const auto& [image, figures] : imageLines_) text += std::string("line ") + ImageFileName(image) + " " + figures + "\n";
     char line[32];
     for (const auto& [code, count] : model.ReceivedCounts()) {
@@ -186,6 +191,10 @@ void CRecorder::WriteSummary(const CDeviceModel& model, const CFrameReader& read
         text += line;
     }
     WriteText("summary.txt", text);
+}
+
+void CRecorder::NoteAnswerLate(std::chrono::microseconds late) {
+    if (!dir_.empty()) answerLateUs_.push_back(late.count());
 }
 
 void CRecorder::NoteTurnaround(std::chrono::microseconds gap) {

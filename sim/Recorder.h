@@ -15,6 +15,7 @@
 //                         seen (1: its end command closed it, for the firmware an accepted one),
 //                         "seed N" and "seed_faults OPTIONS" with --seed, "turnaround_us COUNT
 //                         MEDIAN P99 MEAN" (answer written to the next byte read, see NoteTurnaround),
+//                         "answer_late_us COUNT MEDIAN P99 MEAN" (paced answers, see NoteAnswerLate),
 //                         "line NAME IN OUT MICROSECONDS" per image (see NoteImageLine),
 //                         then "rx 0xCC N" and "tx 0xCC N" per command code
 //
@@ -52,6 +53,9 @@ public:
     void NoteSeed(uint32_t seed, const std::string& faults);
     // One gap between an answer's last byte written and the tool's next byte read.
     void NoteTurnaround(std::chrono::microseconds gap);
+    // How much later than its paced time an answer was written: the simulator's own wake-up delay,
+    // which the line's figures count as well.
+    void NoteAnswerLate(std::chrono::microseconds late);
     // An image's bytes from the tool and to it between its ready answer and its end, and how long
     // that took on this end of the line.
     void NoteImageLine(SimImage image, uint64_t bytesIn, uint64_t bytesOut, std::chrono::microseconds span);
@@ -78,6 +82,7 @@ private:
     std::map<uint8_t, unsigned long> sentCounts_;
     unsigned long framesSent_ = 0;
     std::vector<int64_t> turnaroundUs_;
+    std::vector<int64_t> answerLateUs_;
     std::map<SimImage, std::string> imageLines_;
 };
 

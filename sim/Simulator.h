@@ -31,7 +31,7 @@ private:
     void HandleFrame(const ReceivedFrame& frame, SimClock::time_point endedAt);
     void HandleArrived();
     SimClock::time_point FinishDeadline() const;
-    // How long the loop may sleep before `wake` (max(): nothing due); 0 while --busy-wait polls.
+    // How long the loop may sleep before `wake` (max(): nothing due).
     std::chrono::nanoseconds WaitBefore(SimClock::time_point wake, SimClock::time_point now) const;
     void NoteImageLine(const ReceivedFrame& frame, const DeviceReaction& reaction, SimClock::time_point endedAt,
                        SimClock::time_point answeredAt);

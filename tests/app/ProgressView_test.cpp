@@ -125,6 +125,29 @@ TEST(LineReportTest, TheLimitCountsBothDirections) {
         EXPECT_NE(text.find(row.text), std::wstring::npos) << WideToUtf8(text);
     }
     EXPECT_NE(LineSummaryHeader(256000).find(L"256000 бод"), std::wstring::npos);
+
+    // The tool's own share: 16384 turnarounds of 25 us beside 21.12 s of wire leave 98 %.
+    EXPECT_EQ(TurnaroundLine(TurnaroundStats{}, 21.12), L"");
+    const std::wstring own = TurnaroundLine(TurnaroundStats{16384, 25, 80, 16384 * 25}, 21.12);
+    EXPECT_NE(own.find(L"медиана 25 мкс, 99% до 80 мкс, 16384 раз; с одной этой задержкой линия была бы занята на 98%"),
+              std::wstring::npos) << WideToUtf8(own);
+}
+
+TEST(LineReportTest, TheTurnaroundCountsOnlyFramesWrittenAfterAnAnswer) {
+    CTurnaroundMeter meter;
+    meter.FrameWritten();  // the first frame of a run answers nothing
+    EXPECT_EQ(meter.Snapshot().count, 0u);
+    for (int i = 0; i < 3; ++i) {
+        meter.AnswerArrived();
+        meter.FrameWritten();
+        meter.FrameWritten();  // a second frame after one answer is no turnaround
+    }
+    const TurnaroundStats stats = meter.Snapshot();
+    EXPECT_EQ(stats.count, 3u);
+    EXPECT_LE(stats.medianUs, stats.p99Us);
+    EXPECT_LE(stats.totalUs, 3u * stats.p99Us);
+    meter.Reset();
+    EXPECT_EQ(meter.Snapshot().count, 0u);
 }
 
 TEST(ProgressViewTest, AStepAnnouncedTwiceIsDrawnOnce) {

@@ -651,9 +651,6 @@ TEST(DevSimTest, DelaysAndBaudPacingHoldAnswersBack) {
         {{"--probe-delay-ms", "300"}, Frame(0x45, {0x03}), kDefaultDeviceInfo, milliseconds(300)},
         // 505 bytes in, 7 bytes out, 10 bit times each at 19200 baud.
         {{"--baud", "19200"}, Frame(0x23, packet), Frame(0x24, {0x23, 0x01}), milliseconds((512 * 10 * 1000) / 19200)},
-        // Polling instead of sleeping must never let an answer beat the line.
-        {{"--baud", "19200", "--busy-wait"}, Frame(0x23, packet), Frame(0x24, {0x23, 0x01}),
-         milliseconds((512 * 10 * 1000) / 19200)},
     };
     for (const Row& row : rows) {
         DevSim sim(row.args);
@@ -757,7 +754,7 @@ TEST(DevSimTest, HelpListsEveryOption) {
                                "--radar-version", "--settings", "--settings-info", "--exit-after-finish",
                                "--silent", "--no-answer", "--reject", "--corrupt", "--split", "--junk",
                                "--duplicate", "--notice-after", "--hangup", "--probe-junk", "--delay-ms", "--probe-delay-ms",
-                               "--make-samples", "--seed", "--busy-wait", "--link-delay-ms", "--help"})
+                               "--make-samples", "--seed", "--link-delay-ms", "--help"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
