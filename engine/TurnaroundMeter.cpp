@@ -20,6 +20,8 @@ void CTurnaroundMeter::FrameWritten() {
     buckets_[std::min<uint64_t>(us, kBucketCount - 1)].fetch_add(1, std::memory_order_relaxed);
 }
 
+void CTurnaroundMeter::Forget() { answerAtNs_.store(0, std::memory_order_relaxed); }
+
 TurnaroundStats CTurnaroundMeter::Snapshot() const {
     TurnaroundStats stats;
     std::array<uint32_t, kBucketCount> counts{};

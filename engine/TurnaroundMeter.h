@@ -5,7 +5,7 @@
 // end cannot tell apart.
 //
 // Threads: AnswerArrived on the reader thread, FrameWritten on whichever thread writes (the sender or
-// the reader), Snapshot and Reset on any thread. Lock-free: it sits on the path of every frame.
+// the reader), Forget, Snapshot and Reset on any thread. Lock-free: it sits on the path of every frame.
 #pragma once
 
 #include <array>
@@ -25,6 +25,8 @@ public:
     // Counts the time since the last answer, once: frames written without an answer before them
     // (an acknowledgement of the device's notice, the first frame of a run) are not turnarounds.
     void FrameWritten();
+    // The next frame is not counted: a deliberate wait came after the last answer.
+    void Forget();
     TurnaroundStats Snapshot() const;
     void Reset();
 

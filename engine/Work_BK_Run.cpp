@@ -87,7 +87,12 @@ int CWork_BK::FirmwarePause() {
         const uint32_t left = elapsed.count() >= pauseMs ? 0 : pauseMs - static_cast<uint32_t>(elapsed.count());
         // Once a second, on the second: the front ends show whole seconds left.
         NotifyWait(left, pauseMs);
-        if (left == 0) return 1;
+        if (left == 0) {
+            // The frame after the pause answers the firmware's end after a wait the device asked for:
+            // that is no turnaround of the tool's.
+            turnaround_.Forget();
+            return 1;
+        }
         const uint32_t slice = left % 1000 == 0 ? 1000 : left % 1000;
         std::unique_lock<std::mutex> lock(pauseMutex_);
         // The run's end counts too: a stop that came before this job started has no generation to

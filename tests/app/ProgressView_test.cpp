@@ -142,6 +142,9 @@ TEST(LineReportTest, TheTurnaroundCountsOnlyFramesWrittenAfterAnAnswer) {
         meter.FrameWritten();
         meter.FrameWritten();  // a second frame after one answer is no turnaround
     }
+    meter.AnswerArrived();
+    meter.Forget();  // a deliberate wait (the device's restart) came between
+    meter.FrameWritten();
     const TurnaroundStats stats = meter.Snapshot();
     EXPECT_EQ(stats.count, 3u);
     EXPECT_LE(stats.medianUs, stats.p99Us);
