@@ -27,10 +27,10 @@
 #include <thread>
 #include <vector>
 
-#include "engine/TurnaroundMeter.h"
 #include "engine/ImageReader.h"
 #include "engine/frame/IspCodes.h"
 #include "engine/NotifyWindow.h"
+#include "engine/TurnaroundMeter.h"
 #include "engine/frame/Packet_ISP.h"
 #include "engine/frame/RawString.h"
 #include "engine/UpdateStep.h"

@@ -52,8 +52,10 @@ int COutbox::Flush(CLineIo& line, SimClock::time_point now, CRecorder& recorder,
     while (!chunks_.empty() && chunks_.front().due <= now) {
         Chunk& chunk = chunks_.front();
         if (!chunk.frameToLog.empty() && chunk.written == 0) {
-            if (baud_ != 0)
-                recorder.NoteAnswerLate(std::chrono::duration_cast<std::chrono::microseconds>(SimClock::now() - chunk.due));
+            if (Paced()) {
+                const auto late = std::chrono::duration_cast<std::chrono::microseconds>(SimClock::now() - chunk.due);
+                recorder.NoteAnswerLate(late);
+            }
             recorder.LogSent(chunk.frameToLog);
             chunk.frameToLog.clear();
         }

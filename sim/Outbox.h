@@ -27,6 +27,8 @@ public:
     SimClock::time_point Queue(const std::vector<uint8_t>& frame, SimClock::time_point earliest, bool junkPrefix);
 
     bool Empty() const { return chunks_.empty(); }
+    // Answers wait for their line time (a baud rate on the pseudo-terminal).
+    bool Paced() const { return baud_ != 0; }
     // When the next write is due; time_point::max() when nothing waits.
     SimClock::time_point NextDue() const;
 

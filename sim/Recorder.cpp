@@ -20,7 +20,6 @@ std::string StatsLine(const char* name, std::vector<int64_t> samples) {
            " " + std::to_string(samples[p99]) + " " + std::to_string(sum / static_cast<int64_t>(samples.size())) + "\n";
 }
 
-
 constexpr size_t kFullLineBytes = 32;
 constexpr size_t kShortLineBytes = 16;
 

@@ -160,7 +160,7 @@ std::chrono::nanoseconds CSimulator::WaitBefore(SimClock::time_point wake, SimCl
     // and every paced answer would carry that delay into the tool's figures. So the loop wakes a little
     // early for an answer and polls the rest of the way: the answers leave within a few microseconds
     // of their time, for about a tenth of a core while the firmware goes.
-    const bool pacedAnswer = options_.devicePath.empty() && options_.baud != 0 && wake == outbox_.NextDue();
+    const bool pacedAnswer = outbox_.Paced() && wake == outbox_.NextDue();
     if (pacedAnswer) return wait > kPollBeforeAnswer ? wait - kPollBeforeAnswer : std::chrono::nanoseconds{0};
     return wait;
 }

@@ -16,10 +16,6 @@
 
 namespace {
 
-// Port names and OS reasons are UTF-8 (a Russian Windows gives its reasons in Cyrillic); a narrow
-// %hs in the wide trace would read them in the C locale and cut them at the first such letter.
-std::wstring Wide(const std::string& text) { return Utf8ToWide(text); }
-
 // The smallest answer frame is 5 bytes; the device's own rule looks at nothing but its command byte.
 constexpr int kMinAnswerSize = ISP_FRAME_OVERHEAD;
 // The handshake regime waits 1 ms plus 1 ms per byte of the read buffer for the first byte; a probe
@@ -94,8 +90,10 @@ std::string CSerial::LastPortName() const {
 int CSerial::FailOpen(OpenError error, const char* what) {
     lastOpenError_.store(error);
     const std::string reason = backend_->LastErrorText();
-    Trace(L"[CSerial] %ls %hs: %hs%hs%ls\r\n", Wide(LastPortName()).c_str(), what, OpenErrorWords(error),
-          reason.empty() ? "" : ", ", Wide(reason).c_str());
+    // Port names and OS reasons are UTF-8 and may be Cyrillic: %hs would read them in the C locale,
+    // and swprintf drops the whole line at the first such letter.
+    Trace(L"[CSerial] %ls %hs: %hs%hs%ls\r\n", Utf8ToWide(LastPortName()).c_str(), what, OpenErrorWords(error),
+          reason.empty() ? "" : ", ", Utf8ToWide(reason).c_str());
     Close();
     return 0;
 }
@@ -126,7 +124,7 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
 
     if (!Probe(port)) {
         lastOpenError_.store(OpenError::NoAnswer);
-        Trace(L"[CSerial] %ls: no device answered the handshake\r\n", Wide(path).c_str());
+        Trace(L"[CSerial] %ls: no device answered the handshake\r\n", Utf8ToWide(path).c_str());
         Close();
         return 0;
     }
@@ -148,7 +146,7 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
     lineUp_.store(true);
     if (!Start()) return FailOpen(OpenError::Other, "reader thread start");
     lastOpenError_.store(OpenError::None);
-    Trace(L"[CSerial] %ls open at %u baud\r\n", Wide(path).c_str(), SERIAL_TRANSFER_BAUD);
+    Trace(L"[CSerial] %ls open at %u baud\r\n", Utf8ToWide(path).c_str(), SERIAL_TRANSFER_BAUD);
     return 1;
 }
 
@@ -163,14 +161,15 @@ void CSerial::RequestLowLatency(const std::string& path) {
     // still works, only slower, so nothing here fails the open.
     switch (backend_->RequestLowLatency()) {
         case SerialLowLatency::On:
-            Trace(L"[CSerial] %ls: low-latency mode on\r\n", Wide(path).c_str());
+            Trace(L"[CSerial] %ls: low-latency mode on\r\n", Utf8ToWide(path).c_str());
             break;
         case SerialLowLatency::Unsupported:
-            Trace(L"[CSerial] %ls: no low-latency mode (not a serial-core driver)\r\n", Wide(path).c_str());
+            Trace(L"[CSerial] %ls: no low-latency mode (not a serial-core driver)\r\n", Utf8ToWide(path).c_str());
             break;
         case SerialLowLatency::Failed: {
             const std::string reason = backend_->LastErrorText();
-            Trace(L"[CSerial] %ls: low-latency mode refused: %ls\r\n", Wide(path).c_str(), Wide(reason).c_str());
+            Trace(L"[CSerial] %ls: low-latency mode refused: %ls\r\n", Utf8ToWide(path).c_str(),
+                  Utf8ToWide(reason).c_str());
             break;
         }
     }
@@ -206,7 +205,7 @@ int CSerial::Write(const uint8_t* data, uint32_t length) {
     if (data == nullptr || length == 0 || !IsOpen()) return 0;
     if (backend_->Write(data, length)) return 1;
     const std::string reason = backend_->LastErrorText();
-    Trace(L"[CSerial] write of %u bytes failed: %ls\r\n", length, Wide(reason).c_str());
+    Trace(L"[CSerial] write of %u bytes failed: %ls\r\n", length, Utf8ToWide(reason).c_str());
     ReportLineError("write");
     return 0;
 }
@@ -218,7 +217,8 @@ void CSerial::ReportLineError(const char* what) {
     if (!lineUp_.exchange(false)) return;
     lineFailed_.store(true);
     const std::string reason = osReason.empty() ? std::string("unknown error") : osReason;
-    Trace(L"[CSerial] %ls: line lost on %hs: %ls\r\n", Wide(LastPortName()).c_str(), what, Wide(reason).c_str());
+    Trace(L"[CSerial] %ls: line lost on %hs: %ls\r\n", Utf8ToWide(LastPortName()).c_str(), what,
+          Utf8ToWide(reason).c_str());
     if (CSerialObject* receiver = receiver_.load()) receiver->OnLineError(reason);
 }
 
@@ -260,7 +260,7 @@ int CSerial::Run() {
             // one trace line per outage keeps the trace readable.
             if (!failing) {
                 const std::string reason = backend_->LastErrorText();
-                Trace(L"[CSerial] read failed: %ls\r\n", Wide(reason).c_str());
+                Trace(L"[CSerial] read failed: %ls\r\n", Utf8ToWide(reason).c_str());
                 failing = true;
                 ReportLineError("read");
             }

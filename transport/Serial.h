@@ -9,8 +9,8 @@
 // Threads: Open/Close are called by one controlling thread (the engine's connect thread or the thread
 // that stops the engine); Write by one thread at a time: the command sender thread, the reader thread
 // from inside the receiver (the command queue sends the next packet as its answer arrives), or Open's
-// probe; the receiver runs on the reader thread. Reads and writes use the port at the same time without a lock; transfer-state
-// reads return at once, so a write never waits behind a read.
+// probe; the receiver runs on the reader thread. Reads and writes use the port at the same time
+// without a lock; transfer-state reads return at once, so a write never waits behind a read.
 //
 // Every operation returns 0 on failure and never throws; the OS reason goes to the trace.
 //

@@ -136,19 +136,13 @@ TEST(LineReportTest, TheLimitCountsBothDirections) {
 TEST(LineReportTest, TheTurnaroundCountsOnlyFramesWrittenAfterAnAnswer) {
     CTurnaroundMeter meter;
     meter.FrameWritten();  // the first frame of a run answers nothing
-    EXPECT_EQ(meter.Snapshot().count, 0u);
-    for (int i = 0; i < 3; ++i) {
-        meter.AnswerArrived();
-        meter.FrameWritten();
-        meter.FrameWritten();  // a second frame after one answer is no turnaround
-    }
+    meter.AnswerArrived();
+    meter.FrameWritten();
+    meter.FrameWritten();  // a second frame after one answer is no turnaround
     meter.AnswerArrived();
     meter.Forget();  // a deliberate wait (the device's restart) came between
     meter.FrameWritten();
-    const TurnaroundStats stats = meter.Snapshot();
-    EXPECT_EQ(stats.count, 3u);
-    EXPECT_LE(stats.medianUs, stats.p99Us);
-    EXPECT_LE(stats.totalUs, 3u * stats.p99Us);
+    EXPECT_EQ(meter.Snapshot().count, 1u);
     meter.Reset();
     EXPECT_EQ(meter.Snapshot().count, 0u);
 }
