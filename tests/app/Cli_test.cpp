@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <chrono>
@@ -36,7 +37,7 @@ protected:
             std::filesystem::remove_all(folder);
             std::filesystem::create_directories(folder);
         }
-        ASSERT_EQ(RunProcess({BinPath("iap-devsim"), "--make-samples", Files()}, 10000).status, 0);
+        ASSERT_EQ(RunProcess({BinPath("iap-devsim"), "--make-samples", Files()}, ScaledMs(10000)).status, 0);
         for (const std::string& name : drop) std::filesystem::remove(Files() + "/" + name);
     }
     void StartDevice(std::vector<std::string> args = {}) {
@@ -44,9 +45,10 @@ protected:
         sim_ = std::make_unique<DevSimProcess>(args);
         ASSERT_TRUE(sim_->Started());
     }
+    // The program is killed after ScaledMs(timeoutMs) (status -1).
     ProcessResult Cli(std::vector<std::string> args, int timeoutMs = 60000, const ProcessWatch& watch = {}) {
         args.insert(args.begin(), BinPath("iap-cli"));
-        return RunProcess(args, timeoutMs, {}, watch);
+        return RunProcess(args, ScaledMs(timeoutMs), {}, watch);
     }
     // Starts a device with `device` options and runs iap-cli on its port and the update folder.
     ProcessResult RunOnDevice(const std::vector<std::string>& device, std::vector<std::string> cli = {},
@@ -96,50 +98,52 @@ const std::vector<std::string> kNoFiles = {"AC7811_project.hex", "flagdata.bin",
 const std::vector<std::string> kQuick = {"--firmware-pause-ms", "100", "--test-wait-slice-ms", "500"};
 
 // Whole runs against the device, with and without line faults: a run either ends with every image
-// intact at the device and exit 0, or with its exit status and reason, within a bounded time. Never
-// exit 0 with a damaged image, never a success line on a failed run.
-TEST_F(CliTest, EveryRunEndsAsItSaysWithinItsTime) {
+// intact at the device and exit 0, or with its exit status and reason. Never exit 0 with a damaged
+// image, never a success line on a failed run. The reason says which wait ended a failed run (how long
+// a whole run takes is bench/run.sh's business).
+TEST_F(CliTest, EveryRunEndsAsItSays) {
     struct Row {
         const char* name;
         std::vector<std::string> device;  // iap-devsim options, fault options among them
         std::vector<std::string> drop;    // sample files left out (keeps 1-ms-per-byte answers short)
         std::vector<std::string> cli;     // besides --port and --folder
         int status;
-        double maxSeconds;
+        bool soon;  // ends within a few seconds, not after the no-answer slices
         std::vector<std::string> out, err;  // pieces of standard output and standard error
     };
     const std::string failed = "iap-cli: обновление не удалось: ";
     const Row rows[] = {
-        {"whole run", {}, {}, {"--firmware-pause-ms", "100"}, 0, 20,
+        {"whole run", {}, {}, {"--firmware-pause-ms", "100"}, 0, false,
          {"Тип устройства: AC7811", "0012", "0105", "1a2b", "Старт обновления...", "Обновление ПО прошло успешно!",
           "Обновление ПО радарной части прошло успешно!", "Успешно обновлено!", "Время обновления: 00:00:",
           "Итог (256000 бод", "% предела линии  ", "записей/с"},
          {}},
         // Nothing to send is no success: the run ends at once and names the folder.
-        {"empty folder", {}, kNoFiles, {}, 1, 5, {},
+        {"empty folder", {}, kNoFiles, {}, 1, false, {},
          {"нет ни одного файла обновления", "Причина: файлы обновления не найдены в папке {files}"}},
-        {"no device on any port", {"--silent"}, {}, {"--port", "{files}/no-such-port"}, 2, 8,  // a second per port
+        {"no device on any port", {"--silent"}, {}, {"--port", "{files}/no-such-port"}, 2, false,
          {}, {"Устройство не ответило ни на одном порту", "{files}/no-such-port: нет такого порта", "{pty}: устройство не ответило"}},
         // The device cuts the camera data short; late enough that every packet is queued by then.
-        {"device notice late in the data", {"--notice-after", "0x23@30"}, kAllButFlag, {}, 1, 10,
+        {"device notice late in the data", {"--notice-after", "0x23@30"}, kAllButFlag, {}, 1, false,
          {"Не удалось обновить базу камер!", "Ошибка обновления!"},
          {failed + "Не удалось обновить базу камер! Причина: устройство прервало обновление (уведомление 0x1B)."}},
         // Connecting takes a fraction of a second and the device leaves three packets in; waiting out
-        // the no-answer slices would take 15 s. The simulator hangs up and ends by itself.
-        {"lost line", {"--hangup", "0x23@3"}, {"AC7811_project.hex"}, {}, 1, 3, {},
+        // the no-answer slices would take 15 s (and give their reason). The simulator hangs up and
+        // ends by itself.
+        {"lost line", {"--hangup", "0x23@3"}, {"AC7811_project.hex"}, {}, 1, true, {},
          {failed + "Не удалось обновить базу камер!", "связь с устройством потеряна: "}},
-        {"lost answer", {"--no-answer", "0x23@5"}, {}, kQuick, 1, 8, {}, {failed, "Причина: устройство перестало отвечать"}},
-        {"rejected data packet", {"--reject", "0x33@3"}, {}, kQuick, 1, 5, {}, {failed, "MCU 参数错误!"}},
-        {"rejected firmware record", {"--reject", "0x06@10"}, {}, kQuick, 1, 5, {}, {failed, "命令无效，请重试!"}},
-        {"rejected firmware end", {"--reject", "0x1A@1"}, {}, kQuick, 1, 5, {}, {failed, "命令无效，请重试!"}},
-        {"corrupted answer", {"--corrupt", "0x38@2"}, {}, kQuick, 1, 8, {}, {failed, "Причина: устройство перестало отвечать"}},
-        {"duplicated ready answers", {"--duplicate", "0x1C@1", "--duplicate", "0x31@1"}, {}, kQuick, 0, 20, {}, {}},
-        {"duplicated packet answer", {"--duplicate", "0x23@3"}, {}, kQuick, 0, 20, {}, {}},
-        {"device notice mid-image", {"--notice-after", "0x38@5"}, {}, kQuick, 1, 5, {}, {failed, "(уведомление 0x1B)"}},
-        {"hang-up mid-image", {"--hangup", "0x33@4"}, {}, kQuick, 1, 5, {}, {failed, "Причина: связь с устройством потеряна"}},
-        {"split answers", {"--split"}, {"AC7811_project.hex"}, kQuick, 0, 20, {}, {}},
-        {"junk before answers", {"--junk"}, {}, kQuick, 0, 20, {}, {}},
-        {"junk before the probe answer", {"--probe-junk"}, {}, kQuick, 0, 20, {}, {}},
+        {"lost answer", {"--no-answer", "0x23@5"}, {}, kQuick, 1, false, {}, {failed, "Причина: устройство перестало отвечать"}},
+        {"rejected data packet", {"--reject", "0x33@3"}, {}, kQuick, 1, false, {}, {failed, "MCU 参数错误!"}},
+        {"rejected firmware record", {"--reject", "0x06@10"}, {}, kQuick, 1, false, {}, {failed, "命令无效，请重试!"}},
+        {"rejected firmware end", {"--reject", "0x1A@1"}, {}, kQuick, 1, false, {}, {failed, "命令无效，请重试!"}},
+        {"corrupted answer", {"--corrupt", "0x38@2"}, {}, kQuick, 1, false, {}, {failed, "Причина: устройство перестало отвечать"}},
+        {"duplicated ready answers", {"--duplicate", "0x1C@1", "--duplicate", "0x31@1"}, {}, kQuick, 0, false, {}, {}},
+        {"duplicated packet answer", {"--duplicate", "0x23@3"}, {}, kQuick, 0, false, {}, {}},
+        {"device notice mid-image", {"--notice-after", "0x38@5"}, {}, kQuick, 1, false, {}, {failed, "(уведомление 0x1B)"}},
+        {"hang-up mid-image", {"--hangup", "0x33@4"}, {}, kQuick, 1, false, {}, {failed, "Причина: связь с устройством потеряна"}},
+        {"split answers", {"--split"}, {"AC7811_project.hex"}, kQuick, 0, false, {}, {}},
+        {"junk before answers", {"--junk"}, {}, kQuick, 0, false, {}, {}},
+        {"junk before the probe answer", {"--probe-junk"}, {}, kQuick, 0, false, {}, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -148,8 +152,10 @@ TEST_F(CliTest, EveryRunEndsAsItSaysWithinItsTime) {
         for (const std::string& arg : row.cli) cli.push_back(Expand(arg));
         const ProcessResult r = RunOnDevice(row.device, cli);
         EXPECT_EQ(sim_->Stop(), 0);  // its recording is complete once it has gone
-        EXPECT_EQ(r.status, row.status) << r.err;
-        EXPECT_LT(r.seconds, row.maxSeconds);
+        EXPECT_EQ(r.status, row.status) << r.err << "\nafter " << r.seconds << " s";
+        if (row.soon) {
+            EXPECT_LT(r.seconds * 1000, ScaledMs(5000)) << "the run took " << r.seconds << " s";
+        }
         for (const std::string& piece : row.out) EXPECT_NE(r.out.find(Expand(piece)), std::string::npos) << piece << "\n" << r.out;
         for (const std::string& piece : row.err) EXPECT_NE(r.err.find(Expand(piece)), std::string::npos) << piece << "\n" << r.err;
         EXPECT_EQ(r.out.find("\x1b"), std::string::npos) << "not a terminal: plain lines";
@@ -183,10 +189,10 @@ TEST_F(CliTest, WaitDeviceFindsADevicePluggedInLater) {
     EXPECT_EQ(CountCommand(CommandsReceived(ReadFrameLog(otherOut)), CMD_DEVICE_INFO), 1)
         << "the silent port is probed once, not at every look";
 
-    // Without the option: one scan, exit status 2.
+    // Without the option: one scan, exit status 2, no waiting.
     const ProcessResult once = Cli({"--port", dir_.Path() + "/ttyNONE", "--folder", Files()}, 20000);
-    EXPECT_EQ(once.status, 2) << once.err;
-    EXPECT_LT(once.seconds, 3.0);
+    EXPECT_EQ(once.status, 2) << once.err << "\nafter " << once.seconds << " s";
+    EXPECT_EQ(once.out.find("поиск продолжается"), std::string::npos) << once.out;
 }
 
 // Runs that need no device: usage errors (64), help, the port list and inspecting a missing folder.
@@ -225,7 +231,7 @@ TEST_F(CliTest, OptionWordsAreCheckedBeforeAnyPortIsOpened) {
         if (!row.shared || !withTool) continue;
         std::vector<std::string> args = row.args;
         args.insert(args.begin(), BinPath("iap-tool"));
-        const ProcessResult tool = RunProcess(args, 10000);
+        const ProcessResult tool = RunProcess(args, ScaledMs(10000));
         EXPECT_EQ(tool.status, 1);
         EXPECT_NE(tool.err.find("iap-tool: " + row.err[0] + "\n"), std::string::npos) << tool.err;
     }
@@ -272,7 +278,6 @@ TEST_F(CliTest, ARefusedFileEndsBeforeAnyPortIsOpened) {
         Spoil spoil;
         int status;
         const char* message;
-        double maxSeconds;
     };
     auto lines = [](const std::string& text) {
         std::vector<size_t> starts = {0};
@@ -285,49 +290,49 @@ TEST_F(CliTest, ARefusedFileEndsBeforeAnyPortIsOpened) {
     const Spoil empty = [](const std::string& path, std::string) { WriteFile(path, {}); };
     const Row rows[] = {
         {"firmware without its load address", "AC7811_project.hex", firmware({{0x00, 0, {1, 2}}, {0x01, 0, {}}}), 1,
-         "AC7811_project.hex: запись 1: первая запись не задаёт адрес загрузки (тип 04)\n", 3},
+         "AC7811_project.hex: запись 1: первая запись не задаёт адрес загрузки (тип 04)\n"},
         {"firmware with a bad checksum in record 101", "AC7811_project.hex",
          [&](const std::string& path, std::string text) {
              const size_t end = lines(text)[101] - 2;  // the CR LF after record 101
              text[end - 1] = text[end - 1] == '0' ? '1' : '0';
              WriteTextFile(path, text);
          },
-         1, "AC7811_project.hex: запись 101: неверная контрольная сумма\n", 3},
+         1, "AC7811_project.hex: запись 101: неверная контрольная сумма\n"},
         {"firmware with LF line ends", "AC7811_project.hex",
          [](const std::string& path, std::string text) {
              for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
              WriteTextFile(path, text);
          },
-         1, "AC7811_project.hex: запись 1: строка кончается на LF, нужен CR LF\n", 3},
+         1, "AC7811_project.hex: запись 1: строка кончается на LF, нужен CR LF\n"},
         {"firmware with 32-byte records", "AC7811_project.hex",
          firmware({{0x04, 0, {0x08, 0x00}}, {0x00, 0, PseudoRandomBytes(32, 7)}, {0x01, 0, {}}}), 1,
-         "AC7811_project.hex: запись 2: 32 байт данных, а читается не больше ", 3},
+         "AC7811_project.hex: запись 2: 32 байт данных, а читается не больше "},
         {"firmware in lower-case digits", "AC7811_project.hex",
          [](const std::string& path, std::string text) {
              for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
              WriteTextFile(path, text);
          },
-         1, "AC7811_project.hex: запись 1: знак \"f\" на месте 14 строки не шестнадцатеричная цифра", 3},
+         1, "AC7811_project.hex: запись 1: знак \"f\" на месте 14 строки не шестнадцатеричная цифра"},
         {"firmware with a type-02 record", "AC7811_project.hex",
          firmware({{0x04, 0, {0x08, 0x00}}, {0x02, 0, {0x10, 0x00}}, {0x00, 0, std::vector<uint8_t>(16, 0x5A)}, {0x01, 0, {}}}),
-         1, "AC7811_project.hex: запись 2: запись адреса сегмента (тип 02) не поддерживается", 3},
+         1, "AC7811_project.hex: запись 2: запись адреса сегмента (тип 02) не поддерживается"},
         {"camera data as a FIFO", "flagdata.bin", [](const std::string& path, std::string) { mkfifo(path.c_str(), 0600); },
-         1, "flagdata.bin: это канал (FIFO), а не файл\n", 3},
+         1, "flagdata.bin: это канал (FIFO), а не файл\n"},
         {"camera data as a link to /dev/zero", "flagdata.bin",
          [](const std::string& path, std::string) { std::filesystem::create_symlink("/dev/zero", path); }, 1,
-         "flagdata.bin: это устройство, а не файл\n", 3},
+         "flagdata.bin: это устройство, а не файл\n"},
         {"audio as a sparse file beyond 256 MiB", "audioHead.bin",
          [](const std::string& path, std::string) {
              WriteFile(path, {1});
              std::filesystem::resize_file(path, 257ull * 1024 * 1024);
          },
-         1, "audioHead.bin: файл слишком велик: 269484032 байт, допускается не больше 256 МиБ\n", 3},
+         1, "audioHead.bin: файл слишком велик: 269484032 байт, допускается не больше 256 МиБ\n"},
         {"radar firmware as a folder", "rdfwd.bin",
          [](const std::string& path, std::string) { std::filesystem::create_directory(path); }, 1,
-         "rdfwd.bin: это папка, а не файл\n", 3},
-        {"empty pictures", "picHead.bin", empty, 0, "picHead.bin: файл пуст; этот шаг будет пропущен\n", 20},
-        {"empty camera data", "flagdata.bin", empty, 0, "flagdata.bin: файл пуст; этот шаг будет пропущен\n", 20},
-        {"empty radar firmware", "rdfwd.bin", empty, 0, "rdfwd.bin: файл пуст; этот шаг будет пропущен\n", 20},
+         "rdfwd.bin: это папка, а не файл\n"},
+        {"empty pictures", "picHead.bin", empty, 0, "picHead.bin: файл пуст; этот шаг будет пропущен\n"},
+        {"empty camera data", "flagdata.bin", empty, 0, "flagdata.bin: файл пуст; этот шаг будет пропущен\n"},
+        {"empty radar firmware", "rdfwd.bin", empty, 0, "rdfwd.bin: файл пуст; этот шаг будет пропущен\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -338,7 +343,6 @@ TEST_F(CliTest, ARefusedFileEndsBeforeAnyPortIsOpened) {
         row.spoil(path, std::string(sample.begin(), sample.end()));
         const ProcessResult r = RunOnDevice({}, {"--firmware-pause-ms", "100"});
         EXPECT_EQ(r.status, row.status) << r.err;
-        EXPECT_LT(r.seconds, row.maxSeconds);
         EXPECT_NE(r.err.find("iap-cli: " + Files() + "/" + row.message), std::string::npos) << r.err;
         const auto commands = DeviceCommands();
         if (row.status != 0) {
@@ -357,7 +361,8 @@ TEST_F(CliTest, AnInterruptWhileWaitingForTheSettingsStartsNothing) {
     double after = 0;
     const ProcessResult r = InterruptWhen("чтение его настроек", {"--no-answer", "0x47@1", "--no-answer", "0x47@2"}, {}, after);
     ASSERT_GE(after, 0) << r.out;
-    EXPECT_LT(after, 3.0) << "the settings wait is 12 s; an interrupt must not sit it out";
+    // Generous for a slow build, yet below the 12 s settings wait that the interrupt must cut short.
+    EXPECT_LT(after * 1000, std::min(ScaledMs(3000), 11000)) << "ended " << after << " s after the interrupt";
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("прервано; обновление не начато"), std::string::npos) << r.err;
     const auto commands = DeviceCommands();
@@ -372,7 +377,7 @@ TEST_F(CliTest, AnInterruptDuringARunStopsItPromptly) {
     // About 8 s for the firmware's records.
     const ProcessResult r = InterruptWhen("Обновление ПО...", {"--delay-ms", "5"}, {"--plain"}, after);
     ASSERT_GE(after, 0) << r.out;
-    EXPECT_LT(after, 3.0);
+    EXPECT_LT(after * 1000, ScaledMs(3000)) << "ended " << after << " s after the interrupt";
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("обновление прервано пользователем"), std::string::npos) << r.err;
     const auto commands = DeviceCommands();
@@ -426,7 +431,7 @@ TEST_F(CliTest, APortWithoutPermissionNamesTheDialoutGroup) {
     const ProcessResult probe =
         RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", BinPath("iap-cli"),
                     "--help"},
-                   10000);
+                   ScaledMs(10000));
     if (probe.status != 0) GTEST_SKIP() << "the build folder is not reachable for an unprivileged user";
     // The update folder must be readable for that user: only the port is meant to be out of reach.
     chmod(dir_.Path().c_str(), 0755);
@@ -435,7 +440,7 @@ TEST_F(CliTest, APortWithoutPermissionNamesTheDialoutGroup) {
     chmod(pty.SlavePath().c_str(), 0600);
     const ProcessResult r = RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                                         BinPath("iap-cli"), "--port", pty.SlavePath(), "--folder", Files()},
-                                       20000);
+                                       ScaledMs(20000));
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find(pty.SlavePath() + ": нет доступа к порту"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("dialout"), std::string::npos) << r.err;

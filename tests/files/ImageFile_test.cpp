@@ -53,7 +53,8 @@ ImageLoadStatus LoadWith(Reader reader, const std::string& path) {
     return {};
 }
 
-// Runs the load on its own thread so that a load that blocks fails the test instead of hanging it.
+// Runs the load on its own thread so that a load that blocks fails the test (after
+// ScaledMs(timeoutMs)) instead of hanging it.
 // The thread is left behind only in that failure.
 bool LoadWithin(Reader reader, const std::string& path, int timeoutMs, ImageLoadStatus& out) {
     struct Shared {
@@ -71,7 +72,8 @@ bool LoadWithin(Reader reader, const std::string& path, int timeoutMs, ImageLoad
         shared->done.notify_all();
     }).detach();
     std::unique_lock<std::mutex> lock(shared->mutex);
-    if (!shared->done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return shared->finished; }))
+    if (!shared->done.wait_for(lock, std::chrono::milliseconds(testsupport::ScaledMs(timeoutMs)),
+                               [&] { return shared->finished; }))
         return false;
     out = shared->status;
     return true;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/NotifyWindow.h"
+#include "support/TestSupport.h"
 
 namespace testsupport {
 
@@ -48,10 +49,10 @@ public:
         return n;
     }
 
-    // Waits until `pred` holds for the messages so far.
+    // Waits until `pred` holds for the messages so far; gives up after ScaledMs(timeoutMs).
     bool WaitFor(const std::function<bool(const std::vector<EngineMessage>&)>& pred, int timeoutMs) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return pred(messages_); });
+        return changed_.wait_for(lock, std::chrono::milliseconds(ScaledMs(timeoutMs)), [&] { return pred(messages_); });
     }
 
     bool WaitForCount(uint32_t message, int count, int timeoutMs) {

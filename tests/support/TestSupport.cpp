@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -54,13 +56,43 @@ bool TraceCapture::Contains(const std::wstring& piece) const {
     return Text().find(piece) != std::wstring::npos;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+namespace {
+
+int TimeScale() {
+    static const int scale = [] {
+        const char* text = std::getenv("IAP_TEST_TIME_SCALE");
+        if (text == nullptr || *text == '\0') return 1;
+        char* end = nullptr;
+        const long value = std::strtol(text, &end, 10);
+        if (*end == '\0' && value >= 1 && value <= 100) return static_cast<int>(value);
+        // Said once and loudly: a typo here would otherwise pass unnoticed until a slow run fails.
+        std::fprintf(stderr, "IAP_TEST_TIME_SCALE=\"%s\" is not a whole number from 1 to 100; 1 is used\n", text);
+        return 1;
+    }();
+    return scale;
+}
+
+bool PollUntil(const std::function<bool()>& condition, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
         if (condition()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return condition();
+}
+
+}  // namespace
+
+int ScaledMs(int ms) { return ms * TimeScale(); }
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    return PollUntil(condition, ScaledMs(timeoutMs));
+}
+
+bool NeverWithin(const std::function<bool()>& condition, int ms) { return !PollUntil(condition, ms); }
+
+long long Stopwatch::Ms() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
 }
 
 }  // namespace testsupport

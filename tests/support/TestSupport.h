@@ -25,7 +25,8 @@ public:
 
     // Writes all bytes to the master (the code under test reads them on the slave).
     void WriteMaster(const std::vector<uint8_t>& bytes);
-    // Reads from the master until `count` bytes arrived or timeoutMs passed; returns what arrived.
+    // Reads from the master until `count` bytes arrived or ScaledMs(timeoutMs) passed; returns what
+    // arrived.
     std::vector<uint8_t> ReadMaster(size_t count, int timeoutMs);
 
 private:
@@ -72,7 +73,28 @@ private:
     std::wstring text_;
 };
 
-// Polls `condition` every few milliseconds until it holds or timeoutMs passed.
+// How long a wait of the tests may take is machine-dependent: a sanitizer build on a loaded two-core
+// machine runs several times slower than a quiet native one. IAP_TEST_TIME_SCALE (a whole number, 1
+// when unset) says by how much; scripts/sanitize.sh and scripts/test-windows.sh set it. ScaledMs is the
+// one place that reads it: every wait for an event gives up after ScaledMs of its time-out, and every
+// upper bound a test keeps on purpose is ScaledMs of a figure. Nothing else about time scales.
+int ScaledMs(int ms);
+
+// Polls `condition` every few milliseconds until it holds or ScaledMs(timeoutMs) passed.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+// True when `condition` did not hold at any poll within ms. Not scaled: load only delays what it
+// watches for, so a slow machine may miss a fault here but never fails a sound run.
+bool NeverWithin(const std::function<bool()>& condition, int ms);
+
+// Time since construction, for the bounds a test keeps on purpose and for its failure messages.
+class Stopwatch {
+public:
+    long long Ms() const;
+    double Seconds() const { return static_cast<double>(Ms()) / 1000.0; }
+
+private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
 
 }  // namespace testsupport

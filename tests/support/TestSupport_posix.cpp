@@ -42,7 +42,7 @@ void PtyPair::WriteMaster(const std::vector<uint8_t>& bytes) {
 
 std::vector<uint8_t> PtyPair::ReadMaster(size_t count, int timeoutMs) {
     std::vector<uint8_t> out;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(timeoutMs));
     while (out.size() < count) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now()).count();

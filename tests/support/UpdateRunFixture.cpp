@@ -30,7 +30,7 @@ void UpdateRunTest::TearDown() {
 }
 
 void UpdateRunTest::UseSamples(const std::vector<std::string>& keep) {
-    const ProcessResult made = RunProcess({BinPath("iap-devsim"), "--make-samples", FilesDir()}, 10000);
+    const ProcessResult made = RunProcess({BinPath("iap-devsim"), "--make-samples", FilesDir()}, ScaledMs(10000));
     ASSERT_EQ(made.status, 0) << made.err;
     for (const ImageRow& image : ImageRows()) {
         const std::string name = WideToUtf8(image.fileName);

@@ -17,10 +17,12 @@
 
 namespace {
 
+using testsupport::NeverWithin;
+using testsupport::ScaledMs;
 using testsupport::WaitUntil;
 using Steps = std::vector<int>;
 
-constexpr int kWaitMs = 2000;
+constexpr int kWaitMs = 2000;  // a guard, scaled where it is used
 
 // Records the steps the worker ran and the threads it ran them on.
 class Recorder {
@@ -49,7 +51,7 @@ private:
 template <typename Call>
 auto ReturnsOrDie(Call call, const char* what) {
     auto done = std::async(std::launch::async, call);
-    if (done.wait_for(std::chrono::milliseconds(kWaitMs)) != std::future_status::ready) {
+    if (done.wait_for(std::chrono::milliseconds(ScaledMs(kWaitMs))) != std::future_status::ready) {
         std::fprintf(stderr, "%s did not return\n", what);
         std::_Exit(1);
     }
@@ -111,18 +113,30 @@ TEST(JobWorkerTest, StartingAgainKeepsTheOneWorker) {
 TEST(JobWorkerTest, StopWaitsForTheJobInProgressAndRunsNoMore) {
     Recorder recorder;
     std::atomic<bool> started{false};
+    std::atomic<bool> release{false};
     CJobWorker worker;
     worker.SetJobFunction([&](int step) {
         started = true;
-        // Long enough that a Stop that did not join would return first.
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        WaitUntil([&] { return release.load(); }, kWaitMs);
         recorder.Add(step);
     });
     ASSERT_EQ(worker.Start(), 1);
     worker.PostJob(1);
     worker.PostJob(2);
     ASSERT_TRUE(WaitUntil([&] { return started.load(); }, kWaitMs));
-    StopOrDie(worker);
+    std::atomic<bool> stopReturned{false};
+    std::thread stopper([&] {
+        worker.Stop();
+        stopReturned = true;
+    });
+    EXPECT_TRUE(NeverWithin([&] { return stopReturned.load(); }, 50)) << "Stop returned while a job was held";
+    release = true;
+    const bool returned = WaitUntil([&] { return stopReturned.load(); }, kWaitMs);
+    if (!returned) {
+        std::fprintf(stderr, "CJobWorker::Stop did not return after the job ended\n");
+        std::_Exit(1);
+    }
+    stopper.join();
     EXPECT_EQ(recorder.Ran(), (Steps{1}));
     EXPECT_EQ(worker.PendingJobs(), 1);
     EXPECT_FALSE(worker.IsRunning());
@@ -147,7 +161,7 @@ TEST(JobWorkerTest, StopFromInsideAJobReturnsAndEndsTheWorker) {
         std::_Exit(1);
     }
     EXPECT_FALSE(worker.IsRunning());
-    EXPECT_FALSE(WaitUntil([&] { return recorder.Ran().size() > 1; }, 200));
+    EXPECT_TRUE(NeverWithin([&] { return recorder.Ran().size() > 1; }, 200));
     StopOrDie(worker);  // the controlling thread collects the ended worker
     EXPECT_EQ(worker.PendingJobs(), 1);
 }
@@ -158,7 +172,7 @@ TEST(JobWorkerTest, WaitIdleReturnsOnceEveryPostedJobHasRun) {
     std::atomic<bool> idleInsideJob{true};
     CJobWorker worker;
     worker.SetJobFunction([&](int step) {
-        idleInsideJob = worker.WaitIdle(kWaitMs);
+        idleInsideJob = worker.WaitIdle(static_cast<uint32_t>(ScaledMs(kWaitMs)));
         WaitUntil([&] { return release.load(); }, kWaitMs);
         recorder.Add(step);
     });
@@ -168,7 +182,8 @@ TEST(JobWorkerTest, WaitIdleReturnsOnceEveryPostedJobHasRun) {
     worker.PostJob(2);
     EXPECT_FALSE(worker.WaitIdle(50)) << "a job is held";
     release = true;
-    EXPECT_TRUE(ReturnsOrDie([&] { return worker.WaitIdle(kWaitMs); }, "CJobWorker::WaitIdle"));
+    EXPECT_TRUE(ReturnsOrDie([&] { return worker.WaitIdle(static_cast<uint32_t>(ScaledMs(kWaitMs))); },
+                             "CJobWorker::WaitIdle"));
     EXPECT_EQ(recorder.Ran(), (Steps{1, 2}));
     EXPECT_FALSE(idleInsideJob.load()) << "a job cannot wait for itself";
     StopOrDie(worker);

@@ -92,9 +92,9 @@ public:
 
     int Pid() const { return pid_; }
 
-    // The next answer line (without "@@ "), or "" when none came within timeoutMs.
+    // The next answer line (without "@@ "), or "" when none came within ScaledMs(timeoutMs).
     std::string Answer(int timeoutMs) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::ScaledMs(timeoutMs));
         for (;;) {
             size_t end;
             while ((end = buffer_.find('\n')) != std::string::npos) {
@@ -157,7 +157,8 @@ public:
         toChild_ = -1;
     }
 
-    // The exit status, -1 when it did not exit normally, -2 when it is still running after timeoutMs.
+    // The exit status, -1 when it did not exit normally, -2 when it is still running after
+    // ScaledMs(timeoutMs).
     int Wait(int timeoutMs) {
         if (pid_ <= 0) return -1;
         if (exited_) return status_;
