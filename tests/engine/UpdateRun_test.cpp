@@ -462,7 +462,8 @@ TEST_F(UpdateRunTest, ARepeatedReadyAnswerSendsEachImageOnce) {
 // A refused frame ends the run at once: no wait slice passes, nothing after it is sent, and the reason
 // carries the device's own status text.
 TEST_F(UpdateRunTest, ARefusedFrameEndsTheRunAtOnceWithTheDeviceText) {
-    // Well below the sender's 5 s wait slice, after which an unanswered frame would be noticed.
+    // Scaled, and on a native build well below the sender's 5 s wait slice, after which an unanswered
+    // frame would be noticed; on any build the trace says whether a slice ran out.
     constexpr int kRefusalBoundMs = 2000;
     std::vector<HexRecord> firmware = HexRecordsFor(0x0800FF00, PseudoRandomBytes(1200, 11));
     firmware.push_back({0x05, 0, {0x08, 0x00, 0xFF, 0x00}});
@@ -488,6 +489,7 @@ TEST_F(UpdateRunTest, ARefusedFrameEndsTheRunAtOnceWithTheDeviceText) {
         if (row.step == StepProject) WriteTextFile(FilesDir() + "AC7811_project.hex", HexFile(firmware, "0105\r\n"));
         Connect({"--reject", row.reject});
         window_.Clear();
+        TraceCapture trace;
         engine_.StartUpdateRun();
         ASSERT_TRUE(window_.WaitFor(
             [&](const std::vector<EngineMessage>& all) {
@@ -496,7 +498,9 @@ TEST_F(UpdateRunTest, ARefusedFrameEndsTheRunAtOnceWithTheDeviceText) {
                 return false;
             },
             30000));
+        const Stopwatch sinceRefusal;
         ASSERT_TRUE(window_.WaitForRunEnd(kRefusalBoundMs)) << "the run waited instead of ending";
+        EXPECT_FALSE(trace.Contains(L"no answer to command")) << "a wait slice ran out: " << sinceRefusal.Ms() << " ms";
         const auto ends = MessagesOf(WM_ENGINE_STEP_END);
         ASSERT_FALSE(ends.empty());
         EXPECT_EQ(ends.front(), (EngineMessage{WM_ENGINE_STEP_END, static_cast<NotifyWParam>(row.step), 1}));
