@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -74,5 +75,12 @@ private:
 
 // Polls `condition` every few milliseconds until it holds or timeoutMs passed.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+// A time bound scaled for slow builds: IAP_TEST_TIME_SCALE (a whole number, default 1) times `ms`.
+inline int ScaledMs(int ms) {
+    const char* text = std::getenv("IAP_TEST_TIME_SCALE");
+    const int scale = text != nullptr ? std::atoi(text) : 1;
+    return ms * (scale > 1 ? scale : 1);
+}
 
 }  // namespace testsupport
