@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # iap-cli.exe end to end under wine: the Linux device simulator runs on a pseudo-terminal that a
-# private wine prefix maps to COM20 (wine numbers the low ports itself from /dev/ttyS*), and the
+# private wine prefix maps to COM20 (and to no other port: lib/wineprefix.sh), and the
 # Windows program lists the ports, inspects the sample files, updates the simulated device (every
 # image checked byte for byte at the simulator) and sees the line go away in the middle of an image.
 # Ends 0 only when every check passed. Prints the round trip the firmware's small frames get.

@@ -35,6 +35,7 @@ struct ScriptLog {
     std::vector<std::string> calls;
     std::string failAt;          // the call that fails
     std::deque<int> readScript;  // ReadAvailable results: n > 0 delivers n bytes, else returned as is
+    bool failWhenDone = false;   // after the script: every read fails (else the line is idle)
     std::atomic<int> readAvailableCalls{0};
     // What the handshake reads get, chunk by chunk (an empty chunk: nothing within the wait); when
     // empty, the probe read gets a valid answer at once.
@@ -93,7 +94,7 @@ public:
                 result = log_->readScript.front();
                 log_->readScript.pop_front();
             } else {
-                result = -2;  // script done: idle
+                result = log_->failWhenDone ? -1 : -2;  // script done: failing, or idle
             }
         }
         if (result == -2) {
@@ -189,7 +190,7 @@ TEST(SerialOpenStepsTest, StepsRunInOrderAndAFailureAtAnyStepClosesThePort) {
 TEST(SerialOpenStepsTest, ReaderSkipsEmptyReadsAndPausesAfterFailures) {
     auto log = std::make_shared<ScriptLog>();
     log->readScript = {3, 0, 0, 1024, -1, 5};
-    for (int i = 0; i < 5000; ++i) log->readScript.push_back(-1);
+    log->failWhenDone = true;
     SetPortList({"/fake/port"});
     RecordingReceiver receiver;
     CSerial serial(std::make_unique<ScriptedBackend>(log), &receiver, 10);
