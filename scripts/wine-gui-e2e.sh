@@ -24,7 +24,8 @@ done
 
 # Wine turns the Linux arguments into the wide command line by the locale: UTF-8, or Cyrillic breaks.
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
-export WINEPREFIX="$win/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$here/scripts/lib/wineprefix.sh"
+wine_test_env "$win/wineprefix"
 unset QT_QPA_PLATFORM
 started=$(date +%s.%N)
 seconds_since() { awk -v from="$1" -v now="$(date +%s.%N)" 'BEGIN { printf "%.1f", now - from }'; }

@@ -14,7 +14,8 @@ installer="$(ls -t "$win"/iap-tool-*-win64.exe 2>/dev/null | head -n 1)"
 [ -n "$installer" ] || { echo "install-check: no iap-tool-*-win64.exe in $win; run scripts/build-windows.sh" >&2; exit 1; }
 
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
-export WINEPREFIX="$win/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$(dirname "${BASH_SOURCE[0]}")/lib/wineprefix.sh"
+wine_test_env "$win/wineprefix"
 wine=/usr/lib/wine/wine64
 [ -x "$wine" ] || wine=wine
 wineserver=/usr/lib/wine/wineserver

@@ -3,7 +3,11 @@
 // trace switched off.
 #pragma once
 
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -30,13 +34,18 @@ namespace fuzzsupport {
     std::abort();
 }
 
-// One file per process in TMPDIR (or /tmp), rewritten for every input and removed at exit.
+// One file per process in TMPDIR (TEMP on Windows; else /tmp), rewritten for every input and removed at exit.
 class ScratchFile {
 public:
     explicit ScratchFile(const char* name) {
+#if defined(_WIN32)
+        const char* folder = std::getenv("TEMP");
+        const int pid = _getpid();
+#else
         const char* folder = std::getenv("TMPDIR");
-        path_ = std::string(folder && *folder ? folder : "/tmp") + "/iap-fuzz-" + name + "-" +
-                std::to_string(getpid());
+        const int pid = getpid();
+#endif
+        path_ = std::string(folder && *folder ? folder : "/tmp") + "/iap-fuzz-" + name + "-" + std::to_string(pid);
         widePath_ = Utf8ToWide(path_);
     }
     ~ScratchFile() { std::remove(path_.c_str()); }

@@ -16,6 +16,8 @@ bool IsCanonicalDigit(char ch) { return (ch >= '0' && ch <= '9') || (ch >= 'A' &
 
 }  // namespace
 
+FUZZ_INITIALIZE_SILENT_TRACE()
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);
     // A record the refused parses must not touch.
