@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -52,6 +53,15 @@ std::wstring TraceCapture::Text() const {
 
 bool TraceCapture::Contains(const std::wstring& piece) const {
     return Text().find(piece) != std::wstring::npos;
+}
+
+int ScaledMs(int ms) {
+    static const double factor = [] {
+        const char* text = std::getenv("IAP_TEST_TIME_SCALE");
+        const double value = text ? std::atof(text) : 1.0;
+        return value > 0 ? value : 1.0;
+    }();
+    return static_cast<int>(ms * factor);
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {

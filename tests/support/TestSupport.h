@@ -72,6 +72,10 @@ private:
     std::wstring text_;
 };
 
+// `ms` times the factor in IAP_TEST_TIME_SCALE (default 1; the sanitizer builds set more), for the
+// few bounds that are the point of a test or that only stop a hung one.
+int ScaledMs(int ms);
+
 // Polls `condition` every few milliseconds until it holds or timeoutMs passed.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
