@@ -23,11 +23,15 @@
 #include "sim/FaultSeed.h"
 #include "sim/Options.h"
 #include "support/DevSimProcess.h"
+#include "SimTestFrames.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using simtest::Bytes;
+using simtest::Concat;
+using simtest::Frame;
+using simtest::Hex;
 using testsupport::DevSimProcess;
 using testsupport::ReadFile;
 using testsupport::ScaledMs;
@@ -36,25 +40,6 @@ using testsupport::WaitUntil;
 
 // How long an answer may take to come: only a hung simulator misses it.
 const int kAnswerMs = ScaledMs(5000);
-
-// Frames built here independently of the simulator's own frame code.
-Bytes Frame(uint8_t cmd, const Bytes& payload = {}) {
-    const size_t length = payload.size() + 5;
-    Bytes frame = {0xAC, static_cast<uint8_t>(length & 0xFF), static_cast<uint8_t>(length >> 8), cmd};
-    unsigned sum = cmd;
-    for (uint8_t b : payload) {
-        frame.push_back(b);
-        sum += b;
-    }
-    frame.push_back(static_cast<uint8_t>(sum & 0xFF));
-    return frame;
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
 
 Bytes Pattern(size_t count, unsigned seed) {
     Bytes bytes(count);
@@ -72,16 +57,6 @@ Bytes FirmwarePacket(uint32_t address, const Bytes& data) {
     payload.push_back(static_cast<uint8_t>(data.size()));
     payload.insert(payload.end(), data.begin(), data.end());
     return Frame(0x06, payload);
-}
-
-std::string Hex(const Bytes& bytes) {
-    std::string text;
-    char piece[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(piece, sizeof piece, "%02x ", b);
-        text += piece;
-    }
-    return text;
 }
 
 std::string ReadText(const std::string& path) {
@@ -583,8 +558,8 @@ TEST(DevSimTest, SeedsStandForReproducibleFaultOptions) {
     {
         DevSimProcess sim({"--seed", std::to_string(replaySeed), "--out", seeded.Path()});
         ASSERT_TRUE(sim.Started()) << sim.Describe();
-        EXPECT_NE(sim.Err().find("--seed " + std::to_string(replaySeed) + " stands for: " + faults + "\n"),
-                  std::string::npos) << sim.Describe();
+        EXPECT_TRUE(sim.WaitForErr("--seed " + std::to_string(replaySeed) + " stands for: " + faults + "\n"))
+            << sim.Describe();
         EXPECT_EQ(sim.Stop(), 0);
     }
     EXPECT_EQ(SummaryLine(ReadText(seeded.File("summary.txt")), "seed_faults"), faults);

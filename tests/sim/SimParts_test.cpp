@@ -15,41 +15,17 @@
 #include "sim/LineIo.h"
 #include "sim/Outbox.h"
 #include "sim/Recorder.h"
+#include "SimTestFrames.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using simtest::Bytes;
+using simtest::Concat;
+using simtest::Frame;
+using simtest::Hex;
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
-
-Bytes Frame(uint8_t cmd, const Bytes& payload = {}) {
-    const size_t length = payload.size() + 5;
-    Bytes frame = {0xAC, static_cast<uint8_t>(length & 0xFF), static_cast<uint8_t>(length >> 8), cmd};
-    unsigned sum = cmd;
-    for (uint8_t b : payload) {
-        frame.push_back(b);
-        sum += b;
-    }
-    frame.push_back(static_cast<uint8_t>(sum & 0xFF));
-    return frame;
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-std::string Hex(const Bytes& bytes) {
-    std::string text;
-    char piece[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(piece, sizeof piece, "%02x ", b);
-        text += piece;
-    }
-    return text;
-}
 
 // What arrives on the pty slave `path`: `count` bytes, or what came before the (time-scaled) bound.
 Bytes ReadSlave(const std::string& path, size_t count) {

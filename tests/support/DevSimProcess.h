@@ -43,8 +43,7 @@ public:
     bool Started() const { return !ptyPath_.empty(); }
     // The command line, pid and what it wrote to standard error so far: for failure messages.
     std::string Describe() const;
-    // Everything it wrote to standard output / standard error so far.
-    std::string Out() const;
+    // Everything it wrote to standard error so far.
     std::string Err() const;
     // Waits until `text` appears on its standard error or it ended; true when it appeared.
     bool WaitForErr(const std::string& text);
@@ -73,6 +72,7 @@ private:
     std::string out_;
     std::string err_;
     bool outClosed_ = false;
+    bool drained_ = false;  // both outputs closed
     std::thread drain_;
 };
 

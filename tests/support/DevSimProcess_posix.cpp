@@ -180,12 +180,8 @@ void DevSimProcess::Drain() {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     outClosed_ = true;
+    drained_ = true;
     more_.notify_all();
-}
-
-std::string DevSimProcess::Out() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return out_;
 }
 
 std::string DevSimProcess::Err() const {
@@ -204,7 +200,7 @@ std::string DevSimProcess::Describe() const {
 bool DevSimProcess::WaitForErr(const std::string& text) {
     std::unique_lock<std::mutex> lock(mutex_);
     return more_.wait_for(lock, std::chrono::milliseconds(ScaledMs(kStartBoundMs)), [&] {
-        return outClosed_ || err_.find(text) != std::string::npos;
+        return drained_ || err_.find(text) != std::string::npos;
     }) && err_.find(text) != std::string::npos;
 }
 
