@@ -1,5 +1,6 @@
 // The device simulator run as a child process and driven through the pty it prints, with plain
-// POSIX I/O: what a tool on the other end of the line would see.
+// POSIX I/O: what a tool on the other end of the line would see. Its command line (options, seeds,
+// help) is checked in process, with one process run each for what only the program does.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -14,7 +15,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -22,8 +22,8 @@
 
 #include "sim/FaultSeed.h"
 #include "sim/Options.h"
-#include "support/DevSimProcess.h"
 #include "SimTestFrames.h"
+#include "support/DevSimProcess.h"
 #include "support/TestSupport.h"
 
 namespace {
