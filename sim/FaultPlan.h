@@ -30,6 +30,7 @@ public:
     void Add(const FaultRule& rule) { rules_.push_back(rule); }
     bool Has(FaultKind kind, uint8_t cmd, unsigned ordinal) const;
     bool Empty() const { return rules_.empty(); }
+    const std::vector<FaultRule>& Rules() const { return rules_; }
 
 private:
     std::vector<FaultRule> rules_;

@@ -100,13 +100,25 @@ const std::vector<ValueOption>& ValueOptions() {
     return table;
 }
 
+struct FlagOption {
+    const char* name;
+    bool SimOptions::*field;
+};
+
+constexpr FlagOption kFlags[] = {
+    {"--exit-after-finish", &SimOptions::exitAfterFinish},
+    {"--silent", &SimOptions::silent},
+    {"--split", &SimOptions::split},
+    {"--junk", &SimOptions::junk},
+    {"--probe-junk", &SimOptions::probeJunk},
+    {"--help", &SimOptions::help},
+};
+
 bool* FlagField(const std::string& name, SimOptions& o) {
-    if (name == "--exit-after-finish") return &o.exitAfterFinish;
-    if (name == "--silent") return &o.silent;
-    if (name == "--split") return &o.split;
-    if (name == "--junk") return &o.junk;
-    if (name == "--probe-junk") return &o.probeJunk;
-    if (name == "--help" || name == "-h") return &o.help;
+    if (name == "-h") return &o.help;
+    for (const FlagOption& flag : kFlags) {
+        if (name == flag.name) return &(o.*flag.field);
+    }
     return nullptr;
 }
 
@@ -166,6 +178,13 @@ int ParseOptions(const std::vector<std::string>& args, SimOptions& options, std:
         return 0;
     }
     return 1;
+}
+
+std::vector<std::string> OptionNames() {
+    std::vector<std::string> names;
+    for (const ValueOption& option : ValueOptions()) names.emplace_back(option.name);
+    for (const FlagOption& flag : kFlags) names.emplace_back(flag.name);
+    return names;
 }
 
 std::string UsageText() {

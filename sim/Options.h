@@ -40,5 +40,8 @@ struct SimOptions {
 // "--name=value". Returns 1 on success; 0 with a one-line reason in `error` otherwise.
 int ParseOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
 
+// Every option ParseOptions takes (its long names), for the help and its test.
+std::vector<std::string> OptionNames();
+
 // The --help text, one option per line.
 std::string UsageText();

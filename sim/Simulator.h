@@ -1,8 +1,8 @@
 // The simulator's event loop: reads the line, hands each complete frame to the device model, sends
 // the answers when their (paced) time has come, records everything, and stops on request.
 //
-// One thread does all of it; the only other input is `stopFd`, the read end of the self-pipe the
-// signal handler writes to, so no work happens in signal context.
+// One thread does all of it; the only other input is `stopFd`, a descriptor that becomes readable on
+// a stop request (main's signalfd of SIGINT and SIGTERM), so no work happens in signal context.
 #pragma once
 
 #include <array>

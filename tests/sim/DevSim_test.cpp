@@ -1,13 +1,12 @@
 // The device simulator run as a child process and driven through the pty it prints, with plain
-// POSIX I/O: what a tool on the other end of the line would see.
+// POSIX I/O: what a tool on the other end of the line would see. Its command line (options, seeds,
+// help) is checked in process, with one process run each for what only the program does.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,43 +14,32 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <iterator>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "sim/FaultSeed.h"
+#include "sim/Options.h"
+#include "SimTestFrames.h"
+#include "support/DevSimProcess.h"
 #include "support/TestSupport.h"
-
-extern char** environ;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using simtest::Bytes;
+using simtest::Concat;
+using simtest::Frame;
+using simtest::Hex;
+using testsupport::DevSimProcess;
 using testsupport::ReadFile;
+using testsupport::ScaledMs;
 using testsupport::TempDir;
 using testsupport::WaitUntil;
 
-const char* const kSimPath = IAP_BIN_DIR "/iap-devsim";
-
-// Frames built here independently of the simulator's own frame code.
-Bytes Frame(uint8_t cmd, const Bytes& payload = {}) {
-    const size_t length = payload.size() + 5;
-    Bytes frame = {0xAC, static_cast<uint8_t>(length & 0xFF), static_cast<uint8_t>(length >> 8), cmd};
-    unsigned sum = cmd;
-    for (uint8_t b : payload) {
-        frame.push_back(b);
-        sum += b;
-    }
-    frame.push_back(static_cast<uint8_t>(sum & 0xFF));
-    return frame;
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
+// How long an answer may take to come: only a hung simulator misses it.
+const int kAnswerMs = ScaledMs(5000);
 
 Bytes Pattern(size_t count, unsigned seed) {
     Bytes bytes(count);
@@ -71,102 +59,10 @@ Bytes FirmwarePacket(uint32_t address, const Bytes& data) {
     return Frame(0x06, payload);
 }
 
-std::string Hex(const Bytes& bytes) {
-    std::string text;
-    char piece[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(piece, sizeof piece, "%02x ", b);
-        text += piece;
-    }
-    return text;
-}
-
 std::string ReadText(const std::string& path) {
     const Bytes bytes = ReadFile(path);
     return std::string(bytes.begin(), bytes.end());
 }
-
-// The simulator as a child process. Its first stdout line is the line path; the destructor
-// kills a child that is still running.
-class DevSim {
-public:
-    explicit DevSim(const std::vector<std::string>& args) {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        std::vector<std::string> argvStore = {kSimPath};
-        argvStore.insert(argvStore.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : argvStore) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, kSimPath, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        stdout_ = out[0];
-    }
-    ~DevSim() {
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (stdout_ >= 0) close(stdout_);
-    }
-    DevSim(const DevSim&) = delete;
-    DevSim& operator=(const DevSim&) = delete;
-
-    // Everything the child printed until it closed stdout (exited) or timeoutMs passed.
-    std::string ReadStdout(int timeoutMs, bool firstLineOnly) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!(firstLineOnly && printed_.find('\n') != std::string::npos)) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now()).count();
-            if (left <= 0) break;
-            pollfd pfd{stdout_, POLLIN, 0};
-            if (poll(&pfd, 1, static_cast<int>(left)) <= 0) continue;
-            char buffer[4096];
-            const ssize_t n = read(stdout_, buffer, sizeof buffer);
-            if (n <= 0) break;
-            printed_.append(buffer, static_cast<size_t>(n));
-        }
-        return printed_;
-    }
-
-    // The pty slave path (first stdout line), or "" if none came within 5 s.
-    std::string LinePath() {
-        const std::string text = ReadStdout(5000, true);
-        const size_t end = text.find('\n');
-        return end == std::string::npos ? std::string() : text.substr(0, end);
-    }
-
-    // Exit status once the child has ended by itself within timeoutMs; -1 if it still runs.
-    int WaitExit(int timeoutMs) {
-        if (pid_ <= 0) return -1;
-        WaitUntil([this] {
-            if (exited_) return true;
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            return exited_;
-        }, timeoutMs);
-        return exited_ ? status_ : -1;
-    }
-
-    int Stop(int signalNumber = SIGTERM) {
-        if (pid_ > 0 && !exited_) kill(pid_, signalNumber);
-        return WaitExit(5000);
-    }
-
-private:
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-    bool exited_ = false;
-    int status_ = -1;
-    std::string printed_;
-};
 
 // The tool's end of the line: the pty slave, raw.
 class Port {
@@ -238,7 +134,7 @@ public:
     // Sends a frame and expects exactly `answer` back (nothing before it, nothing instead of it).
     void Exchange(const Bytes& frame, const Bytes& answer, const std::string& what) {
         Write(frame);
-        const Bytes got = Read(answer.size(), 3000);
+        const Bytes got = Read(answer.size(), kAnswerMs);
         EXPECT_EQ(Hex(got), Hex(answer)) << what;
     }
 
@@ -276,9 +172,9 @@ TEST(DevSimTest, ProbeAnswersWithConfiguredVersionsByteForByte) {
          DeviceInfoAnswer(49, 0xFFFF, 0, 0xFFFF)},
     };
     for (const Row& row : rows) {
-        DevSim sim(row.args);
-        const std::string path = sim.LinePath();
-        ASSERT_FALSE(path.empty());
+        DevSimProcess sim(row.args);
+        ASSERT_TRUE(sim.Started()) << sim.Describe();
+        const std::string path = sim.PtyPath();
         Port port(path);
         ASSERT_TRUE(port.IsOpen()) << path;
         // The tool probes, then asks again once it has switched the line.
@@ -289,9 +185,9 @@ TEST(DevSimTest, ProbeAnswersWithConfiguredVersionsByteForByte) {
 }
 
 TEST(DevSimTest, SurvivesTheToolClosingAndReopeningThePort) {
-    DevSim sim({});
-    const std::string path = sim.LinePath();
-    ASSERT_FALSE(path.empty());
+    DevSimProcess sim({});
+    ASSERT_TRUE(sim.Started()) << sim.Describe();
+    const std::string path = sim.PtyPath();
     for (uint8_t round = 1; round <= 3; ++round) {
         Port port(path);
         ASSERT_TRUE(port.IsOpen());
@@ -303,14 +199,15 @@ TEST(DevSimTest, SurvivesTheToolClosingAndReopeningThePort) {
 TEST(DevSimTest, SettingsReadsGive79ByteAnswersFromDefaultsOrFiles) {
     // Built-in blocks: well-formed, and the two differ so restoring either is visible.
     {
-        DevSim sim({});
-        Port port(sim.LinePath());
+        DevSimProcess sim({});
+        ASSERT_TRUE(sim.Started()) << sim.Describe();
+        Port port(sim.PtyPath());
         ASSERT_TRUE(port.IsOpen());
         Bytes blocks[2];
         const uint8_t requests[2] = {0x47, 0x49};
         for (int i = 0; i < 2; ++i) {
             port.Write(Frame(requests[i]));
-            const Bytes answer = port.Read(79, 3000);
+            const Bytes answer = port.Read(79, kAnswerMs);
             ASSERT_EQ(answer.size(), 79u);
             EXPECT_EQ(answer[0], 0xAC);
             EXPECT_EQ(answer[1], 79);
@@ -330,8 +227,9 @@ TEST(DevSimTest, SettingsReadsGive79ByteAnswersFromDefaultsOrFiles) {
         const Bytes info = Pattern(73, 2);
         testsupport::WriteFile(dir.File("s.bin"), settings);
         testsupport::WriteFile(dir.File("i.bin"), info);
-        DevSim sim({"--settings", dir.File("s.bin"), "--settings-info=" + dir.File("i.bin")});
-        Port port(sim.LinePath());
+        DevSimProcess sim({"--settings", dir.File("s.bin"), "--settings-info=" + dir.File("i.bin")});
+        ASSERT_TRUE(sim.Started()) << sim.Describe();
+        Port port(sim.PtyPath());
         ASSERT_TRUE(port.IsOpen());
         port.Exchange(Frame(0x47), Frame(0x48, Concat({{0x47}, settings})), "'G' from file");
         port.Exchange(Frame(0x49), Frame(0x48, Concat({{0x49}, info})), "'I' from file");
@@ -344,8 +242,9 @@ TEST(DevSimTest, SettingsReadsGive79ByteAnswersFromDefaultsOrFiles) {
 TEST(DevSimTest, UpdateRunIsAnsweredAndRecorded) {
     TempDir dir;
     const std::string out = dir.File("out");
-    DevSim sim({"--out", out});
-    Port port(sim.LinePath());
+    DevSimProcess sim({"--out", out});
+    ASSERT_TRUE(sim.Started()) << sim.Describe();
+    Port port(sim.PtyPath());
     ASSERT_TRUE(port.IsOpen());
 
     const Bytes fwA = Pattern(16, 3), fwB = Pattern(16, 4), fwC = Pattern(16, 5), fwD = Pattern(8, 6);
@@ -370,7 +269,7 @@ TEST(DevSimTest, UpdateRunIsAnsweredAndRecorded) {
         {Frame(0x1A), Frame(0x0D, {0x1A, 0x02}), "firmware end"},
     };
     for (const Step& step : firmware) port.Exchange(step.send, step.expect, step.what);
-    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(out + "/firmware.base"); }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(out + "/firmware.base"); }, kAnswerMs));
     EXPECT_EQ(ReadText(out + "/firmware.base"), "0x0800FFD0\n");
 
     const Step images[] = {
@@ -439,8 +338,9 @@ TEST(DevSimTest, UpdateRunIsAnsweredAndRecorded) {
 
 TEST(DevSimTest, BadFramesAreCountedAndIgnored) {
     TempDir dir;
-    DevSim sim({"--out", dir.Path()});
-    Port port(sim.LinePath());
+    DevSimProcess sim({"--out", dir.Path()});
+    ASSERT_TRUE(sim.Started()) << sim.Describe();
+    Port port(sim.PtyPath());
     ASSERT_TRUE(port.IsOpen());
     Bytes badChecksum = Frame(0x47);
     badChecksum.back() ^= 0x01;
@@ -459,8 +359,9 @@ TEST(DevSimTest, BadFramesAreCountedAndIgnored) {
 }
 
 TEST(DevSimTest, TornFrameIsDroppedSoTheNextFrameIsStillAnswered) {
-    DevSim sim({});
-    Port port(sim.LinePath());
+    DevSimProcess sim({});
+    ASSERT_TRUE(sim.Started()) << sim.Describe();
+    Port port(sim.PtyPath());
     ASSERT_TRUE(port.IsOpen());
     // A header that claims 64 bytes but never gets them would otherwise swallow the probe.
     port.Exchange(Concat({{0xAC, 0x40, 0x00, 0x45}, Frame(0x45, {0x03})}), kDefaultDeviceInfo,
@@ -470,8 +371,9 @@ TEST(DevSimTest, TornFrameIsDroppedSoTheNextFrameIsStillAnswered) {
 
 TEST(DevSimTest, LineNoiseNeverStopsTheDevice) {
     for (uint32_t seed : {1u, 2u}) {
-        DevSim sim({});
-        Port port(sim.LinePath());
+        DevSimProcess sim({});
+        ASSERT_TRUE(sim.Started()) << sim.Describe();
+        Port port(sim.PtyPath());
         ASSERT_TRUE(port.IsOpen());
         // Noise rich in start bytes and small length bytes, so it holds false, torn, corrupt and
         // now and then valid frames; the device may answer those, then must answer the probe.
@@ -501,7 +403,7 @@ TEST(DevSimTest, LineNoiseNeverStopsTheDevice) {
                 const Bytes more = port.ReadPending();
                 got.insert(got.end(), more.begin(), more.end());
                 return got.size() >= want.size() && std::equal(want.begin(), want.end(), got.end() - static_cast<std::ptrdiff_t>(want.size()));
-            }, 2000);
+            }, ScaledMs(2000));
         }
         EXPECT_TRUE(answered) << "seed " << seed;
         EXPECT_EQ(sim.Stop(), 0) << "seed " << seed;
@@ -510,8 +412,9 @@ TEST(DevSimTest, LineNoiseNeverStopsTheDevice) {
 
 TEST(DevSimTest, SilentDeviceAnswersNothing) {
     TempDir dir;
-    DevSim sim({"--silent", "--out", dir.Path()});
-    const std::string path = sim.LinePath();
+    DevSimProcess sim({"--silent", "--out", dir.Path()});
+    ASSERT_TRUE(sim.Started()) << sim.Describe();
+    const std::string path = sim.PtyPath();
     Port port(path);
     ASSERT_TRUE(port.IsOpen());
     port.Write(Concat({Frame(0x45, {0x03}), Frame(0x47), Frame(0x1C, {0x01, 0x05})}));
@@ -519,7 +422,7 @@ TEST(DevSimTest, SilentDeviceAnswersNothing) {
     // would follow at once. (Closing the pty discards unread bytes, so check before stopping.)
     ASSERT_TRUE(WaitUntil([&] {
         return ReadText(dir.File("frames.log")).find("> ac 07 00 1c") != std::string::npos;
-    }, 3000));
+    }, kAnswerMs));
     EXPECT_EQ(Hex(port.Read(1, 300)), "");
     EXPECT_EQ(sim.Stop(), 0);
     EXPECT_EQ(ReadText(dir.File("frames.log")).find("< "), std::string::npos);
@@ -529,12 +432,12 @@ TEST(DevSimTest, SilentDeviceAnswersNothing) {
 TEST(DevSimTest, DeviceModeServesAGivenSerialDevice) {
     // A pty slave stands in for a serial adapter; the test holds the master end.
     testsupport::PtyPair pair;
-    DevSim sim({"--device", pair.SlavePath()});
-    EXPECT_EQ(sim.LinePath(), pair.SlavePath());
+    DevSimProcess sim({"--device", pair.SlavePath()});
+    EXPECT_EQ(sim.PtyPath(), pair.SlavePath()) << sim.Describe();
     pair.WriteMaster(Frame(0x45, {0x05}));
-    EXPECT_EQ(Hex(pair.ReadMaster(13, 3000)), Hex(DeviceInfoAnswer(5, 12, 256, 0x1a2b)));
+    EXPECT_EQ(Hex(pair.ReadMaster(13, kAnswerMs)), Hex(DeviceInfoAnswer(5, 12, 256, 0x1a2b)));
     pair.WriteMaster(Frame(0x1A));
-    EXPECT_EQ(Hex(pair.ReadMaster(7, 3000)), Hex(Frame(0x0D, {0x1A, 0x02})));
+    EXPECT_EQ(Hex(pair.ReadMaster(7, kAnswerMs)), Hex(Frame(0x0D, {0x1A, 0x02})));
     EXPECT_EQ(sim.Stop(), 0);
 }
 
@@ -570,8 +473,9 @@ TEST(DevSimTest, FaultOptionsDoWhatTheySay) {
                             {Frame(0x21), Frame(0x22)}}},
     };
     for (const Row& row : rows) {
-        DevSim sim(row.args);
-        Port port(sim.LinePath());
+        DevSimProcess sim(row.args);
+        ASSERT_TRUE(sim.Started()) << sim.Describe();
+        Port port(sim.PtyPath());
         ASSERT_TRUE(port.IsOpen());
         for (const auto& [send, expect] : row.script) port.Exchange(send, expect, row.args[0]);
         Barrier(port, row.args[0], row.args[0] == "--probe-junk" ? junk : Bytes{});
@@ -581,15 +485,16 @@ TEST(DevSimTest, FaultOptionsDoWhatTheySay) {
 
 TEST(DevSimTest, HangUpClosesTheLineAfterTheNamedFrameAndKeepsTheRecording) {
     TempDir dir;
-    DevSim sim({"--hangup", "0x23@2", "--out", dir.Path()});
-    Port port(sim.LinePath());
+    DevSimProcess sim({"--hangup", "0x23@2", "--out", dir.Path()});
+    ASSERT_TRUE(sim.Started()) << sim.Describe();
+    Port port(sim.PtyPath());
     ASSERT_TRUE(port.IsOpen());
     port.Exchange(Frame(0x21), Frame(0x22), "start");
     port.Exchange(Frame(0x23, {1, 2, 3}), Frame(0x24, {0x23, 0x01}), "first packet");
     port.Write(Frame(0x23, {4, 5}));
-    EXPECT_EQ(sim.WaitExit(5000), 0);
+    EXPECT_EQ(sim.WaitExit(), 0);
     // The tool's end sees the hang-up: a read fails instead of waiting for an answer.
-    EXPECT_TRUE(port.HungUp(1000));
+    EXPECT_TRUE(port.HungUp(kAnswerMs));
     EXPECT_EQ(ReadFile(dir.File("flagdata.bin")), (Bytes{1, 2, 3, 4, 5}));
     EXPECT_NE(ReadText(dir.File("summary.txt")).find("ended flagdata.bin 0\n"), std::string::npos)
         << "an image without its end is not complete";
@@ -600,41 +505,70 @@ TEST(DevSimTest, HangUpClosesTheLineAfterTheNamedFrameAndKeepsTheRecording) {
         << "no answer to the last frame";
 }
 
-// --seed N stands for ordinary fault options: the same N always gives the same ones, they are printed
-// into the summary, and typed by hand they start a simulator of their own (a failing seed can be
-// replayed). Across seeds every kind of fault turns up.
+std::string SummaryLine(const std::string& summary, const std::string& key) {
+    const size_t at = summary.find(key + " ");
+    if (at == std::string::npos) return "(no " + key + " line)";
+    const size_t from = at + key.size() + 1;
+    return summary.substr(from, summary.find('\n', from) - from);
+}
+
+// What a seed can set, as text to compare.
+std::string Applied(const SimOptions& o) {
+    std::ostringstream text;
+    for (const FaultRule& r : o.faults.Rules()) text << static_cast<int>(r.kind) << ":" << int{r.cmd} << "@" << r.ordinal << " ";
+    text << "delay " << o.delayMs << " probe " << o.probeDelayMs << " split " << o.split << " junk " << o.junk
+         << " probe-junk " << o.probeJunk;
+    return text.str();
+}
+
+// --seed N stands for ordinary fault options: the same N always gives the same ones, they parse like
+// typed ones, and across seeds every kind of fault turns up. One seed is replayed as a process: it
+// prints the options and records them in the summary, and typed by hand they start a simulator of
+// their own (a failing seed can be replayed).
 TEST(DevSimTest, SeedsStandForReproducibleFaultOptions) {
-    auto faultsOf = [](const std::vector<std::string>& args) {
-        TempDir dir;
-        std::vector<std::string> all = args;
-        all.insert(all.end(), {"--out", dir.Path()});
-        DevSim sim(all);
-        EXPECT_FALSE(sim.LinePath().empty()) << args[0] << " " << args[1];
-        EXPECT_EQ(sim.Stop(), 0);
-        const std::string summary = ReadText(dir.File("summary.txt"));
-        const size_t at = summary.find("seed_faults ");
-        if (at == std::string::npos) return std::string("(no seed_faults line)");
-        return summary.substr(at + 12, summary.find('\n', at) - at - 12);
-    };
     std::set<std::string> distinct;
     std::string all;
-    constexpr int kSeeds = 40;
-    for (int seed = 1; seed <= kSeeds; ++seed) {
-        const std::string faults = faultsOf({"--seed", std::to_string(seed)});
+    uint32_t replaySeed = 0;
+    constexpr uint32_t kSeeds = 40;
+    for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
+        const std::vector<std::string> drawn = SeedFaultArgs(seed);
+        const std::string faults = JoinArgs(drawn);
+        EXPECT_EQ(JoinArgs(SeedFaultArgs(seed)), faults) << "seed " << seed;
         distinct.insert(faults);
         all += faults + " ";
-        if (seed > 3) continue;
-        EXPECT_EQ(faultsOf({"--seed", std::to_string(seed)}), faults) << "seed " << seed;
-        std::istringstream words(faults);
-        std::vector<std::string> replay{std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
-        replay.insert(replay.begin(), {"--fw-version", "12"});  // a seed may stand for no option at all
-        EXPECT_EQ(faultsOf(replay), "(no seed_faults line)") << "the printed options start a plain simulator: " << faults;
+        if (replaySeed == 0 && !drawn.empty()) replaySeed = seed;
+
+        SimOptions bySeed, byHand;
+        std::string error;
+        ASSERT_TRUE(ParseOptions({"--seed", std::to_string(seed)}, bySeed, error)) << "seed " << seed << ": " << error;
+        EXPECT_EQ(bySeed.seedArgs, drawn) << "seed " << seed;
+        ASSERT_TRUE(ParseOptions(drawn, byHand, error)) << "seed " << seed << " (" << faults << "): " << error;
+        EXPECT_FALSE(byHand.hasSeed);
+        EXPECT_EQ(Applied(bySeed), Applied(byHand)) << "seed " << seed << " applies other options than " << faults;
     }
     EXPECT_GE(distinct.size(), static_cast<size_t>(kSeeds * 3 / 4));
     for (const char* option : {"--no-answer ", "--reject ", "--corrupt ", "--duplicate ", "--notice-after ", "--hangup ",
                                "--split ", "--junk ", "--probe-junk ", "--delay-ms ", "--probe-delay-ms "})
         EXPECT_NE(all.find(option), std::string::npos) << option << " never drawn in " << all;
     EXPECT_EQ(all.find("--reject 0x43@"), std::string::npos) << "a refused radar packet cannot be seen by any tool";
+
+    ASSERT_NE(replaySeed, 0u);
+    const std::string faults = JoinArgs(SeedFaultArgs(replaySeed));
+    TempDir seeded, replayed;
+    {
+        DevSimProcess sim({"--seed", std::to_string(replaySeed), "--out", seeded.Path()});
+        ASSERT_TRUE(sim.Started()) << sim.Describe();
+        EXPECT_TRUE(sim.WaitForErr("--seed " + std::to_string(replaySeed) + " stands for: " + faults + "\n"))
+            << sim.Describe();
+        EXPECT_EQ(sim.Stop(), 0);
+    }
+    EXPECT_EQ(SummaryLine(ReadText(seeded.File("summary.txt")), "seed_faults"), faults);
+    std::vector<std::string> replay = SeedFaultArgs(replaySeed);
+    replay.insert(replay.end(), {"--out", replayed.Path()});
+    DevSimProcess sim(replay);
+    ASSERT_TRUE(sim.Started()) << sim.Describe();
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(SummaryLine(ReadText(replayed.File("summary.txt")), "seed_faults"), "(no seed_faults line)");
 }
 
 TEST(DevSimTest, DelaysAndBaudPacingHoldAnswersBack) {
@@ -653,13 +587,14 @@ TEST(DevSimTest, DelaysAndBaudPacingHoldAnswersBack) {
         {{"--baud", "19200"}, Frame(0x23, packet), Frame(0x24, {0x23, 0x01}), milliseconds((512 * 10 * 1000) / 19200)},
     };
     for (const Row& row : rows) {
-        DevSim sim(row.args);
-        Port port(sim.LinePath());
+        DevSimProcess sim(row.args);
+        ASSERT_TRUE(sim.Started()) << sim.Describe();
+        Port port(sim.PtyPath());
         ASSERT_TRUE(port.IsOpen());
         const size_t expected = row.expect.empty() ? 79 : row.expect.size();
         const auto before = std::chrono::steady_clock::now();
         port.Write(row.send);
-        const Bytes got = port.Read(expected, 5000);
+        const Bytes got = port.Read(expected, kAnswerMs);
         const auto elapsed = std::chrono::steady_clock::now() - before;
         ASSERT_EQ(got.size(), expected) << row.args[0];
         if (!row.expect.empty()) {
@@ -682,11 +617,12 @@ TEST(DevSimTest, ExitAfterFinishEndsTheRunByItself) {
     };
     for (const Row& row : rows) {
         TempDir dir;
-        DevSim sim({"--exit-after-finish", "--out", dir.Path()});
-        Port port(sim.LinePath());
+        DevSimProcess sim({"--exit-after-finish", "--out", dir.Path()});
+        ASSERT_TRUE(sim.Started()) << sim.Describe();
+        Port port(sim.PtyPath());
         ASSERT_TRUE(port.IsOpen());
         for (const auto& [send, expect] : row.script) port.Exchange(send, expect, row.what);
-        EXPECT_EQ(sim.WaitExit(5000), 0) << row.what;
+        EXPECT_EQ(sim.WaitExit(), 0) << row.what;
         EXPECT_TRUE(std::filesystem::exists(dir.File("summary.txt"))) << row.what;
     }
 }
@@ -697,9 +633,9 @@ TEST(DevSimTest, StopSignalsExitZeroAndRemoveTheLink) {
         const std::string link = dir.File("ttyDEV");
         // A link left behind by a killed run is replaced.
         ASSERT_EQ(symlink("/dev/pts/no-such-pty", link.c_str()), 0);
-        DevSim sim({"--link", link});
-        const std::string path = sim.LinePath();
-        ASSERT_FALSE(path.empty());
+        DevSimProcess sim({"--link", link});
+        ASSERT_TRUE(sim.Started()) << sim.Describe();
+        const std::string path = sim.PtyPath();
         EXPECT_EQ(std::filesystem::read_symlink(link).string(), path);
         Port port(link);
         port.Exchange(Frame(0x45, {0x03}), kDefaultDeviceInfo, "through the link");
@@ -713,49 +649,110 @@ TEST(DevSimTest, LinkOverARealFileIsRefused) {
     TempDir dir;
     const std::string file = dir.File("precious");
     testsupport::WriteTextFile(file, "keep me");
-    DevSim sim({"--link", file});
-    EXPECT_EQ(sim.WaitExit(5000), 1);
+    DevSimProcess sim({"--link", file});
+    EXPECT_EQ(sim.WaitExit(), 1);
     EXPECT_EQ(ReadText(file), "keep me");
 }
 
-TEST(DevSimTest, BadCommandLinesExitWith64) {
-    TempDir dir;
-    testsupport::WriteFile(dir.File("short.bin"), Pattern(72, 1));
+// Bad command lines are refused with a reason that names the option; the table is checked in
+// process, and the program's exit code once.
+TEST(DevSimTest, BadCommandLinesAreRefused) {
     const std::vector<std::vector<std::string>> rows = {
         {"--bogus"},
         {"--fw-version"},
         {"--fw-version", "65536"},
         {"--data-version", "12x"},
+        {"--radar-version=-1"},
         {"--baud", "0"},
+        {"--baud", "12000001"},
         {"--delay-ms", "-5"},
+        {"--probe-delay-ms", "600001"},
+        {"--link-delay-ms", "x"},
         {"--no-answer", "0x23"},
         {"--reject", "0x123@1"},
         {"--corrupt", "0x23@0"},
+        {"--duplicate", "@1"},
         {"--hangup", "0x23"},
         {"--seed", "-1"},
         {"--seed", "4294967296"},
         {"--probe-junk=1"},
         {"--silent=1"},
-        {"--settings", dir.File("short.bin")},
-        {"--settings-info", dir.File("missing.bin")},
-        {"--device", "/dev/null", "--link", dir.File("l")},
+        {"--out="},
+        {"--device", "/dev/null", "--link", "l"},
     };
     for (const auto& args : rows) {
-        DevSim sim(args);
-        EXPECT_EQ(sim.WaitExit(5000), 64) << args[0] << (args.size() > 1 ? " " + args[1] : "");
+        SimOptions options;
+        std::string error;
+        const std::string line = JoinArgs(args);
+        EXPECT_FALSE(ParseOptions(args, options, error)) << line;
+        const std::string name = args[0].substr(0, args[0].find('='));
+        EXPECT_NE(error.find(name == "--device" ? "--link" : name), std::string::npos) << line << ": " << error;
+    }
+    TempDir dir;
+    testsupport::WriteFile(dir.File("short.bin"), Pattern(72, 1));
+    // The settings blocks are read at start: a wrong one is a bad command line too.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--bogus"}, {"--settings", dir.File("short.bin")}, {"--settings-info", dir.File("missing.bin")}}) {
+        DevSimProcess sim(args);
+        EXPECT_FALSE(sim.Started()) << sim.Describe();
+        EXPECT_EQ(sim.WaitExit(), 64);
     }
 }
 
+TEST(DevSimTest, ParsedOptionsTakeBothSpellingsAndHex) {
+    struct Row {
+        std::vector<std::string> args;
+        std::function<bool(const SimOptions&)> holds;
+        const char* what;
+    };
+    const Row rows[] = {
+        {{}, [](const SimOptions& o) { return o.firmwareVersion == 12 && o.dataVersion == 256 && o.radarVersion == 0x1a2b && o.baud == 0 && o.faults.Empty(); }, "defaults"},
+        {{"--fw-version=0x0105", "--data-version", "300", "--radar-version", "0XFFFF"},
+         [](const SimOptions& o) { return o.firmwareVersion == 0x0105 && o.dataVersion == 300 && o.radarVersion == 0xFFFF; }, "versions"},
+        {{"--baud", "19200", "--delay-ms=7", "--probe-delay-ms", "600000", "--link-delay-ms", "0x10"},
+         [](const SimOptions& o) { return o.baud == 19200 && o.delayMs == 7 && o.probeDelayMs == 600000 && o.linkDelayMs == 16; }, "numbers"},
+        {{"--exit-after-finish", "--silent", "--split", "--junk", "--probe-junk", "-h"},
+         [](const SimOptions& o) { return o.exitAfterFinish && o.silent && o.split && o.junk && o.probeJunk && o.help; }, "flags"},
+        {{"--link", "a", "--out=b", "--make-samples", "c", "--settings", "d", "--settings-info=e"},
+         [](const SimOptions& o) { return o.linkPath == "a" && o.outDir == "b" && o.makeSamplesDir == "c" && o.settingsFile == "d" && o.settingsInfoFile == "e"; }, "paths"},
+        {{"--no-answer", "0x23@2", "--reject=6@1", "--corrupt", "0x45@1", "--duplicate", "0xff@1000000000", "--notice-after", "0x1A@1", "--hangup", "0x00@3"},
+         [](const SimOptions& o) {
+             const CFaultPlan& f = o.faults;
+             return f.Rules().size() == 6 && f.Has(FaultKind::NoAnswer, 0x23, 2) && !f.Has(FaultKind::NoAnswer, 0x23, 1) &&
+                    f.Has(FaultKind::Reject, 0x06, 1) && f.Has(FaultKind::Corrupt, 0x45, 1) &&
+                    f.Has(FaultKind::Duplicate, 0xFF, 1000000000) && f.Has(FaultKind::NoticeAfter, 0x1A, 1) &&
+                    f.Has(FaultKind::HangUp, 0x00, 3) && !f.Has(FaultKind::HangUp, 0x23, 2);
+         }, "faults"},
+        {{"--device", "/dev/ttyUSB9", "--baud", "115200"},
+         [](const SimOptions& o) { return o.devicePath == "/dev/ttyUSB9" && o.baud == 115200 && o.linkPath.empty(); }, "device"},
+        {{"--seed", "0"}, [](const SimOptions& o) { return o.hasSeed && o.seed == 0 && o.seedArgs == SeedFaultArgs(0); }, "seed"},
+    };
+    for (const Row& row : rows) {
+        SimOptions options;
+        std::string error;
+        ASSERT_TRUE(ParseOptions(row.args, options, error)) << row.what << ": " << error;
+        EXPECT_TRUE(row.holds(options)) << row.what << ": " << JoinArgs(row.args);
+    }
+}
+
+// The help names every option of the parser's table, each as a whole word, and no other.
 TEST(DevSimTest, HelpListsEveryOption) {
-    DevSim sim({"--help"});
-    const std::string help = sim.ReadStdout(5000, false);
-    EXPECT_EQ(sim.WaitExit(5000), 0);
-    for (const char* option : {"--link", "--device", "--baud", "--out", "--fw-version", "--data-version",
-                               "--radar-version", "--settings", "--settings-info", "--exit-after-finish",
-                               "--silent", "--no-answer", "--reject", "--corrupt", "--split", "--junk",
-                               "--duplicate", "--notice-after", "--hangup", "--probe-junk", "--delay-ms", "--probe-delay-ms",
-                               "--make-samples", "--seed", "--link-delay-ms", "--help"})
-        EXPECT_NE(help.find(option), std::string::npos) << option;
+    const std::string help = UsageText();
+    std::set<std::string> inHelp;
+    for (size_t at = help.find("--"); at != std::string::npos; at = help.find("--", at + 2)) {
+        if (at > 0 && help[at - 1] != ' ' && help[at - 1] != '(') continue;
+        const size_t end = help.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2);
+        inHelp.insert(help.substr(at, end - at));
+    }
+    const std::vector<std::string> names = OptionNames();
+    const std::set<std::string> table(names.begin(), names.end());
+    EXPECT_EQ(table.size(), names.size()) << "an option twice in the table";
+    for (const std::string& name : table) EXPECT_TRUE(inHelp.count(name)) << name << " missing in the help";
+    for (const std::string& name : inHelp) EXPECT_TRUE(table.count(name)) << name << " in the help is no option";
+    EXPECT_GE(table.size(), 26u);
+    const testsupport::ProcessResult run = testsupport::RunProcess({testsupport::BinPath("iap-devsim"), "--help"}, ScaledMs(20000));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, help);
 }
 
 // Checks one Intel HEX text as the tool's reader demands it; returns the memory it describes.
@@ -826,8 +823,9 @@ HexContent CheckHex(const std::string& text) {
 TEST(DevSimTest, MakeSamplesIsDeterministicAndWellFormed) {
     TempDir first, second;
     for (const TempDir* dir : {&first, &second}) {
-        DevSim sim({"--make-samples", dir->Path()});
-        ASSERT_EQ(sim.WaitExit(10000), 0);
+        const auto run = testsupport::RunProcess({testsupport::BinPath("iap-devsim"), "--make-samples", dir->Path()},
+                                                 ScaledMs(20000));
+        ASSERT_EQ(run.status, 0) << run.err;
     }
     const char* names[] = {"AC7811_project.hex", "flagdata.bin", "audioHead.bin", "picHead.bin", "rdfwd.bin",
                            "ver.txt"};
