@@ -81,7 +81,12 @@ intptr_t CFrame_Update::HandleCustomMessage(uint32_t message, NotifyWParam wPara
     case WM_ENGINE_SETTINGS:
         // A settings answer during a run must neither replace the user's edits nor open the settings
         // window in the middle of the run.
-        if (runGoing_) break;
+        // One that comes in a run with no settings read before is kept for the run's end.
+        if (runGoing_) {
+            if (!settingsKnown_) settingsDuringRun_ = true;
+            break;
+        }
+        settingsKnown_ = true;
         SetControlEnabled(L"btn_settings", true);
         Engine().GetSettingsBlock(SettingsEditBuffer.data());
         break;
@@ -129,6 +134,7 @@ void CFrame_Update::OnReady() {
 void CFrame_Update::OnConnect(NotifyWParam state) {
     if (state == static_cast<NotifyWParam>(ConnectState::LineLost)) {
         connected_ = false;
+        settingsKnown_ = false;
         refreshing_ = false;
         // A run that was going reports its own end, with the reason; only an idle window says it here.
         if (runGoing_) return;
@@ -180,7 +186,14 @@ void CFrame_Update::OnStepEnd(NotifyWParam step, NotifyLParam result) {
         currentStep_ = StepFinished;
         // A device that went away cannot take another run, nor give its settings.
         SetControlEnabled(L"btn_update", connected_);
-        SetControlEnabled(L"btn_settings", connected_);
+        // Settings that were never read must not open as a zero block, whose edits would be written
+        // over the device's own.
+        if (settingsDuringRun_ && connected_) {
+            Engine().GetSettingsBlock(SettingsEditBuffer.data());
+            settingsKnown_ = true;
+        }
+        settingsDuringRun_ = false;
+        SetControlEnabled(L"btn_settings", connected_ && settingsKnown_);
         SetControlEnabled(L"btn_cancel", true);
         if (failed) {
             // The failed step and the reason stay shown; a run that had nothing to send says so.

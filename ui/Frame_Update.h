@@ -72,6 +72,8 @@ private:
     std::wstring toolFolder_;
     bool runGoing_ = false;  // from "btn_update" until the end of the run (step 7)
     bool connected_ = false;  // from the device's information until its line is lost
+    bool settingsKnown_ = false;      // the device's settings were read on this connection
+    bool settingsDuringRun_ = false;  // they were read while a run was going, not yet taken
     bool refreshing_ = false; // the device was asked for its versions after a run
     bool closeConfirmed_ = false;
     class QMessageBox* closeQuestion_ = nullptr;
