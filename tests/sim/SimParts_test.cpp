@@ -70,14 +70,6 @@ TEST(SimPartsTest, FaultSpecsAndNumbers) {
             EXPECT_NE(error.find(row.text), std::string::npos) << row.text << ": " << error;
         }
     }
-    CFaultPlan plan;
-    EXPECT_TRUE(plan.Empty());
-    plan.Add({FaultKind::Corrupt, 0x45, 2});
-    EXPECT_FALSE(plan.Empty());
-    EXPECT_TRUE(plan.Has(FaultKind::Corrupt, 0x45, 2));
-    EXPECT_FALSE(plan.Has(FaultKind::Corrupt, 0x45, 1));
-    EXPECT_FALSE(plan.Has(FaultKind::Duplicate, 0x45, 2));
-    EXPECT_FALSE(plan.Has(FaultKind::Corrupt, 0x46, 2));
 }
 
 // Byte streams in, frames and refusals out; every row is fed whole and one byte at a time.
