@@ -198,7 +198,7 @@ void CDealMsg::Deal(const CRawString& frame) {
         case ANS_DEVICE_NOTICE: {
             // Emptying the queue discards the rest of a step in progress; say so instead of letting
             // the run stand still.
-            const int cutShort = engine.QueuedRunStep();
+            const int cutShort = engine.StepCutShort();
             engine.ClearTasks();
             if (cutShort != StepNone) engine.FailRun(cutShort, L"устройство прервало обновление (уведомление 0x1B)");
             AckDevice();

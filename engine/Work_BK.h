@@ -173,9 +173,12 @@ public:
     int UpperAddress() const { return upperAddress_.load(); }
     void SetUpperAddress(int value) { upperAddress_.store(value); }
 
-    // The step whose commands wait in the queue while a run is going, else StepNone: a device notice
-    // that empties the queue then cuts that step short.
+    // The step whose commands wait in the queue while a run is going, else StepNone.
     int QueuedRunStep() const;
+    // The step a lost line or a device notice cuts short: the one whose commands are queued, else the
+    // one going (the queue is empty for a moment while the job worker queues an image's packets, and
+    // in the firmware pause); StepNone when no run is in progress.
+    int StepCutShort() const;
     // Ends the run in progress with a failure: `step`, then step 7, both with result 1. Later answers
     // of the failed run start nothing. `reason` (Russian, for the user) is kept until the next run
     // starts and can be read with FailureReason() while the step-end messages are delivered.
@@ -248,9 +251,6 @@ private:
     void StopTransport();
     // Waits for a previous connect thread (asking its scan to end at the next port).
     void JoinConnectThread();
-    // The step a lost line cuts short: the one whose commands are queued, else the one going; StepNone
-    // when no run is in progress.
-    int StepOfLostRun() const;
     // Closes a failed port on the line closer thread; waits for that thread.
     void ScheduleLineClose();
     void JoinLineCloser();

@@ -16,7 +16,7 @@ void CWork_BK::OnLineError(const std::string& reason) {
     // commands the device got.
     connectState_.store(ConnectState::LineLost);
     Trace(L"[CWork_BK] %ls\r\n", text.c_str());
-    const int step = StepOfLostRun();
+    const int step = StepCutShort();
     // Told before the run's end, so that a window that shows the end knows the device is gone.
     NotifyConnect(ConnectState::LineLost);
     if (step != StepNone) {
@@ -35,7 +35,7 @@ std::wstring CWork_BK::LineLostReason() const {
     return lineLostReason_;
 }
 
-int CWork_BK::StepOfLostRun() const {
+int CWork_BK::StepCutShort() const {
     const int queued = QueuedRunStep();
     if (queued != StepNone) return queued;
     // Nothing queued: the firmware pause, or the moment between the end of one image and the start of
