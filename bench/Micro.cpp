@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/frame/Packet_ISP.h"
-#include "engine/frame/ReceivePath.h"
+#include "protocol/Packet_ISP.h"
+#include "protocol/ReceivePath.h"
 #include "files/File_EDogMusicPic.h"
 #include "files/File_Project.h"
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 #include "files/Packet_Hex.h"
 
 namespace {

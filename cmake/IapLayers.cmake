@@ -1,9 +1,10 @@
-# The core is four static libraries, one per layer, and each links only the layers below it:
+# The core is five static libraries, one per layer, and each links only the layers below it:
 #
-#   frame      (engine/frame: byte buffer, command frame, code tables, Trace, frame finder)
-#   transport  -> frame
-#   files      -> frame
-#   engine     -> transport, files, frame
+#   base       (trace, text conversion, raw byte strings)
+#   protocol   -> base            (command frame, code tables, frame finder)
+#   transport  -> protocol, base
+#   files      -> base
+#   engine     -> transport, files, protocol, base
 #
 # A layer that needs a symbol from a layer above it therefore fails to link. All layers share the
 # source root as include root, so scripts/check-layers.sh guards the header-only includes as well.

@@ -3,9 +3,9 @@
 #include <cwchar>
 
 #include "engine/ImageTable.h"
-#include "engine/frame/IspCodes.h"
-#include "engine/frame/Packet_ISP.h"
-#include "engine/frame/Trace.h"
+#include "protocol/IspCodes.h"
+#include "protocol/Packet_ISP.h"
+#include "base/Trace.h"
 #include "engine/Work_BK.h"
 
 // The one protocol driver of the process.

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/frame/RawString.h"
+#include "base/RawString.h"
 #include "transport/Singleton.h"
 
 class CPacket_Hex;

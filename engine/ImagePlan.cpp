@@ -5,7 +5,7 @@
 #include "engine/FirmwareRecords.h"
 #include "engine/ImageReader.h"
 #include "engine/ImageTable.h"
-#include "engine/frame/IspCodes.h"
+#include "protocol/IspCodes.h"
 #include "files/File_Project.h"
 
 namespace {

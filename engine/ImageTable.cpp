@@ -1,6 +1,6 @@
 #include "engine/ImageTable.h"
 
-#include "engine/frame/IspCodes.h"
+#include "protocol/IspCodes.h"
 #include "engine/UpdateStep.h"
 
 namespace {

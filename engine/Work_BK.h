@@ -28,11 +28,11 @@
 #include <vector>
 
 #include "engine/ImageReader.h"
-#include "engine/frame/IspCodes.h"
+#include "protocol/IspCodes.h"
 #include "engine/NotifyWindow.h"
 #include "engine/TurnaroundMeter.h"
-#include "engine/frame/Packet_ISP.h"
-#include "engine/frame/RawString.h"
+#include "protocol/Packet_ISP.h"
+#include "base/RawString.h"
 #include "engine/UpdateStep.h"
 #include "files/ImageLoad.h"
 #include "files/Packet_Hex.h"

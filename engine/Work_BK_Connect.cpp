@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 #include "transport/PortList.h"
 #include "transport/TickCount.h"
 

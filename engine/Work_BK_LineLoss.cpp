@@ -3,7 +3,8 @@
 #include <string>
 #include <system_error>
 
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "engine/Work_BK.h"
 
 void CWork_BK::OnLineError(const std::string& reason) {

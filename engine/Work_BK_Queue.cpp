@@ -4,7 +4,7 @@
 
 #include "engine/ImageTable.h"
 #include "engine/DealMsg.h"
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 #include "engine/TrafficLog.h"
 
 int CWork_BK::AddTask(const CPacket_ISP& task) {

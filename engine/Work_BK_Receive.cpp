@@ -4,8 +4,8 @@
 #include <string>
 
 #include "engine/DealMsg.h"
-#include "engine/frame/ReceivePath.h"
-#include "engine/frame/Trace.h"
+#include "protocol/ReceivePath.h"
+#include "base/Trace.h"
 #include "engine/TrafficLog.h"
 #include "engine/Work_BK.h"
 

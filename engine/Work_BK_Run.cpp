@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "engine/DealMsg.h"
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 
 void CWork_BK::StartUpdateRun() {
     CDealMsg* driverObject = CDealMsg::Instance();

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 #include "files/ImageFile.h"
 
 CFile_EDogMusicPic::CFile_EDogMusicPic(int extendedAddressLine, int dataLine, int startAddressLine,

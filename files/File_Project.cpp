@@ -7,7 +7,7 @@
 #include <new>
 #include <utility>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 #include "files/ImageFile.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <new>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 #include "files/ImageFile.h"
 
 namespace {

@@ -9,7 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 
 namespace {
 

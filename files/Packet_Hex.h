@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/frame/RawString.h"
+#include "base/RawString.h"
 
 // The four HEX line lengths (CR LF included) that every update-file reader is constructed with,
 // kept in this order. Only the firmware reader uses them, to size its line buffer.

@@ -3,7 +3,7 @@
 
 #include <new>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 
 int CRawPacketList::GetPacket(int index, CRawString& out) const { return CopyPacketAtIndex(packets_, index, out); }
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/frame/RawString.h"
+#include "base/RawString.h"
 #include "files/ImageLoad.h"
 
 class CRawPacketList {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "engine/frame/IspCodes.h"
-#include "engine/frame/Packet_ISP.h"
+#include "protocol/IspCodes.h"
+#include "protocol/Packet_ISP.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "engine/frame/IspCodes.h"
+#include "protocol/IspCodes.h"
 #include "sim/DeviceModel.h"
 #include "sim/Samples.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/frame/IspCodes.h"
+#include "protocol/IspCodes.h"
 
 CFrameReader::CFrameReader(size_t maxFrameBytes, std::chrono::milliseconds staleAfter,
                            RejectHook onReject)

@@ -11,7 +11,7 @@
 #include <climits>
 #include <cstring>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 #include "sim/CustomBaud.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 
 namespace {
 

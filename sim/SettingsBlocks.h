@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/frame/IspCodes.h"
+#include "protocol/IspCodes.h"
 
 using SimSettingsBlock = std::array<uint8_t, SETTINGS_BLOCK_SIZE>;
 

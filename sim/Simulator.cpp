@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/frame/IspCodes.h"
-#include "engine/frame/Trace.h"
+#include "protocol/IspCodes.h"
+#include "base/Trace.h"
 
 namespace {
 

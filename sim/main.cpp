@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 #include "sim/FaultSeed.h"
 #include "sim/LineIo.h"
 #include "sim/Options.h"

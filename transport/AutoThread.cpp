@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 
 // Shared by the object and its thread, so an abandoned thread that ends late writes into memory that
 // still exists.

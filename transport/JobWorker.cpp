@@ -5,7 +5,7 @@
 #include <system_error>
 #include <utility>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 #include "transport/TickCount.h"
 
 CJobWorker::CJobWorker() { wake_.Create(nullptr, false, false); }

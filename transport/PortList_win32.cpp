@@ -9,17 +9,10 @@
 
 #include <string>
 
+#include "base/Text.h"
 #include "transport/PortListScan.h"
 
 namespace {
-
-std::string Utf8Of(const wchar_t* text, size_t length) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return std::string();
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), size, nullptr, nullptr);
-    return out;
-}
 
 // The port names of the SERIALCOMM key: its values' data, such as "COM3" (the value names are the
 // drivers' device names, "\Device\Serial0").
@@ -41,7 +34,7 @@ std::vector<std::string> RegistryPortNames() {
         if (result != ERROR_SUCCESS || type != REG_SZ) continue;
         size_t chars = dataBytes / sizeof(wchar_t);
         while (chars > 0 && data[chars - 1] == L'\0') --chars;
-        if (chars > 0) names.push_back(Utf8Of(data, chars));
+        if (chars > 0) names.push_back(WideToUtf8(std::wstring(data, chars)));
     }
     RegCloseKey(key);
     return names;

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <array>
 
-#include "engine/frame/IspCodes.h"
-#include "engine/frame/Packet_ISP.h"
-#include "engine/frame/RawString.h"
-#include "engine/frame/ReceivePath.h"
-#include "engine/frame/Trace.h"
+#include "protocol/IspCodes.h"
+#include "protocol/Packet_ISP.h"
+#include "base/RawString.h"
+#include "protocol/ReceivePath.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "transport/PortList.h"
 #include "transport/SerialBackend.h"
 #include "transport/SerialObject.h"

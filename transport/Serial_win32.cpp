@@ -35,6 +35,8 @@
 #include <shared_mutex>
 #include <string>
 
+#include "base/Text.h"
+
 namespace {
 
 // EV_RXCHAR | EV_TXEMPTY | EV_ERR: the mask the device's own tool sets at open and with every line
@@ -67,29 +69,13 @@ thread_local DWORD t_lastError = 0;
 void Remember(DWORD error) { t_lastError = error; }
 void RememberLastError() { Remember(GetLastError()); }
 
-std::string Utf8Of(const wchar_t* text, int length) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return std::string();
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-std::wstring WideOf(const std::string& text) {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (size <= 0) return std::wstring();
-    std::wstring out(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
-
 // The system's wording of a Win32 error, in the user's language, as one line of UTF-8 with the code.
 std::string ErrorText(DWORD error) {
     wchar_t* message = nullptr;
     const DWORD length =
         FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                        nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    std::string text = length > 0 ? Utf8Of(message, static_cast<int>(length)) : std::string();
+    std::string text = length > 0 ? WideToUtf8(std::wstring(message, length)) : std::string();
     if (message != nullptr) LocalFree(message);
     // System messages end in ".\r\n"; the trace adds its own punctuation.
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
@@ -243,7 +229,7 @@ SerialOpenStatus CSerialBackend_Win32::OpenDevice(const std::string& path) {
     }
     // No sharing: the comm driver admits one opener; overlapped, so reads and writes never queue
     // behind each other (see the top of this file).
-    const HANDLE handle = CreateFileW(WideOf(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    const HANDLE handle = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();

@@ -35,7 +35,7 @@
 #include <memory>
 #include <optional>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 #include "transport/AutoThread.h"
 #include "transport/EventObject.h"
 #include "transport/MuTexObject.h"

@@ -1,6 +1,7 @@
 #include "ui/DisplayText.h"
 
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 
 std::wstring TrimLineEnd(const std::wstring& line) {
     size_t end = line.size();

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 #include "ui/DialogBuilder.h"
 #include "ui/EngineLink.h"
 

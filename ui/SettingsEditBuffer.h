@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "engine/frame/IspCodes.h"
+#include "protocol/IspCodes.h"
 
 using SettingsBlock = std::array<uint8_t, SETTINGS_BLOCK_SIZE>;
 

@@ -14,7 +14,7 @@
 #include <QWidget>
 #include <QWindow>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 
 // The top-level widget of a skin window. It has no system frame: presses that reach it (the skin's
 // controls pass on the ones they don't use) go through the window's hit test and become a system move

@@ -9,7 +9,8 @@
 #include "ui/DisplayText.h"
 #include "engine/ImagePlan.h"
 #include "app/cli/TextOut.h"
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "files/Utf8Path.h"
 #include "transport/Serial.h"
 

@@ -3,7 +3,8 @@
 #include <cwchar>
 
 #include "app/cli/TextOut.h"
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "transport/PortList.h"
 
 namespace {

@@ -4,7 +4,8 @@
 
 #include <vector>
 
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 
 std::string ProgramFolder() {
     // Paths may be longer than MAX_PATH; grow until the whole name fits.

@@ -6,7 +6,7 @@
 #include "ui/StepTexts.h"
 #include "app/cli/TextOut.h"
 #include "engine/UpdateStep.h"
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 
 namespace {
 const wchar_t* const kClearLine = L"\r\x1b[K";

@@ -3,7 +3,8 @@
 #include <cstdarg>
 #include <cwchar>
 
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 
 void PrintText(std::FILE* out, const std::wstring& text) {
     if (out == nullptr) return;

@@ -4,7 +4,8 @@
 #include <system_error>
 
 #include "engine/ImageReader.h"
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "engine/Work_BK.h"
 #include "files/Utf8Path.h"
 

@@ -11,7 +11,7 @@
 #include "app/common/CommandLine.h"
 #include "app/common/Console.h"
 #include "app/common/OptionParser.h"
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 #include "transport/PortList.h"
 
 int main(int argc, char** argv) {

@@ -4,7 +4,8 @@
 
 #include <shellapi.h>
 
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 
 std::vector<std::string> CommandLineArgs(int argc, char** argv) {
     int count = 0;

@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "files/Utf8Path.h"
 
 namespace {

@@ -4,7 +4,8 @@
 #include <system_error>
 
 #include "app/common/OptionParser.h"
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "files/Utf8Path.h"
 
 GuiOptions ParseGuiOptions(const std::vector<std::string>& args) {

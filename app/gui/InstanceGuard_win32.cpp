@@ -5,7 +5,8 @@
 #include <functional>
 #include <thread>
 
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 
 namespace {
 

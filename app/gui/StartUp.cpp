@@ -6,7 +6,8 @@
 #include <cstdlib>
 
 #include "app/common/VersionFile.h"
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "ui/DialogBuilder.h"
 #include "ui/PaintManagerUI.h"
 #include "ui/VersionStrings.h"

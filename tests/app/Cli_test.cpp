@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "app/cli/PortReport.h"
-#include "engine/frame/IspCodes.h"
+#include "protocol/IspCodes.h"
 #include "support/DevSimProcess.h"
 #include "support/HexText.h"
 #include "support/SimLog.h"

@@ -7,7 +7,8 @@
 #include "app/cli/LineReport.h"
 #include "app/cli/ProgressView.h"
 #include "ui/StepTexts.h"
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 
 namespace {
 

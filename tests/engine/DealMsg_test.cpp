@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/DealMsg.h"
-#include "engine/frame/IspCodes.h"
-#include "engine/frame/Packet_ISP.h"
-#include "engine/frame/Trace.h"
+#include "protocol/IspCodes.h"
+#include "protocol/Packet_ISP.h"
+#include "base/Trace.h"
 #include "engine/Work_BK.h"
 #include "support/RecordingWindow.h"
 #include "support/TestSupport.h"

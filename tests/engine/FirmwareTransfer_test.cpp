@@ -1,8 +1,8 @@
 // Which firmware records reach the device, and where: the usual file layout and files that differ.
 #include <gtest/gtest.h>
 
-#include "engine/frame/IspCodes.h"
-#include "engine/frame/Packet_ISP.h"
+#include "protocol/IspCodes.h"
+#include "protocol/Packet_ISP.h"
 #include "support/HexText.h"
 #include "support/UpdateRunFixture.h"
 

@@ -15,6 +15,7 @@
 #include "files/File_Project.h"
 #include "support/FilesTestSupport.h"
 #include "support/TestSupport.h"
+#include "base/Text.h"
 
 namespace {
 

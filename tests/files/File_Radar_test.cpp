@@ -12,6 +12,7 @@
 #include "files/File_Radar.h"
 #include "support/FilesTestSupport.h"
 #include "support/TestSupport.h"
+#include "base/Text.h"
 
 namespace {
 

@@ -22,6 +22,7 @@
 #include "files/ImageFile.h"
 #include "support/FilesTestSupport.h"
 #include "support/TestSupport.h"
+#include "base/Text.h"
 
 namespace {
 

@@ -14,7 +14,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "files/Packet_Hex.h"
 
 #define FUZZ_CHECK(condition) \

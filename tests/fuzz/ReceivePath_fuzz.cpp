@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "engine/DealMsg.h"
-#include "engine/frame/IspCodes.h"
-#include "engine/frame/Packet_ISP.h"
-#include "engine/frame/ReceivePath.h"
+#include "protocol/IspCodes.h"
+#include "protocol/Packet_ISP.h"
+#include "protocol/ReceivePath.h"
 #include "engine/Work_BK.h"
 #include "fuzz/FuzzSupport.h"
 

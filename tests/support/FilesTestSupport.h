@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 
 namespace filestest {
 

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <thread>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 
 namespace testsupport {
 

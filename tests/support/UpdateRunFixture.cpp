@@ -3,7 +3,8 @@
 #include <filesystem>
 
 #include "engine/ImageTable.h"
-#include "engine/frame/Trace.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "transport/PortList.h"
 #include "transport/Serial.h"
 

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/frame/IspCodes.h"
-#include "engine/frame/Packet_ISP.h"
+#include "protocol/IspCodes.h"
+#include "protocol/Packet_ISP.h"
 #include "transport/SerialObject.h"
 #include "transport/SerialOpenHook.h"
 

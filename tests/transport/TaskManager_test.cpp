@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/frame/IspCodes.h"
-#include "engine/frame/Packet_ISP.h"
+#include "protocol/IspCodes.h"
+#include "protocol/Packet_ISP.h"
 #include "support/TestSupport.h"
 #include "transport/TaskManager.h"
 

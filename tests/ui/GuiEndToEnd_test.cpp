@@ -12,7 +12,7 @@
 #include "GuiProcess.h"
 #include "engine/ImageTable.h"
 #include "engine/UpdateStep.h"
-#include "engine/frame/IspCodes.h"
+#include "protocol/IspCodes.h"
 #include "support/DevSimProcess.h"
 #include "support/HexText.h"
 #include "support/SimLog.h"

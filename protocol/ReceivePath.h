@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "engine/frame/RawString.h"
+#include "base/RawString.h"
 
 // True when `buffer` holds a valid frame; start/end (exclusive) then bound the first one.
 // Both are set to -1 before the search.

@@ -24,8 +24,3 @@ bool TraceEnabled();
 // Tests capture trace text with a sink; an empty function restores the file output.
 using TraceSink = std::function<void(const std::wstring& text)>;
 void SetTraceSink(TraceSink sink);
-
-// UTF-8 form of a wide string (code points above U+10FFFF and lone surrogates become U+FFFD).
-std::string WideToUtf8(const std::wstring& text);
-// Wide form of UTF-8 text; malformed bytes become U+FFFD.
-std::wstring Utf8ToWide(const std::string& text);

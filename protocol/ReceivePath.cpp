@@ -1,7 +1,7 @@
-#include "engine/frame/ReceivePath.h"
+#include "protocol/ReceivePath.h"
 
-#include "engine/frame/IspCodes.h"
-#include "engine/frame/Packet_ISP.h"
+#include "protocol/IspCodes.h"
+#include "protocol/Packet_ISP.h"
 
 bool FindAnswerFrame(const CRawString& buffer, int& start, int& end) {
     start = -1;

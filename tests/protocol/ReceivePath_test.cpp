@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/frame/IspCodes.h"
-#include "engine/frame/Packet_ISP.h"
-#include "engine/frame/ReceivePath.h"
+#include "protocol/IspCodes.h"
+#include "protocol/Packet_ISP.h"
+#include "protocol/ReceivePath.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "engine/frame/Packet_ISP.h"
+#include "protocol/Packet_ISP.h"
 
-#include "engine/frame/IspCodes.h"
+#include "protocol/IspCodes.h"
 
 uint8_t CheckSum(const uint8_t* data, int count) {
     if (data == nullptr || count <= 0) return 0;

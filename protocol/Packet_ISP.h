@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "engine/frame/RawString.h"
+#include "base/RawString.h"
 
 // 8-bit additive sum, carry discarded. Null data or a count <= 0 gives 0.
 uint8_t CheckSum(const uint8_t* data, int count);

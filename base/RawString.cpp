@@ -1,10 +1,10 @@
-#include "engine/frame/RawString.h"
+#include "base/RawString.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-#include "engine/frame/Trace.h"
+#include "base/Trace.h"
 
 namespace {
 constexpr int kTerminatorBytes = 2;

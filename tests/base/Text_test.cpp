@@ -1,0 +1,43 @@
+// The one conversion between wide text and UTF-8: Cyrillic and Chinese round trips, code points
+// above U+FFFF (surrogate pairs where wchar_t is 16 bits), and damaged input turned into U+FFFD.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/Text.h"
+
+namespace {
+
+struct RoundTrip {
+    const char* utf8;
+    std::wstring wide;
+};
+
+TEST(TextTest, WideAndUtf8RoundTrip) {
+    const std::wstring musicalG = sizeof(wchar_t) == 2 ? std::wstring{wchar_t(0xD834), wchar_t(0xDD1E)}
+                                                       : std::wstring{wchar_t(0x1D11E)};
+    const RoundTrip rows[] = {
+        {"", L""},
+        {"COM20", L"COM20"},
+        {"\xD0\x9E\xD0\xB1\xD0\xBD\xD0\xBE\xD0\xB2\xD0\xBB\xD0\xB5\xD0\xBD\xD0\xB8\xD0\xB5", L"Обновление"},
+        {"\xE6\x9B\xB4\xE6\x96\xB0", L"更新"},
+        {"\xF0\x9D\x84\x9E", musicalG},
+    };
+    for (const RoundTrip& row : rows) {
+        SCOPED_TRACE(row.utf8);
+        EXPECT_EQ(WideToUtf8(row.wide), row.utf8);
+        EXPECT_EQ(Utf8ToWide(row.utf8), row.wide);
+    }
+}
+
+TEST(TextTest, DamagedInputBecomesReplacementCharacters) {
+    const std::wstring fffd(1, wchar_t(0xFFFD));
+    // A lone continuation byte, a cut-short sequence at the end, a lead byte followed by ASCII.
+    EXPECT_EQ(Utf8ToWide("a\x80z"), L"a" + fffd + L"z");
+    EXPECT_EQ(Utf8ToWide("\xD0"), fffd);
+    EXPECT_EQ(Utf8ToWide("\xE6\x9B" "A"), fffd + fffd + L"A");
+    // A lone surrogate is no character.
+    EXPECT_EQ(WideToUtf8(std::wstring(1, wchar_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+}  // namespace
