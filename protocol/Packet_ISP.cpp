@@ -24,25 +24,25 @@ int CTask::TryCount() {
 CPacket_ISP::CPacket_ISP() : CTask(kAttemptLimit, kLongWaitMs, kShortWaitMs) {}
 
 void CPacket_ISP::Pack(uint8_t cmd, const void* payload, uint16_t length) {
-    frame_.Clear();
+    Clear();
     const unsigned total = static_cast<unsigned>(length) + ISP_FRAME_OVERHEAD;
     const uint8_t header[ISP_HEADER_SIZE] = {ISP_HEAD, static_cast<uint8_t>(total & 0xFF),
                                              static_cast<uint8_t>((total >> 8) & 0xFF), cmd};
-    frame_.Append(header, ISP_HEADER_SIZE);
-    if (payload != nullptr && length > 0) frame_.Append(payload, length);
-    const int covered = frame_.Size() - FRAME_OFFSET_CMD;
-    frame_.AppendByte(CheckSum(frame_.Data() + FRAME_OFFSET_CMD, covered));
+    Append(header, ISP_HEADER_SIZE);
+    if (payload != nullptr && length > 0) Append(payload, length);
+    const int covered = Size() - FRAME_OFFSET_CMD;
+    AppendByte(CheckSum(Data() + FRAME_OFFSET_CMD, covered));
 }
 
-uint8_t CPacket_ISP::GetCmd() const { return HasHeader() ? frame_.GetAt(FRAME_OFFSET_CMD) : 0; }
-uint8_t CPacket_ISP::GetHead() const { return HasHeader() ? frame_.GetAt(0) : 0; }
-bool CPacket_ISP::IsHeadOk() const { return HasHeader() && frame_.GetAt(0) == ISP_HEAD; }
+uint8_t CPacket_ISP::GetCmd() const { return HasHeader() ? GetAt(FRAME_OFFSET_CMD) : 0; }
+uint8_t CPacket_ISP::GetHead() const { return HasHeader() ? GetAt(0) : 0; }
+bool CPacket_ISP::IsHeadOk() const { return HasHeader() && GetAt(0) == ISP_HEAD; }
 
 uint16_t CPacket_ISP::GetLength() const {
     if (!HasHeader()) return 0;
-    return static_cast<uint16_t>(frame_.GetAt(1) | (frame_.GetAt(2) << 8));
+    return static_cast<uint16_t>(GetAt(1) | (GetAt(2) << 8));
 }
 
 const uint8_t* CPacket_ISP::GetBody() const {
-    return HasHeader() ? frame_.Data() + ISP_HEADER_SIZE : nullptr;
+    return HasHeader() ? Data() + ISP_HEADER_SIZE : nullptr;
 }

@@ -34,6 +34,7 @@ private:
     int attemptsMade_ = 0;
 };
 
+// The frame's bytes are the object's own CRawString base, so Size() and Data() are the frame's too.
 class CPacket_ISP : public CTask, public CRawString {
 public:
     static constexpr int kAttemptLimit = 1;
@@ -53,12 +54,10 @@ public:
     uint16_t GetLength() const;
     const uint8_t* GetBody() const;
 
-    const uint8_t* GetFrameData() const { return frame_.Data(); }
-    int GetFrameSize() const { return frame_.Size(); }
-    const CRawString& Frame() const { return frame_; }
+    const uint8_t* GetFrameData() const { return Data(); }
+    int GetFrameSize() const { return Size(); }
+    const CRawString& Frame() const { return *this; }
 
 private:
-    bool HasHeader() const { return frame_.Size() >= 4; }
-
-    CRawString frame_;
+    bool HasHeader() const { return Size() >= 4; }
 };

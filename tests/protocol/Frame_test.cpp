@@ -71,6 +71,9 @@ TEST(FrameTest, CopiesCarryAttemptsAndBytes) {
     EXPECT_EQ(copy.AttemptsMade(), 1);
     EXPECT_EQ(copy.TryCount(), 0);
     EXPECT_EQ(Bytes(copy), Bytes(frame));
+    // The byte-buffer side of a frame is the frame itself.
+    EXPECT_EQ(copy.Size(), 5);
+    EXPECT_EQ(copy.Data(), copy.GetFrameData());
     CTask raised(1, 10, 100);  // a long wait below the short wait is raised to it
     EXPECT_EQ(raised.LongWaitMs(), 100u);
 }
