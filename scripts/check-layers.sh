@@ -6,6 +6,7 @@
 #   transport     includes only transport and engine/frame
 #   files         includes only files and engine/frame
 #   engine        never includes ui, app, sim or tests
+#   options       includes nothing of ours (every program's command line, the simulator's too)
 #   none of them  includes Qt
 # Usage: bash scripts/check-layers.sh [source-root]   (default: the folder above this script)
 set -euo pipefail
@@ -13,7 +14,7 @@ root="${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
 cd "$root"
 
 # Top folders of the project whose headers are "ours" when included by path.
-ours='engine|transport|files|ui|app|sim|tests'
+ours='engine|transport|files|options|ui|app|sim|tests'
 failures=0
 
 # check <folder> <allowed include prefix regex> <what the rule says>; with "-p <path>" the folder is
@@ -42,6 +43,7 @@ check engine/frame 'engine/frame/' "the frame layer includes nothing of ours abo
 check transport 'transport/|engine/frame/' "transport includes only itself and engine/frame"
 check files 'files/|engine/frame/' "files includes only itself and engine/frame"
 check engine 'engine/|transport/|files/' "the engine never includes ui, app, sim or tests" engine/frame
+check options 'options/' "the option layer includes nothing of ours"
 
 if [ "$failures" -ne 0 ]; then
     echo "[layers] $failures include(s) against the layers"
