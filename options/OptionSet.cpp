@@ -47,7 +47,7 @@ CLI::Option* COptionSet::Value(const std::string& names, Taker take, const std::
                                const std::string& help) {
     // The callback names its option, which exists only once it is declared.
     auto declared = std::make_shared<const CLI::Option*>(nullptr);
-    CLI::callback_t takeAll = [this, declared, take = std::move(take)](const CLI::results_t& values) {
+    CLI::callback_t takeValues = [this, declared, take = std::move(take)](const CLI::results_t& values) {
         const std::string name = CHelpLayout::Name(**declared);
         for (const std::string& value : values) {
             std::string refusal = value.empty() ? FillWords(words_.emptyValue, name) : take(value);
@@ -55,7 +55,7 @@ CLI::Option* COptionSet::Value(const std::string& names, Taker take, const std::
         }
         return true;
     };
-    CLI::Option* option = app_.add_option(names, takeAll, help);
+    CLI::Option* option = app_.add_option(names, takeValues, help);
     *declared = option;
     // One word per value, so "--port a b" leaves "b" over; given again, the last value counts.
     option->expected(1)->take_last()->allow_extra_args(false)->type_name(valueName)->group(group_);
@@ -134,7 +134,8 @@ std::string COptionSet::FailureText(const CLI::App& app, const CLI::Error& error
             return FillWords(option->get_expected_max() == 0 ? words_.takesNoValue : words_.needsValue,
                              CHelpLayout::Name(*option));
         // Thrown by Value with the whole refusal after the name.
-        if (kind == "ValidationError") return message.substr(CHelpLayout::Name(*option).size() + 2);
+        const std::string prefix = CHelpLayout::Name(*option) + ": ";
+        if (kind == "ValidationError" && message.rfind(prefix, 0) == 0) return message.substr(prefix.size());
     }
     return FillWords(words_.other, message);
 }

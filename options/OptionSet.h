@@ -3,7 +3,8 @@
 // CLI11's failure-message hook). Every program here takes one set of rules:
 //   - "--name VALUE" or "--name=VALUE"; the word after a value option is its value whatever it looks
 //     like ("--trace -"); a missing or an empty value is refused, naming the option;
-//   - a value option given twice keeps the last value; a repeatable one (Values) keeps all, in order;
+//   - a value option given twice keeps the last value (the earlier one is not looked at); a repeatable
+//     one (Values) keeps all, in order, and refuses an empty one among them;
 //   - a flag takes no value;
 //   - an unknown "--" word is refused, and "--" itself; any other word too, unless the program leaves
 //     those to someone else (Others::Skip: iap-tool passes "-platform offscreen" on to Qt).
