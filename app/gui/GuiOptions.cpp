@@ -17,7 +17,7 @@ const CLI::Option* Declare(COptionSet& set, GuiOptions& options, std::string& fo
              "команды со стандартного ввода: click NAME, select NAME INDEX, get NAME,\n"
              "grab FILE, quit; каждый ответ — одна строка, начинающаяся с \"@@ \"");
     const CLI::Option* help = AddHelpOption(set);
-    set.Footer("Слова, начинающиеся с одного \"-\", достаются Qt (-platform offscreen).\n");
+    set.Footer("Прочие слова, кроме начинающихся с \"--\", передаются Qt (например, -platform offscreen).\n");
     return help;
 }
 
