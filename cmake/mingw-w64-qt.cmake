@@ -19,12 +19,9 @@ if(DEFINED ENV{IAP_QT_WINDOWS_ARCHIVE})
   set(_iap_qt_archive_default "$ENV{IAP_QT_WINDOWS_ARCHIVE}")
 else()
   # Beside the source folder as the team's machines lay it out; a clone elsewhere (a worktree, CI's
-  # scratch folder) finds it in the team's shared folder.
+  # scratch folder) names it with the environment variable.
   get_filename_component(_iap_qt_archive_default
     ${CMAKE_CURRENT_LIST_DIR}/../../shared/windows/qt6-mingw-6.4.2.tar.xz ABSOLUTE)
-  if(NOT EXISTS "${_iap_qt_archive_default}" AND EXISTS /work/shared/windows/qt6-mingw-6.4.2.tar.xz)
-    set(_iap_qt_archive_default /work/shared/windows/qt6-mingw-6.4.2.tar.xz)
-  endif()
 endif()
 set(IAP_QT_WINDOWS_ARCHIVE "${_iap_qt_archive_default}" CACHE FILEPATH
   "Qt 6 for Windows (mingw-w64) as a tar archive holding qt6-mingw/; unpacked into the build folder")

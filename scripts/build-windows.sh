@@ -4,22 +4,26 @@
 # unit tests with the Qt DLLs, plugins and "Skin" beside them in <build>/bin, and packages
 # <build>/iap-tool-<version>-win64.exe (NSIS installer) and <build>/iap-tool-<version>-win64.zip.
 # Usage: bash scripts/build-windows.sh [build-folder]   (default: build-win)
-#   IAP_QT_WINDOWS_ARCHIVE=FILE names another Qt archive; without one the windows are left out.
+#   The Qt archive is ../shared/windows/qt6-mingw-6.4.2.tar.xz beside the source folder, or the file
+#   IAP_QT_WINDOWS_ARCHIVE=FILE names; without one the windows are left out.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$here/build-win}"
 source "$here/scripts/timing.sh"
 
 bash "$here/scripts/install-deps.sh"
-# Beside the source folder as the team's machines lay it out, else the team's shared folder (a clone
-# elsewhere: a worktree, CI's scratch folder).
-archive="${IAP_QT_WINDOWS_ARCHIVE:-$here/../shared/windows/qt6-mingw-6.4.2.tar.xz}"
-if [ -z "${IAP_QT_WINDOWS_ARCHIVE:-}" ] && [ ! -f "$archive" ] && [ -f /work/shared/windows/qt6-mingw-6.4.2.tar.xz ]; then
-    archive=/work/shared/windows/qt6-mingw-6.4.2.tar.xz
-fi
+# The Qt for Windows archive: the one IAP_QT_WINDOWS_ARCHIVE names, else the one in shared/windows/
+# beside the source folder. A build folder configured before keeps its unpacked Qt.
+beside="$(cd "$here/.." && pwd)/shared/windows/qt6-mingw-6.4.2.tar.xz"
+archive="${IAP_QT_WINDOWS_ARCHIVE:-$beside}"
 gui=ON
 if [ ! -f "$archive" ] && ! grep -q '^IAP_QT_WINDOWS_DIR:PATH=.\+' "$build/CMakeCache.txt" 2>/dev/null; then
-    echo "[windows] no Qt for Windows at $archive: building without iap-tool.exe" >&2
+    if [ -n "${IAP_QT_WINDOWS_ARCHIVE:-}" ]; then
+        echo "[windows] IAP_QT_WINDOWS_ARCHIVE=$archive: no such file; building without iap-tool.exe" >&2
+    else
+        echo "[windows] no Qt for Windows at $beside: put the archive there or name it with" \
+             "IAP_QT_WINDOWS_ARCHIVE=FILE; building without iap-tool.exe" >&2
+    fi
     gui=OFF
 fi
 export IAP_QT_WINDOWS_ARCHIVE="$archive"

@@ -5,8 +5,9 @@ set -euo pipefail
 
 # clang with its run-time libraries builds the fuzz targets (libFuzzer); llvm brings the symbolizer that
 # puts function names and lines into sanitizer reports. libbenchmark-dev (Google Benchmark) builds the
-# micro-benchmarks of bench/ (bench/run.sh).
-packages=(g++ cmake ninja-build libgtest-dev srecord qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev
+# micro-benchmarks of bench/ (bench/run.sh). libcli11-dev is where third_party/CLI11 was copied from
+# (the builds read that copy; see its CMakeLists.txt).
+packages=(g++ cmake ninja-build libgtest-dev libcli11-dev srecord qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev
           file dpkg-dev clang libclang-rt-dev llvm libbenchmark-dev
           # The Windows programs (scripts/build-windows.sh, scripts/test-windows.sh): the mingw-w64 cross
           # compiler with posix threads (std::thread); Debian's host Qt tools (moc, uic of the same 6.4.2)

@@ -14,7 +14,7 @@
 #include "app/cli/ProgressView.h"
 #include "ui/StepTexts.h"
 #include "app/cli/UpdateFiles.h"
-#include "app/common/OptionParser.h"
+#include "app/common/FolderName.h"
 #include "app/common/VersionFile.h"
 #include "ui/DisplayText.h"
 #include "engine/ImagePlan.h"

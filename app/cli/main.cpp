@@ -10,7 +10,7 @@
 #include "app/cli/TextOut.h"
 #include "app/common/CommandLine.h"
 #include "app/common/Console.h"
-#include "app/common/OptionParser.h"
+#include "app/common/FolderName.h"
 #include "base/Trace.h"
 #include "transport/PortList.h"
 

@@ -3,18 +3,39 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/common/OptionParser.h"
+#include "app/common/CommonOptions.h"
+#include "app/common/FolderName.h"
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "files/Utf8Path.h"
 
+namespace {
+
+// Every option of iap-tool, into `options` (the folder as given into `folder`); returns --help.
+const CLI::Option* Declare(COptionSet& set, GuiOptions& options, std::string& folder) {
+    AddCommonOptions(set, options.ports, folder);
+    set.Flag("--automation", options.automation,
+             "команды со стандартного ввода: click NAME, select NAME INDEX, get NAME,\n"
+             "grab FILE, quit; каждый ответ — одна строка, начинающаяся с \"@@ \"");
+    const CLI::Option* help = AddHelpOption(set);
+    set.Footer("Прочие слова, кроме начинающихся с \"--\", передаются Qt (например, -platform offscreen).\n");
+    return help;
+}
+
+COptionSet GuiOptionSet() {
+    return COptionSet("iap-tool", "iap-tool: окно обновления устройства (камеры и радар-детектор) по последовательному порту.",
+                      COptionSet::Others::Skip);
+}
+
+}  // namespace
+
 GuiOptions ParseGuiOptions(const std::vector<std::string>& args) {
     GuiOptions options;
     std::string folder;
-    COptionParser parser(COptionParser::Others::Skip);
-    AddCommonOptions(parser, options.ports, folder, [&options] { options.help = true; });
-    parser.Flag("--automation", options.automation);
-    options.error = parser.Parse(args);
+    COptionSet set = GuiOptionSet();
+    const CLI::Option* help = Declare(set, options, folder);
+    options.error = set.Parse(args);
+    options.help = help->count() > 0;
     if (!options.error.empty() || folder.empty()) return options;
 
     // The windows build every path as folder + name; Qt and the file layer take '/' on Windows too.
@@ -28,12 +49,10 @@ GuiOptions ParseGuiOptions(const std::vector<std::string>& args) {
     return options;
 }
 
-const char* GuiUsage() {
-    return "Вызов: iap-tool [--port PORT]... [--folder DIR] [--automation]\n"
-           "  --port PORT   порт устройства (/dev/ttyUSB0; в Windows COM20); можно несколько раз\n"
-           "                (по умолчанию: порты системы)\n"
-           "  --folder DIR  папка с файлами обновления и ver.txt (по умолчанию: папка программы)\n"
-           "  --automation  команды со стандартного ввода: click NAME, select NAME INDEX, get NAME,\n"
-           "                grab FILE, quit; каждый ответ — одна строка, начинающаяся с \"@@ \"\n"
-           "  --help, -h    эта справка\n";
+std::string GuiUsage() {
+    COptionSet set = GuiOptionSet();
+    GuiOptions unused;
+    std::string folder;
+    Declare(set, unused, folder);
+    return set.Help();
 }

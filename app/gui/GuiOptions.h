@@ -1,6 +1,6 @@
 // The window program's command line. Options of its own start with "--"; anything else is left to Qt
-// (such as "-platform offscreen"). The options it shares with iap-cli follow the same rules
-// (app/common/OptionParser.h).
+// (such as "-platform offscreen"). The options it shares with iap-cli are declared once
+// (app/common/CommonOptions.h) and follow the same rules (options/OptionSet.h).
 #pragma once
 
 #include <string>
@@ -17,4 +17,5 @@ struct GuiOptions {
 // `args` are the UTF-8 arguments after the program name (CommandLineArgs). A relative folder is taken
 // from the current folder at the time of the call (before start-up moves to the program's folder).
 GuiOptions ParseGuiOptions(const std::vector<std::string>& args);
-const char* GuiUsage();
+// The --help text.
+std::string GuiUsage();

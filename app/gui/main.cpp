@@ -47,11 +47,11 @@ int main(int argc, char** argv) {
     UseUtf8Console();
     const GuiOptions options = ParseGuiOptions(CommandLineArgs(argc, argv));
     if (!options.error.empty()) {
-        std::fprintf(stderr, "iap-tool: %s\n%s", options.error.c_str(), GuiUsage());
+        std::fprintf(stderr, "iap-tool: %s\n%s", options.error.c_str(), GuiUsage().c_str());
         return 1;
     }
     if (options.help) {
-        std::fputs(GuiUsage(), stdout);
+        std::fputs(GuiUsage().c_str(), stdout);
         return 0;
     }
 

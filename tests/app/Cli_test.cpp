@@ -216,10 +216,18 @@ TEST_F(CliTest, OptionWordsAreCheckedBeforeAnyPortIsOpened) {
         {{"--wait-device", "0"}, 64, {}, {"--wait-device"}, false},
         {{"--settings", dir_.File("missing.bin"), "--port", "/nonexistent"}, 64, {}, {"не открывается"}, false},
         {{"--settings", dir_.File("short.bin"), "--port", "/nonexistent"}, 64, {}, {"ровно 73 байта"}, false},
+        {{"--port", "/dev/a", "/dev/b"}, 64, {}, {"неизвестный параметр: /dev/b"}, false},
+        {{"--"}, 64, {}, {"неизвестный параметр: --"}, true},
+        {{"--plain=yes"}, 64, {}, {"параметр --plain не принимает значения"}, false},
+        {{"--help=no"}, 64, {}, {"параметр --help не принимает значения"}, true},
         {{"--list-ports", "--port", "/dev/first", "--port", "/dev/second"}, 0, {"порт 1: /dev/first\nпорт 2: /dev/second\n"}, {}, false},
-        {{"--help"}, 0, {"--port", "--folder", "--settings", "--save-settings", "--firmware-pause-ms", "--trace", "--inspect",
-                         "--list-ports", "64"}, {}, false},
+        {{"--help"}, 0, {"Вызов: iap-cli [--port PORT]... [--folder DIR]", "--port", "--folder", "--settings", "--save-settings",
+                         "--firmware-pause-ms", "--trace", "--inspect", "--list-ports", "--help, -h", "Коды завершения:", "64"}, {}, false},
+        // The mode given last decides.
+        {{"--help", "--list-ports", "--port", "/dev/first"}, 0, {"порт 1: /dev/first\n"}, {}, false},
+        {{"--list-ports", "-h"}, 0, {"Коды завершения:"}, {}, false},
         {{"--inspect", "--folder", dir_.File("nothing-here")}, 1, {"не найдена"}, {}, false},
+        {{"--inspect", "--folder=" + dir_.File("nothing-here")}, 1, {"\"" + dir_.File("nothing-here") + "/\" не найдена"}, {}, false},
     };
     const bool withTool = std::filesystem::exists(BinPath("iap-tool"));
     for (const Row& row : rows) {
@@ -235,6 +243,8 @@ TEST_F(CliTest, OptionWordsAreCheckedBeforeAnyPortIsOpened) {
         EXPECT_EQ(tool.status, 1);
         EXPECT_NE(tool.err.find("iap-tool: " + row.err[0] + "\n"), std::string::npos) << tool.err;
     }
+    // A switch for the tests is not offered to users.
+    EXPECT_EQ(Cli({"--help"}, 10000).out.find("--test-wait-slice-ms"), std::string::npos);
 }
 
 TEST_F(CliTest, SettingsAreWrittenOnlyWhenEditedAndThenOnceAtTheEnd) {

@@ -13,6 +13,8 @@
 #include "app/gui/GuiOptions.h"
 #include "app/gui/InstanceGuard.h"
 #include "app/gui/StartUp.h"
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "support/TestSupport.h"
 #include "ui/VersionStrings.h"
 
@@ -73,6 +75,41 @@ TEST(GuiOptions, OwnOptionsAndQtsOptions) {
     EXPECT_EQ(options.folder.back(), L'/');
     EXPECT_TRUE(options.automation);
     EXPECT_FALSE(options.help);
+}
+
+// The rules iap-cli follows too; a word with one '-' and whatever follows it belong to Qt.
+TEST(GuiOptions, RefusalsAndWhatIsLeftToQt) {
+    testsupport::TempDir dir;
+    const std::string cyrillic = dir.File("Обновление");
+    std::filesystem::create_directory(testsupport::Utf8Path(cyrillic));
+    struct Row {
+        std::vector<std::string> args;
+        std::string error;
+        std::vector<std::string> ports;
+        bool help;
+    };
+    const Row rows[] = {
+        {{"--folder=" + cyrillic, "-reverse"}, "", {}, false},
+        {{"--port", "COM3", "offscreen", "-h"}, "", {"COM3"}, true},
+        {{"-platform", "offscreen", "--bogus"}, "неизвестный параметр: --bogus", {}, false},
+        {{"--automation=no"}, "параметр --automation не принимает значения", {}, false},
+        {{"--port", "COM3", "--port"}, "параметру --port нужно значение", {"COM3"}, false},
+        {{"--folder", dir.File("нет")}, "--folder " + dir.File("нет") + ": нет такой папки", {}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args[0] + " " + row.error);
+        const GuiOptions options = ParseGuiOptions(row.args);
+        EXPECT_EQ(options.error, row.error);
+        if (!row.error.empty()) continue;
+        EXPECT_EQ(options.ports, row.ports);
+        EXPECT_EQ(options.help, row.help);
+    }
+    // The folder's Cyrillic name arrives whole (on Windows through the wide text).
+    const GuiOptions cyrillicFolder = ParseGuiOptions({"--folder=" + cyrillic});
+    EXPECT_TRUE(testsupport::Utf8Path(WideToUtf8(cyrillicFolder.folder)) == testsupport::Utf8Path(cyrillic + "/"))
+        << WideToUtf8(cyrillicFolder.folder);
+    EXPECT_NE(GuiUsage().find("Вызов: iap-tool [--port PORT]... [--folder DIR] [--automation] [--help]"), std::string::npos)
+        << GuiUsage();
 }
 
 #ifdef _WIN32
