@@ -128,6 +128,7 @@ int CWork_BK::ConnectAndLoad() {
     {
         std::lock_guard<std::mutex> lock(settingsMutex_);
         settingsBlock_.fill(0);
+        deviceSettingsKnown_.store(false);
     }
 
     const EngineOptions options = Options();

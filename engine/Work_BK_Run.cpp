@@ -47,7 +47,7 @@ void CWork_BK::StartUpdateRun() {
 }
 
 void CWork_BK::SelectStep(int step) {
-    const int total = step == StepSettings ? 1 : PacketCount(step);
+    const int total = step == StepSettings ? 1 : PacketsToSend(step);
     stepSent_.store(0);
     stepResult_.store(0);
     stepTotal_.store(total);
@@ -62,6 +62,10 @@ void CWork_BK::ResetRunRecord() {
         failureReason_.clear();
     }
     postedJobs_.store(0);
+    for (std::atomic<int>& accepted : acceptedPackets_) accepted.store(0);
+    closedImages_.store(0);
+    sendingStep_.store(StepNone);
+    firmwareEndStatus_.store(-1);
     dropTraced_.store(false);
     runFailed_.store(0);
 }
@@ -120,6 +124,10 @@ void CWork_BK::RunJob(int step) {
     if (step == kFirmwarePauseJob) {
         // The device needs this time to take the new firmware before the next image.
         if (FirmwarePause() && RunActive() && !RunFailed()) driver.StartNextImage(StepProject);
+        return;
+    }
+    if (step == kEndSettleJob) {
+        RunEndSettle(settlingStep_.load());
         return;
     }
     const ImageRow* row = ImageByStep(step);
