@@ -153,8 +153,11 @@ void CDealMsg::PacketResult(const ImageRow& image, uint8_t status) {
         return;
     }
     // No packet of this kind is awaited. For the image being sent that is no stray: the device answered
-    // a packet twice, or refused one the tool took as answered already.
-    if (image.step == engine.SendingStep() && !engine.RunFailed() && engine.CurrentStep() != StepFinished) {
+    // a packet twice, or refused one the tool took as answered already. Once the device has confirmed
+    // an image's end it has answered every packet before (it answers in order): later ones are strays.
+    const bool confirmedWhole = image.deviceConfirmsEnd && engine.ImageClosed(image.step);
+    if (image.step == engine.SendingStep() && !confirmedWhole && !engine.RunFailed() &&
+        engine.CurrentStep() != StepFinished) {
         if (!accepted) {
             Refused(image.step, image.packetCmd, status);
             return;

@@ -94,10 +94,11 @@ DeviceReaction CDeviceModel::Handle(const std::vector<uint8_t>& frame) {
         reaction.notes.push_back("fault: device notice after " + tag);
         reaction.answers.push_back(MakeFrame(ANS_DEVICE_NOTICE, {}));
     }
-    for (uint8_t stray : faults_.StraysBefore(frameNumber)) {
-        reaction.notes.push_back("fault: stray answer " + Hex2(stray) + " before the answers to frame " +
+    const std::vector<uint8_t> strays = faults_.StraysBefore(frameNumber);
+    for (size_t i = 0; i < strays.size(); ++i) {
+        reaction.notes.push_back("fault: stray answer " + Hex2(strays[i]) + " before the answers to frame " +
                                  std::to_string(frameNumber) + " (" + tag + ")");
-        reaction.answers.insert(reaction.answers.begin(), StrayAnswer(stray));
+        reaction.answers.insert(reaction.answers.begin() + static_cast<std::ptrdiff_t>(i), StrayAnswer(strays[i]));
     }
     if (faults_.Has(FaultKind::HangUp, cmd, ordinal)) {
         // The frame still counts as received (its bytes are kept), but a device that is gone says

@@ -609,3 +609,75 @@ TEST_F(UpdateRunTest, ASettingsAnswerDuringARunDoesNotChangeWhatIsWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// A device-information request that goes unanswered while a run is queued behind it is dropped alone:
+// the run's start still goes out and the run ends as it would have.
+TEST_F(UpdateRunTest, AnUnansweredRequestIsDroppedAloneAndTheRunBehindItGoesOn) {
+    UseSamples({"rdfwd.bin"});
+    EngineOptions options = engine_.Options();
+    options.waitSliceMs = 200;
+    options.noAnswerSlices = 2;
+    engine_.SetOptions(options);
+    // The probe is 'E' #1, the request after it #2; the front end asks again (#3) right before the run.
+    Connect({"--no-answer", "0x45@3"});
+    TraceCapture trace;
+    window_.Clear();
+    CDealMsg::Instance()->RequestDeviceInfo(1);
+    engine_.StartUpdateRun();
+    ASSERT_TRUE(window_.WaitForRunEnd(20000));
+    EXPECT_TRUE(trace.Contains(L"no answer to command 45; dropped"));
+    for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_END)) EXPECT_EQ(m.lParam, 0) << "step " << m.wParam;
+    const auto frames = StopDevice();
+    EXPECT_EQ(CountCommand(CommandsReceived(frames), CMD_DEVICE_INFO), 3);
+    EXPECT_EQ(CommandRuns(RunCommands(frames)), (std::vector<uint8_t>{CMD_RADAR_START, CMD_RADAR_PACKET, CMD_RADAR_END}));
+    EXPECT_EQ(ReadFile(OutDir() + "/rdfwd.bin"), ReadFile(FilesDir() + "rdfwd.bin"));
+}
+
+// Answers nobody asked for, arriving while the device restarts after its firmware: a settings write's
+// answer, another image's ready answer, a packet result of the next image. They end, start and count
+// nothing; the run goes on to every image.
+class PauseStrayWindow : public RecordingWindow {
+public:
+    intptr_t Send(uint32_t message, NotifyWParam wParam, NotifyLParam lParam) override {
+        if (message == WM_ENGINE_WAIT && !sent_.exchange(true)) {
+            for (const std::vector<uint8_t>& answer : std::vector<std::vector<uint8_t>>{
+                     {ANS_SETTINGS_WRITTEN, CMD_WRITE_SETTINGS, 1}, {ANS_MUSIC_READY}, {ANS_EDOG_READY},
+                     {ANS_EDOG_RESULT, CMD_EDOG_PACKET, 1}, {ANS_ACK, CMD_FIRMWARE_DATA, 2}}) {
+                CPacket_ISP frame;
+                frame.Pack(answer[0], answer.data() + 1, static_cast<uint16_t>(answer.size() - 1));
+                CDealMsg::Instance()->Deal(frame.Frame());
+            }
+        }
+        return RecordingWindow::Send(message, wParam, lParam);
+    }
+
+private:
+    std::atomic<bool> sent_{false};
+};
+
+TEST_F(UpdateRunTest, AnswersNobodyAskedForDuringTheFirmwarePauseChangeNothing) {
+    UseSamples({"AC7811_project.hex", "flagdata.bin", "audioHead.bin"});
+    Connect();
+    PauseStrayWindow window;
+    engine_.SetNotifyWindow(&window);
+    TraceCapture trace;
+    engine_.StartUpdateRun();
+    const bool ended = window.WaitForRunEnd(60000);
+    engine_.SetNotifyWindow(&window_);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(trace.Contains(L"answer 4B (settings written) answers no command in flight"));
+    EXPECT_TRUE(trace.Contains(L"answer 32 (ready) answers no command in flight"));
+    std::vector<EngineMessage> ends;
+    for (const EngineMessage& m : window.Messages())
+        if (m.message == WM_ENGINE_STEP_END) ends.push_back(m);
+    EXPECT_EQ(ends, (std::vector<EngineMessage>{{WM_ENGINE_STEP_END, 1, 0}, {WM_ENGINE_STEP_END, 2, 0},
+                                                 {WM_ENGINE_STEP_END, 3, 0}, {WM_ENGINE_STEP_END, 7, 0}}));
+    const auto commands = RunCommands(StopDevice());
+    EXPECT_EQ(CountCommand(commands, CMD_EDOG_START), 1);
+    for (const char* image : {"flagdata.bin", "audioHead.bin"})
+        EXPECT_EQ(ReadFile(OutDir() + "/" + image), ReadFile(FilesDir() + image)) << image;
+}
+
+}  // namespace
