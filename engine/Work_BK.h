@@ -338,6 +338,10 @@ private:
     std::atomic<int> firmwareEndStatus_{-1};
     std::atomic<bool> deviceSettingsKnown_{false};
     std::atomic<uint32_t> lastReceiveMs_{0};  // tick count of the last byte received
+    // PacketsToSend per step, counted whenever the images load or empty (imagesMutex_ held), so that
+    // any thread reads them without walking an image another thread may be emptying.
+    std::array<std::atomic<int>, kStepLimit> packetsToSend_{};
+    void CountPacketsToSend();
     // Waits until no byte has come for `quietMs` (at most ten times as long on a noisy line), or the
     // run failed or stopped. True when the run may go on.
     bool WaitLineQuiet(uint32_t quietMs);

@@ -158,13 +158,19 @@ std::wstring CWork_BK::FailureReason() const {
 }
 
 void CWork_BK::FailRun(int step, const std::wstring& reason) {
+    // One run has one end: a second failure (a refusal racing the no-answer report, a surplus answer
+    // after a refusal) is traced, and the first reason stands.
     {
         std::lock_guard<std::mutex> lock(recordMutex_);
+        if (runFailed_.load() != 0) {
+            Trace(L"[CWork_BK] the run has failed already; not reported again: %ls\r\n", reason.c_str());
+            return;
+        }
         failureReason_ = reason;
+        // Set before the queue is emptied: AddTask checks it under the queue lock, so no frame of the
+        // failed run can slip in after the clear.
+        runFailed_.store(1);
     }
-    // Set before the queue is emptied: AddTask checks it under the queue lock, so no frame of the
-    // failed run can slip in after the clear.
-    runFailed_.store(1);
     ClearTasks();
     // A firmware pause in progress has nothing left to wait for.
     EndPause();

@@ -30,11 +30,18 @@ int CWork_BK::AcceptedPackets(int step) const {
 }
 
 int CWork_BK::PacketsToSend(int step) const {
-    const ImageRow* row = ImageByStep(step);
-    const CImageReader* image = Image(step);
-    if (row == nullptr || image == nullptr) return 0;
-    // The firmware's extended-address records and its last two records never go out.
-    return row->reader == ImageReaderKind::Hex ? PlanImage(*row, *image).packets : image->GetPacketCount();
+    return IsRecordStep(step) ? packetsToSend_[static_cast<size_t>(step)].load() : 0;
+}
+
+void CWork_BK::CountPacketsToSend() {
+    for (const ImageRow& row : ImageRows()) {
+        const CImageReader* image = Image(row.step);
+        // The firmware's extended-address records and its last two records never go out.
+        const int packets = image == nullptr                       ? 0
+                            : row.reader == ImageReaderKind::Hex ? PlanImage(row, *image).packets
+                                                                  : image->GetPacketCount();
+        packetsToSend_[static_cast<size_t>(row.step)].store(packets);
+    }
 }
 
 void CWork_BK::MarkImageClosed(int step) {

@@ -152,14 +152,21 @@ TEST_F(UpdateRunTest, TheImageTableAndTheNamedOperationsAgree) {
         const int frames = PlanImage(row, *engine_.Image(n.step)).packets + 1;
         EXPECT_GT(frames, 2);
 
+        // Each frame is waited for until the sender has written it: a wake-up still pending when the
+        // queue is emptied would find the next frame at the head and write it twice, the second time
+        // as its last.
         engine_.ClearTasks();
         (driver.*n.start)();
         EXPECT_EQ(engine_.HeadCommand(), row.startCmd);
         EXPECT_EQ(engine_.TaskCount(), 1);
+        ASSERT_TRUE(WaitUntil([&] { return engine_.HeadInFlight() == row.startCmd; }, 2000));
         engine_.ClearTasks();
         (driver.*n.end)();
         EXPECT_EQ(engine_.HeadCommand(), row.endCmd);
         EXPECT_EQ(engine_.TaskCount(), 1);
+        // On the dead line no write succeeds, so not even an end command the device never answers is
+        // acknowledged: it stays in flight.
+        ASSERT_TRUE(WaitUntil([&] { return engine_.HeadInFlight() == row.endCmd; }, 2000));
         engine_.ClearTasks();
         EXPECT_EQ((driver.*n.packets)(), 1);
         EXPECT_EQ(engine_.HeadCommand(), row.packetCmd);
