@@ -41,6 +41,12 @@ constexpr DeviceStatusText kDeviceStatusTexts[] = {
 };
 constexpr DeviceStatusText kOtherDeviceStatus = {0, L"MCU 参数错误!\n", L"ошибка параметров микроконтроллера"};
 
+bool IsDeviceRefusal(uint8_t code) {
+    for (const DeviceStatusText& entry : kDeviceStatusTexts)
+        if (entry.code == code) return true;
+    return false;
+}
+
 const DeviceStatusText& StatusText(uint8_t code) {
     for (const DeviceStatusText& entry : kDeviceStatusTexts)
         if (entry.code == code) return entry;
@@ -63,7 +69,10 @@ std::wstring CDealMsg::GetErrorText(uint8_t code) {
 std::wstring CDealMsg::RefusalReason(uint8_t command, uint8_t status) {
     std::wstring device = GetErrorText(status);
     while (!device.empty() && device.back() == L'\n') device.pop_back();
-    const wchar_t* what = command == CMD_FIRMWARE_END ? L"завершение прошивки" : L"пакет";
+    const ImageRow* image = ImageByCommand(command);
+    const wchar_t* what = command == CMD_FIRMWARE_END                           ? L"завершение прошивки"
+                          : image != nullptr && command == image->startCmd ? L"начало передачи"
+                                                                            : L"пакет";
     return std::wstring(L"устройство отклонило ") + what + L" (код " + std::to_wstring(status) + L"): " + device +
            L" — " + StatusText(status).russian;
 }
@@ -73,23 +82,36 @@ void CDealMsg::SetMode(int mode) { mode_.store(mode); }
 uint8_t CDealMsg::GetFlag() { return flag_.load(); }
 void CDealMsg::SetFlag(uint8_t flag) { flag_.store(flag); }
 
-void CDealMsg::StoreSettings(const CRawString& frame) {
-    // A short 0x48 would make the copy read past the frame; it stores nothing.
-    if (frame.Size() < FRAME_OFFSET_SETTINGS + SETTINGS_BLOCK_SIZE) return;
+int CDealMsg::StoreSettings(const CRawString& frame) {
+    // A block of another size is no settings block of this device: neither a short one padded with
+    // zeros nor a long one cut is stored, so it can never be saved or written back.
+    if (frame.Size() != FRAME_OFFSET_SETTINGS + SETTINGS_BLOCK_SIZE + 1) return 0;
     const uint8_t* block = frame.Data() + FRAME_OFFSET_SETTINGS;
     const uint8_t which = At(frame, FRAME_OFFSET_ANSWERED);
-    if (which == CMD_READ_SETTINGS_INFO)
+    if (which == CMD_READ_SETTINGS_INFO) {
         Engine().SetSettingsInfoBlock(block);
-    else if (which == CMD_READ_SETTINGS)
+        return 1;
+    }
+    if (which == CMD_READ_SETTINGS) {
         Engine().StoreDeviceSettings(block);
+        return 1;
+    }
+    return 0;
+}
+
+void CDealMsg::NotInFlight(uint8_t code, const wchar_t* what) {
+    Trace(L"[CDealMsg] answer %02X (%ls) answers no command in flight (%02X); ignored\r\n", code, what,
+          static_cast<unsigned>(Engine().HeadInFlight()));
 }
 
 // The packet is counted before the queue lets the next frame go: otherwise the sender could write the
 // image's end command and end the run while this thread still reports the last packet, and the window
 // would get a packet after the end of the run.
-void CDealMsg::AcceptPacket(uint8_t command) {
-    Engine().NotifyPacketSent();
-    Engine().OnAnswer(command);
+void CDealMsg::AcceptPacket(const ImageRow& image) {
+    CWork_BK& engine = Engine();
+    engine.CountAcceptedPacket(image.step);
+    engine.NotifyPacketSent();
+    engine.OnAnswer(image.packetCmd);
 }
 
 void CDealMsg::BeginImage(int step, uint8_t readyCode) {
@@ -106,44 +128,65 @@ void CDealMsg::BeginImage(int step, uint8_t readyCode) {
         return;
     }
     engine.ClearTasks();
+    engine.SetSendingStep(step);
     engine.SelectStep(step);
     engine.NotifyStepBegin();
     engine.PostJob(step);
 }
 
 void CDealMsg::Refused(int step, uint8_t command, uint8_t status) {
-    CWork_BK& engine = Engine();
-    // Only the command in flight can be refused; a late copy of a refusal finds the run already ended.
-    if (engine.HeadCommand() != command) {
-        Trace(L"[CDealMsg] refusal of %02X (status %d) while it is not in flight; ignored\r\n", command, status);
-        return;
-    }
     // Waiting would only let the sender give up after its wait slices, and the device keeps nothing
     // of a refused frame: end the run now and say what the device said.
     Trace(L"[CDealMsg] device refused %02X with status %d; run ended\r\n", command, status);
-    engine.FailRun(step, RefusalReason(command, status));
+    Engine().FailRun(step, RefusalReason(command, status));
 }
 
-void CDealMsg::PacketResult(const ImageRow& image, uint8_t answered, uint8_t status) {
+void CDealMsg::PacketResult(const ImageRow& image, uint8_t status) {
+    CWork_BK& engine = Engine();
     const uint8_t acceptedStatus = image.resultRule == ResultRule::AckStatus ? ACK_STATUS_ACCEPTED : PACKET_STATUS_ACCEPTED;
-    if (image.resultRule == ResultRule::Unexamined || status == acceptedStatus)
-        AcceptPacket(answered);
-    else
-        Refused(image.step, answered, status);
+    const bool accepted = image.resultRule == ResultRule::Unexamined || status == acceptedStatus;
+    if (engine.HeadInFlight() == image.packetCmd) {
+        if (accepted)
+            AcceptPacket(image);
+        else
+            Refused(image.step, image.packetCmd, status);
+        return;
+    }
+    // No packet of this kind is awaited. For the image being sent that is no stray: the device answered
+    // a packet twice, or refused one the tool took as answered already. Once the device has confirmed
+    // an image's end it has answered every packet before (it answers in order): later ones are strays.
+    const bool confirmedWhole = image.deviceConfirmsEnd && engine.ImageClosed(image.step);
+    if (image.step == engine.SendingStep() && !confirmedWhole && !engine.RunFailed() &&
+        engine.CurrentStep() != StepFinished) {
+        if (!accepted) {
+            Refused(image.step, image.packetCmd, status);
+            return;
+        }
+        Trace(L"[CDealMsg] result %02X for step %d while no packet awaits one: the device answered more often than "
+              L"asked; run ended\r\n",
+              image.resultAnswer, image.step);
+        engine.FailRun(image.step, L"устройство ответило больше раз, чем его спросили");
+        return;
+    }
+    NotInFlight(image.resultAnswer, L"packet result");
 }
 
 void CDealMsg::EndConfirmed(const ImageRow& image, uint8_t status) {
     CWork_BK& engine = Engine();
-    if (status != ACK_STATUS_ACCEPTED) {
-        Refused(image.step, image.endCmd, status);
-        return;
-    }
     // Only the confirmation of the end command in flight ends the image: a repeated one would end the
     // step again and start the next image a second time in its middle.
-    if (engine.HeadCommand() != image.endCmd) {
+    if (engine.HeadInFlight() != image.endCmd) {
         Trace(L"firmware end confirmed without its command in flight; ignored\r\n");
         return;
     }
+    // The device's explicit refusals; any other status is its end of the firmware.
+    if (IsDeviceRefusal(status)) {
+        Refused(image.step, image.endCmd, status);
+        return;
+    }
+    Trace(L"[CDealMsg] firmware end confirmed with status %d\r\n", status);
+    engine.SetFirmwareEndStatus(status);
+    engine.MarkImageClosed(image.step);
     engine.OnAnswer(image.endCmd);
     engine.NotifyStepEnd(0);
     // The device now restarts; the job worker waits for it and then starts the next image, while this
@@ -152,16 +195,56 @@ void CDealMsg::EndConfirmed(const ImageRow& image, uint8_t status) {
 }
 
 void CDealMsg::DealAck(uint8_t answered, uint8_t status) {
+    CWork_BK& engine = Engine();
     if (const ImageRow* image = ImageByCommand(answered)) {
         if (answered == image->packetCmd && image->resultRule == ResultRule::AckStatus)
-            PacketResult(*image, answered, status);
+            PacketResult(*image, status);
         else if (answered == image->endCmd && image->deviceConfirmsEnd)
             EndConfirmed(*image, status);
         else if (answered == image->endCmd && image->endAckAccepted)
-            Engine().OnAnswer(answered);
+            engine.OnAnswer(answered);  // it finds the end command long gone
+        else if (answered == image->startCmd && status != ACK_STATUS_ACCEPTED && engine.HeadInFlight() == answered)
+            Refused(image->step, answered, status);
         return;
     }
-    if (answered == CMD_READ_SETTINGS || answered == CMD_READ_SETTINGS_INFO) Engine().OnAnswer(answered);
+    if (answered == CMD_READ_SETTINGS || answered == CMD_READ_SETTINGS_INFO) engine.OnAnswer(answered);
+}
+
+void CDealMsg::DeviceInfo(const CRawString& frame) {
+    CWork_BK& engine = Engine();
+    // 0x46 answers the device-information request and nothing else, whatever command byte it echoes.
+    if (engine.HeadInFlight() != CMD_DEVICE_INFO) {
+        NotInFlight(ANS_DEVICE_INFO, L"device information");
+        return;
+    }
+    const uint8_t echoed = At(frame, FRAME_OFFSET_ANSWERED);
+    if (echoed != CMD_DEVICE_INFO)
+        Trace(L"[CDealMsg] device information echoes %02X instead of 45; taken as the answer to the request\r\n", echoed);
+    Trace(L"Port Num == %d\r\n", At(frame, FRAME_OFFSET_PORT));
+    engine.SetDeviceVersions(Format(L"%04d", Word(frame, FRAME_OFFSET_VERSIONS)),
+                             Format(L"%04d", Word(frame, FRAME_OFFSET_VERSIONS + 2)),
+                             Format(L"%04x", Word(frame, FRAME_OFFSET_VERSIONS + 4)));
+    engine.OnAnswer(CMD_DEVICE_INFO);
+    engine.NotifyReady();
+    ReadSettings();
+    ReadSettingsInfo();
+}
+
+void CDealMsg::SettingsAnswer(const CRawString& frame) {
+    CWork_BK& engine = Engine();
+    const uint8_t which = At(frame, FRAME_OFFSET_ANSWERED);
+    if ((which != CMD_READ_SETTINGS && which != CMD_READ_SETTINGS_INFO) || engine.HeadInFlight() != which) {
+        NotInFlight(ANS_SETTINGS, L"settings");
+        return;
+    }
+    engine.OnAnswer(which);
+    if (StoreSettings(frame)) {
+        engine.NotifySettingsRead();
+        return;
+    }
+    Trace(L"[CDealMsg] settings answer for %02X carries %d bytes instead of %d; refused, nothing stored\r\n", which,
+          frame.Size() - FRAME_OFFSET_SETTINGS - 1, SETTINGS_BLOCK_SIZE);
+    engine.NotifySettingsRead(1);
 }
 
 void CDealMsg::Deal(const CRawString& frame) {
@@ -178,22 +261,13 @@ void CDealMsg::Deal(const CRawString& frame) {
         case ANS_IGNORED:
             break;
         case ANS_DEVICE_INFO:
-            Trace(L"Port Num == %d\r\n", At(frame, FRAME_OFFSET_PORT));
-            engine.SetDeviceVersions(Format(L"%04d", Word(frame, FRAME_OFFSET_VERSIONS)),
-                                     Format(L"%04d", Word(frame, FRAME_OFFSET_VERSIONS + 2)),
-                                     Format(L"%04x", Word(frame, FRAME_OFFSET_VERSIONS + 4)));
-            engine.OnAnswer(answered);
-            engine.NotifyReady();
-            ReadSettings();
-            ReadSettingsInfo();
+            DeviceInfo(frame);
             break;
         case ANS_FIRMWARE_START_SEEN:
-            // A late copy of it must not empty the queue under the firmware packets.
-            if (engine.JobPosted(StepProject)) {
-                Trace(L"[CDealMsg] firmware start seen again after the packets were queued; ignored\r\n");
-                break;
-            }
-            engine.ClearTasks();
+            // The firmware start is answered twice: this, then the ready answer that begins the image.
+            // The start stays in flight until the second, so that it alone can begin the firmware and
+            // a device that never sends it is noticed by the no-answer rule.
+            if (engine.HeadInFlight() != CMD_FIRMWARE_START) NotInFlight(code, L"firmware start seen");
             break;
         case ANS_DEVICE_NOTICE: {
             // Emptying the queue discards the rest of a step in progress; say so instead of letting
@@ -205,23 +279,30 @@ void CDealMsg::Deal(const CRawString& frame) {
             break;
         }
         case ANS_SETTINGS:
-            engine.OnAnswer(answered);
-            StoreSettings(frame);
-            engine.NotifySettingsRead();
+            SettingsAnswer(frame);
             break;
         case ANS_SETTINGS_WRITTEN:
-            engine.OnAnswer(answered);
+            if (engine.HeadInFlight() != CMD_WRITE_SETTINGS) {
+                NotInFlight(code, L"settings written");
+                break;
+            }
+            engine.OnAnswer(CMD_WRITE_SETTINGS);
             engine.SettingsWritten();
             engine.SelectStep(StepSettings);
             engine.NotifyStepEnd(0);
+            if (!engine.CheckImagesWhole()) break;
             engine.SelectStep(StepFinished);
             engine.NotifyStepEnd(0);
             break;
         default:
-            if (const ImageRow* image = ImageByReadyAnswer(code))
-                BeginImage(image->step, code);
-            else if (const ImageRow* result = ImageByResultAnswer(code))
-                PacketResult(*result, answered, status);
+            if (const ImageRow* image = ImageByReadyAnswer(code)) {
+                if (engine.HeadInFlight() == image->startCmd)
+                    BeginImage(image->step, code);
+                else
+                    NotInFlight(code, L"ready");
+            } else if (const ImageRow* result = ImageByResultAnswer(code)) {
+                PacketResult(*result, status);
+            }
             break;
     }
 }

@@ -31,12 +31,17 @@ public:
     virtual void SetFlag(uint8_t flag);
 
     // Acts on one answer frame that passed the receive path's checks. The image answers (ready, packet
-    // results, the confirmed end) are read from the image table. A ready answer posts its step's job
-    // once per run (repeats are traced and ignored); a refusing status for the command in flight
-    // (0x0D for 0x06 or 0x1A not 2; 0x24/0x34/0x39 not 1) ends the run at once through FailRun.
+    // results, the confirmed end) are read from the image table. Every answer is matched against the
+    // command in flight (the queue's head once written): one that answers nothing in flight, and is
+    // no message the device sends by itself (0x13, the notice 0x1B), is traced and ignored. Two
+    // exceptions end the run, since the protocol has no sequence numbers: a packet result for the image
+    // being sent while none is awaited means the device answered more often than asked (a duplicate
+    // put the tool one packet ahead), and a refusal of any of its packets ends it with the device's
+    // text. A ready answer posts its step's job once per run.
     void Deal(const CRawString& frame);
-    // Stores a 0x48 answer's block: 'I' into the information block, 'G' into the device block.
-    void StoreSettings(const CRawString& frame);
+    // Stores a 0x48 answer's block: 'I' into the information block, 'G' into the device block; an
+    // answer whose block is not exactly 73 bytes stores nothing. 1 when a block was stored.
+    int StoreSettings(const CRawString& frame);
 
     void RequestDeviceInfo(uint8_t port);
     void ReadSettings();
@@ -82,12 +87,17 @@ public:
 
 private:
     static CWork_BK& Engine();
-    void AcceptPacket(uint8_t command);
-    // 0x0D [answered, status]: a firmware packet's result, the firmware end's confirmation, or a
-    // plain acknowledgement.
+    void AcceptPacket(const ImageRow& image);
+    // 0x0D [answered, status]: a firmware packet's result, the firmware end's confirmation, a
+    // refused start, or a plain acknowledgement.
     void DealAck(uint8_t answered, uint8_t status);
     // The device's result for one packet of `image`.
-    void PacketResult(const ImageRow& image, uint8_t answered, uint8_t status);
+    void PacketResult(const ImageRow& image, uint8_t status);
+    // 0x46 for the device-information request in flight.
+    void DeviceInfo(const CRawString& frame);
+    // 0x48 for the settings read in flight.
+    void SettingsAnswer(const CRawString& frame);
+    void NotInFlight(uint8_t code, const wchar_t* what);
     // The device confirmed the end command of `image` with `status`.
     void EndConfirmed(const ImageRow& image, uint8_t status);
     // The firmware records of `image`, each at its load address, then the end command.

@@ -143,7 +143,7 @@ void CDealMsg::SendRadarEnd() { SendImageEnd(StepRadar); }
 
 void CDealMsg::StartNextImage(int endedStep) {
     CWork_BK& engine = Engine();
-    if (!engine.RunActive()) return;
+    if (!engine.RunActive() || engine.RunFailed()) return;
     const std::span<const ImageRow> rows = ImageRows();
     for (size_t i = static_cast<size_t>(ImageIndex(ImageByStep(endedStep)) + 1); i < rows.size(); ++i) {
         const ImageRow& next = rows[i];
@@ -157,6 +157,8 @@ void CDealMsg::StartNextImage(int endedStep) {
         }
         return;
     }
+    // No settings are written, and no success is reported, for a run that left an image unfinished.
+    if (!engine.CheckImagesWhole()) return;
     if (engine.SettingsPending()) {
         WriteSettings();
         return;

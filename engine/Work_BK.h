@@ -54,6 +54,9 @@ struct EngineOptions {
     bool keepScanning = false;
     uint32_t rescanMs = 2000;    // how often the port list is looked at for ports not seen before
     uint32_t reprobeMs = 10000;  // how often a port that is there but did not answer is probed again
+    // After an end command the device never answers, the line must be quiet this long before the
+    // image counts as ended, so that a surplus answer to its packets is still seen in its step.
+    uint32_t endSettleMs = 200;
 };
 
 
@@ -114,7 +117,7 @@ public:
     void SetSettingsPending(int flag);
     // The block a settings write sends (the protocol driver's WriteSettings).
     void GetSettingsToWrite(uint8_t* dst) const;
-    // The device's block from a 'G' settings answer (reader thread).
+    // The device's block from a 'G' settings answer (reader thread); from now on it is known.
     void StoreDeviceSettings(const uint8_t* src);
     // The device answered the settings write: from now on it holds the block that was written.
     void SettingsWritten();
@@ -122,7 +125,9 @@ public:
     int RunActive() const { return runActive_.load(); }
 
     void NotifyReady();
-    void NotifySettingsRead();
+    // wParam 0: a settings block was stored; 1: the answer was refused (wrong size) and nothing
+    // changed, so a front end must not take the device's block from it.
+    void NotifySettingsRead(int refused = 0);
     void NotifyStepBegin();
     void NotifyPacketSent();
     void NotifyStepEnd(int result);
@@ -185,6 +190,35 @@ public:
     void FailRun(int step, const std::wstring& reason);
     // Why the last run failed; empty while no run has failed since StartUpdateRun.
     std::wstring FailureReason() const;
+
+    // What the run did with each image it started (reader, sender and job worker threads; atomics).
+    // The packets of `step` the device accepted in this run.
+    void CountAcceptedPacket(int step);
+    int AcceptedPackets(int step) const;
+    // The packets a run sends of the image of `step` (the firmware's data records); 0 for a step
+    // that is no image. Progress totals and the check of whole images use it.
+    int PacketsToSend(int step) const;
+    // The image's end command closed it: the device confirmed the firmware end, or a data image's
+    // end command left the port.
+    void MarkImageClosed(int step);
+    bool ImageClosed(int step) const;
+    // The image whose ready answer came last in this run: its packets are being sent, or it has just
+    // ended and a surplus answer to them still counts against it. StepNone before the first.
+    int SendingStep() const { return sendingStep_.load(); }
+    void SetSendingStep(int step) { sendingStep_.store(step); }
+    // Before a run reports success: every image the run started was accepted packet by packet and
+    // closed by its end command. Otherwise the run fails naming the image, and 0 is returned.
+    int CheckImagesWhole();
+    // An end command the device never answers has left the port (sender thread): the step ends once
+    // the line has been quiet for endSettleMs, on the job worker, then the next image starts.
+    void ImageEndWritten(uint8_t endCmd);
+    // The status byte the device confirmed the firmware end with in this run; -1 while none came.
+    int FirmwareEndStatus() const { return firmwareEndStatus_.load(); }
+    void SetFirmwareEndStatus(int status) { firmwareEndStatus_.store(status); }
+    // A settings answer of the right size has given the device's own block since the port opened.
+    bool DeviceSettingsKnown() const { return deviceSettingsKnown_.load(); }
+    // The job number of the settle after an unanswered end command (the step is settlingStep_).
+    static constexpr int kEndSettleJob = StepFinished + 10;
 
     // How loading the image of `step` went; Absent for a step that is no image.
     ImageLoadStatus ImageStatus(int step) const;
@@ -296,6 +330,22 @@ private:
     std::atomic<uint64_t> lineBytesReceived_{0};
     CTurnaroundMeter turnaround_;
     std::atomic<bool> dropTraced_{false};  // one trace line per failed run for the frames not queued
+    // Run image record: bit `step` of closedImages_, acceptedPackets_[step].
+    std::array<std::atomic<int>, kStepLimit> acceptedPackets_{};
+    std::atomic<uint32_t> closedImages_{0};
+    std::atomic<int> sendingStep_{0};
+    std::atomic<int> settlingStep_{0};
+    std::atomic<int> firmwareEndStatus_{-1};
+    std::atomic<bool> deviceSettingsKnown_{false};
+    std::atomic<uint32_t> lastReceiveMs_{0};  // tick count of the last byte received
+    // PacketsToSend per step, counted whenever the images load or empty (imagesMutex_ held), so that
+    // any thread reads them without walking an image another thread may be emptying.
+    std::array<std::atomic<int>, kStepLimit> packetsToSend_{};
+    void CountPacketsToSend();
+    // Waits until no byte has come for `quietMs` (at most ten times as long on a noisy line), or the
+    // run failed or stopped. True when the run may go on.
+    bool WaitLineQuiet(uint32_t quietMs);
+    void RunEndSettle(int step);
 
     mutable std::mutex recordMutex_;  // versions, folder, scan report
     std::wstring deviceFirmwareVersion_;

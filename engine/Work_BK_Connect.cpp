@@ -57,6 +57,7 @@ void CWork_BK::LoadImages() {
     std::lock_guard<std::mutex> images(imagesMutex_);
     const std::span<const ImageRow> rows = ImageRows();
     for (size_t i = 0; i < rows.size(); ++i) images_[i].Load((folder + rows[i].fileName).c_str());
+    CountPacketsToSend();
 }
 
 bool CWork_BK::ScanPorts(std::vector<std::pair<std::string, PortSeen>>& seen, uint32_t reprobeMs) {
@@ -128,6 +129,7 @@ int CWork_BK::ConnectAndLoad() {
     {
         std::lock_guard<std::mutex> lock(settingsMutex_);
         settingsBlock_.fill(0);
+        deviceSettingsKnown_.store(false);
     }
 
     const EngineOptions options = Options();
@@ -192,6 +194,7 @@ void CWork_BK::StopTransport() {
     {
         std::lock_guard<std::mutex> images(imagesMutex_);
         for (CImageReader& image : images_) image.Clear();
+        CountPacketsToSend();
     }
     StopSender();
 }

@@ -34,7 +34,7 @@ bool CWork_BK::SendToWindow(uint32_t message, NotifyWParam wParam, NotifyLParam 
 
 void CWork_BK::NotifyReady() { SendToWindow(WM_ENGINE_READY, 0, 0); }
 
-void CWork_BK::NotifySettingsRead() { SendToWindow(WM_ENGINE_SETTINGS, 0, 0); }
+void CWork_BK::NotifySettingsRead(int refused) { SendToWindow(WM_ENGINE_SETTINGS, refused != 0 ? 1 : 0, 0); }
 
 void CWork_BK::NotifyStepBegin() {
     SendToWindow(WM_ENGINE_STEP_BEGIN, static_cast<NotifyWParam>(currentStep_.load()), stepTotal_.load());
@@ -43,7 +43,12 @@ void CWork_BK::NotifyStepBegin() {
 void CWork_BK::NotifyPacketSent() {
     // Packets are counted only while a window is there to be told.
     if (!HasNotifyWindow()) return;
-    const int sent = stepSent_.fetch_add(1) + 1;
+    // A step never shows more packets than it sends: an answer beyond that fails the step instead.
+    int sent = stepSent_.load();
+    do {
+        if (sent >= stepTotal_.load()) return;
+    } while (!stepSent_.compare_exchange_weak(sent, sent + 1));
+    ++sent;
     SendToWindow(WM_ENGINE_PACKET, static_cast<NotifyWParam>(stepTotal_.load()), sent);
 }
 

@@ -63,9 +63,7 @@ int CWork_BK::WriteFrame(const uint8_t* bytes, int length) {
         if (!serial_.DrainOutput(kEndCommandDrainMs))
             Trace(L"[CWork_BK] end command %02X still queued at the port after %u ms\r\n", cmd, kEndCommandDrainMs);
         OnAnswer(cmd);
-        NotifyStepEnd(0);
-        CDealMsg* driver = CDealMsg::Instance();
-        if (RunActive() && driver != nullptr) driver->StartNextImage(StepOfCommand(cmd));
+        ImageEndWritten(cmd);
     }
     return written;
 }
@@ -92,8 +90,19 @@ void CWork_BK::OnNoAnswer(const CPacket_ISP& head) {
     const int step = StepOfCommand(head.GetCmd());
     Trace(L"[CWork_BK] no answer to command %02X; %ls\r\n", head.GetCmd(),
           step != StepNone && RunActive() ? L"run ended" : L"dropped");
-    if (step == StepNone || !RunActive()) {
+    if (step != StepNone && !RunActive()) {
         ClearTasks();
+        return;
+    }
+    if (step == StepNone) {
+        // Only this command goes: the frames of a run queued behind it still go out.
+        DropHead(head.GetCmd());
+        // A run in progress with nothing queued and no job that will queue more would stand still.
+        const int cutShort = StepCutShort();
+        if (cutShort != StepNone && !RunFailed() && TaskCount() == 0 && jobWorker_.WaitIdle(0)) {
+            Trace(L"[CWork_BK] nothing left in flight after command %02X was dropped; run ended\r\n", head.GetCmd());
+            FailRun(cutShort, L"устройство не ответило на команду, и обновлению больше нечего ждать");
+        }
         return;
     }
     FailRun(step, L"устройство перестало отвечать");

@@ -8,10 +8,12 @@
 #include "base/Trace.h"
 #include "engine/TrafficLog.h"
 #include "engine/Work_BK.h"
+#include "transport/TickCount.h"
 
 int CWork_BK::OnReceive(const uint8_t* data, uint32_t length) {
     if (data == nullptr || length == 0) return 1;
     lineBytesReceived_.fetch_add(length, std::memory_order_relaxed);
+    lastReceiveMs_.store(GetTickCountMs());
     if (TraceEnabled()) {
         // One trace call per few hundred bytes instead of one per byte; the text is the same.
         std::wstring line = L"Data is :";

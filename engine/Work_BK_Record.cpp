@@ -46,6 +46,7 @@ void CWork_BK::StoreDeviceSettings(const uint8_t* src) {
     if (src == nullptr) return;
     std::lock_guard<std::mutex> lock(settingsMutex_);
     std::memcpy(settingsBlock_.data(), src, SETTINGS_BLOCK_SIZE);
+    deviceSettingsKnown_.store(true);
 }
 
 void CWork_BK::SettingsWritten() {

@@ -47,7 +47,7 @@ void CWork_BK::StartUpdateRun() {
 }
 
 void CWork_BK::SelectStep(int step) {
-    const int total = step == StepSettings ? 1 : PacketCount(step);
+    const int total = step == StepSettings ? 1 : PacketsToSend(step);
     stepSent_.store(0);
     stepResult_.store(0);
     stepTotal_.store(total);
@@ -62,6 +62,10 @@ void CWork_BK::ResetRunRecord() {
         failureReason_.clear();
     }
     postedJobs_.store(0);
+    for (std::atomic<int>& accepted : acceptedPackets_) accepted.store(0);
+    closedImages_.store(0);
+    sendingStep_.store(StepNone);
+    firmwareEndStatus_.store(-1);
     dropTraced_.store(false);
     runFailed_.store(0);
 }
@@ -122,6 +126,10 @@ void CWork_BK::RunJob(int step) {
         if (FirmwarePause() && RunActive() && !RunFailed()) driver.StartNextImage(StepProject);
         return;
     }
+    if (step == kEndSettleJob) {
+        RunEndSettle(settlingStep_.load());
+        return;
+    }
     const ImageRow* row = ImageByStep(step);
     if (row == nullptr) return;
     int queued = 1;
@@ -150,13 +158,19 @@ std::wstring CWork_BK::FailureReason() const {
 }
 
 void CWork_BK::FailRun(int step, const std::wstring& reason) {
+    // One run has one end: a second failure (a refusal racing the no-answer report, a surplus answer
+    // after a refusal) is traced, and the first reason stands.
     {
         std::lock_guard<std::mutex> lock(recordMutex_);
+        if (runFailed_.load() != 0) {
+            Trace(L"[CWork_BK] the run has failed already; not reported again: %ls\r\n", reason.c_str());
+            return;
+        }
         failureReason_ = reason;
+        // Set before the queue is emptied: AddTask checks it under the queue lock, so no frame of the
+        // failed run can slip in after the clear.
+        runFailed_.store(1);
     }
-    // Set before the queue is emptied: AddTask checks it under the queue lock, so no frame of the
-    // failed run can slip in after the clear.
-    runFailed_.store(1);
     ClearTasks();
     // A firmware pause in progress has nothing left to wait for.
     EndPause();

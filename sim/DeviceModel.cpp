@@ -64,9 +64,12 @@ DeviceReaction CDeviceModel::Handle(const std::vector<uint8_t>& frame) {
     const uint8_t cmd = frame[FRAME_OFFSET_CMD];
     const std::vector<uint8_t> payload(frame.begin() + ISP_HEADER_SIZE, frame.end() - 1);
     const unsigned ordinal = static_cast<unsigned>(++receivedCounts_[cmd]);
+    const unsigned frameNumber = ++framesReceived_;
     const std::string tag = Hex2(cmd) + "@" + std::to_string(ordinal);
 
-    const bool reject = faults_.Has(FaultKind::Reject, cmd, ordinal);
+    // The frame after a duplicated answer is the one the device refuses.
+    const bool refuseAfterDuplicate = ordinal > 1 && faults_.Has(FaultKind::DupThenRefuse, cmd, ordinal - 1);
+    const bool reject = faults_.Has(FaultKind::Reject, cmd, ordinal) || refuseAfterDuplicate;
     if (reject) reaction.notes.push_back("fault: reject " + tag);
     HandleCommand(cmd, payload, reject, reaction);
 
@@ -78,7 +81,7 @@ DeviceReaction CDeviceModel::Handle(const std::vector<uint8_t>& frame) {
         reaction.notes.push_back("fault: corrupt checksum in the answer to " + tag);
         for (auto& answer : reaction.answers) answer.back() = static_cast<uint8_t>(answer.back() + 1);
     }
-    if (faults_.Has(FaultKind::Duplicate, cmd, ordinal)) {
+    if (faults_.Has(FaultKind::Duplicate, cmd, ordinal) || faults_.Has(FaultKind::DupThenRefuse, cmd, ordinal)) {
         reaction.notes.push_back("fault: duplicate answer to " + tag);
         std::vector<std::vector<uint8_t>> doubled;
         for (const auto& answer : reaction.answers) {
@@ -90,6 +93,12 @@ DeviceReaction CDeviceModel::Handle(const std::vector<uint8_t>& frame) {
     if (faults_.Has(FaultKind::NoticeAfter, cmd, ordinal)) {
         reaction.notes.push_back("fault: device notice after " + tag);
         reaction.answers.push_back(MakeFrame(ANS_DEVICE_NOTICE, {}));
+    }
+    const std::vector<uint8_t> strays = faults_.StraysBefore(frameNumber);
+    for (size_t i = 0; i < strays.size(); ++i) {
+        reaction.notes.push_back("fault: stray answer " + Hex2(strays[i]) + " before the answers to frame " +
+                                 std::to_string(frameNumber) + " (" + tag + ")");
+        reaction.answers.insert(reaction.answers.begin() + static_cast<std::ptrdiff_t>(i), StrayAnswer(strays[i]));
     }
     if (faults_.Has(FaultKind::HangUp, cmd, ordinal)) {
         // The frame still counts as received (its bytes are kept), but a device that is gone says
@@ -152,8 +161,9 @@ void CDeviceModel::HandleCommand(uint8_t cmd, const std::vector<uint8_t>& payloa
             refuse(DEVICE_STATUS_INVALID_COMMAND, "rejected on request");
             return;
         }
+        const uint8_t echoed = faults_.infoEcho >= 0 ? static_cast<uint8_t>(faults_.infoEcho) : CMD_DEVICE_INFO;
         reaction.answers.push_back(MakeFrame(
-            ANS_DEVICE_INFO, {CMD_DEVICE_INFO, payload[0], Hi(config_.firmwareVersion),
+            ANS_DEVICE_INFO, {echoed, payload[0], Hi(config_.firmwareVersion),
                               Lo(config_.firmwareVersion), Hi(config_.dataVersion),
                               Lo(config_.dataVersion), Hi(config_.radarVersion),
                               Lo(config_.radarVersion)}));
@@ -168,6 +178,12 @@ void CDeviceModel::HandleCommand(uint8_t cmd, const std::vector<uint8_t>& payloa
         const SimSettingsBlock& block = cmd == CMD_READ_SETTINGS ? config_.settings : config_.settingsInfo;
         std::vector<uint8_t> answer{cmd};
         answer.insert(answer.end(), block.begin(), block.end());
+        if (faults_.shortSettingsBytes >= 0) {
+            // Cut short, or padded with zeros beyond the block.
+            answer.resize(1 + static_cast<size_t>(faults_.shortSettingsBytes), 0);
+            reaction.notes.push_back("fault: settings answer with " + std::to_string(faults_.shortSettingsBytes) +
+                                     " block bytes");
+        }
         reaction.answers.push_back(MakeFrame(ANS_SETTINGS, answer));
         return;
     }
@@ -222,6 +238,26 @@ void CDeviceModel::HandleCommand(uint8_t cmd, const std::vector<uint8_t>& payloa
         refuse(DEVICE_STATUS_INVALID_COMMAND, "unknown command");
         return;
     }
+}
+
+std::vector<uint8_t> CDeviceModel::StrayAnswer(uint8_t code) const {
+    switch (code) {
+    case ANS_ACK: return MakeFrame(code, Status(CMD_FIRMWARE_DATA, ACK_STATUS_ACCEPTED));
+    case ANS_SETTINGS_WRITTEN: return MakeFrame(code, Status(CMD_WRITE_SETTINGS, PACKET_STATUS_ACCEPTED));
+    case ANS_DEVICE_INFO:
+        return MakeFrame(code, {CMD_DEVICE_INFO, 1, Hi(config_.firmwareVersion), Lo(config_.firmwareVersion),
+                                Hi(config_.dataVersion), Lo(config_.dataVersion), Hi(config_.radarVersion),
+                                Lo(config_.radarVersion)});
+    case ANS_SETTINGS: {
+        std::vector<uint8_t> answer{CMD_READ_SETTINGS};
+        answer.insert(answer.end(), config_.settings.begin(), config_.settings.end());
+        return MakeFrame(code, answer);
+    }
+    default: break;
+    }
+    for (const DataImageCodes& codes : kDataImages)
+        if (code == codes.result) return MakeFrame(code, Status(codes.packet, PACKET_STATUS_ACCEPTED));
+    return MakeFrame(code, {});  // the ready answers, the notice and the rest carry nothing
 }
 
 void CDeviceModel::HandleFirmwareData(const std::vector<uint8_t>& payload, bool reject,

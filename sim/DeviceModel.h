@@ -77,6 +77,8 @@ private:
                       const std::vector<uint8_t>& payload, bool reject, DeviceReaction& reaction);
     void HandleFirmwareData(const std::vector<uint8_t>& payload, bool reject, DeviceReaction& reaction);
     void StartImage(SimImage image);
+    // A well-formed frame of answer `code` as the device would send it unasked.
+    std::vector<uint8_t> StrayAnswer(uint8_t code) const;
 
     DeviceConfig config_;
     CFaultPlan faults_;
@@ -88,6 +90,7 @@ private:
     std::optional<uint32_t> radarSize_;
     std::optional<SimSettingsBlock> writtenSettings_;
     std::map<uint8_t, unsigned long> receivedCounts_;
+    unsigned framesReceived_ = 0;  // every frame, of any code
 };
 
 // One answer frame: AC, length, code, payload, checksum.

@@ -10,6 +10,13 @@ bool CFaultPlan::Has(FaultKind kind, uint8_t cmd, unsigned ordinal) const {
     return false;
 }
 
+std::vector<uint8_t> CFaultPlan::StraysBefore(unsigned frameNumber) const {
+    std::vector<uint8_t> codes;
+    for (const FaultRule& rule : rules_)
+        if (rule.kind == FaultKind::StrayAnswer && rule.ordinal == frameNumber) codes.push_back(rule.cmd);
+    return codes;
+}
+
 int ParseUnsigned(const std::string& text, unsigned long minValue, unsigned long maxValue,
                   unsigned long& value) {
     size_t pos = 0;

@@ -17,6 +17,10 @@ enum class FaultKind {
     Duplicate,    // the answer goes out twice
     NoticeAfter,  // a 0x1B device notice follows the answer
     HangUp,       // the device goes away: no answer, and the simulator closes the line and exits
+    // An answer nobody asked for: rule.cmd is the answer code, rule.ordinal the number of the frame
+    // (counting every valid frame received, of any code, from 1) before whose answers it goes.
+    StrayAnswer,
+    DupThenRefuse,  // the answer goes out twice, and the next frame with this code is refused
 };
 
 struct FaultRule {
@@ -31,6 +35,13 @@ public:
     bool Has(FaultKind kind, uint8_t cmd, unsigned ordinal) const;
     bool Empty() const { return rules_.empty(); }
     const std::vector<FaultRule>& Rules() const { return rules_; }
+    // The stray answer codes that go before the answers to frame `frameNumber` (any code).
+    std::vector<uint8_t> StraysBefore(unsigned frameNumber) const;
+
+    // Whole-device faults. Settings answers carry this many block bytes instead of 73 (-1: 73).
+    int shortSettingsBytes = -1;
+    // The device-information answer echoes this command byte instead of 0x45 (-1: 0x45).
+    int infoEcho = -1;
 
 private:
     std::vector<FaultRule> rules_;

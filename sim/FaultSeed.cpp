@@ -89,6 +89,31 @@ constexpr SeedLineFault kLineFaults[] = {
 constexpr unsigned kLineFaultOneIn = 4;
 constexpr unsigned kMaxFrameFaults = 3;
 
+// Answers a device might send unasked, or a noisy line might forge: another image's ready answer, a
+// settings write's answer nobody asked for, a packet result, the firmware's start answers.
+constexpr uint8_t kStrayCodes[] = {ANS_SETTINGS_WRITTEN, ANS_EDOG_READY,    ANS_MUSIC_READY,  ANS_PIC_READY,
+                                   ANS_RADAR_READY,      ANS_FIRMWARE_READY, ANS_FIRMWARE_START_SEEN,
+                                   ANS_DEVICE_INFO,      ANS_SETTINGS,       ANS_IGNORED,      ANS_EDOG_RESULT,
+                                   ANS_ACK};
+// Drawn after the faults above, so a seed keeps the faults it stood for before these were added.
+constexpr unsigned kStrayOneIn = 3;
+constexpr unsigned kDupThenRefuseOneIn = 4;
+struct SeedDeviceFault {
+    const char* option;
+    const char* values[3];
+};
+constexpr SeedDeviceFault kDeviceFaults[] = {
+    {"--short-settings", {"10", "0", "72"}},
+    {"--info-echo", {"0x00", "0x46", "0xFF"}},
+};
+constexpr unsigned kDeviceFaultOneIn = 6;
+
+unsigned RunFrames() {
+    unsigned frames = 0;
+    for (const SeedTarget& target : kTargets) frames += target.frames;
+    return frames;
+}
+
 bool Allowed(const SeedFrameFault& fault, const SeedTarget& target) {
     if (fault.answeredOnly && !target.answered) return false;
     return fault.radarPacketToo || target.cmd != CMD_RADAR_PACKET;
@@ -115,6 +140,28 @@ std::vector<std::string> SeedFaultArgs(uint32_t seed) {
         if (!random.OneIn(kLineFaultOneIn)) continue;
         args.push_back(fault.option);
         if (fault.values[0] != nullptr) args.push_back(fault.values[random.Below(std::size(fault.values))]);
+    }
+    char spec[24];
+    if (random.OneIn(kStrayOneIn)) {
+        const uint8_t code = kStrayCodes[random.Below(std::size(kStrayCodes))];
+        std::snprintf(spec, sizeof spec, "0x%02X@%u", static_cast<unsigned>(code), 1 + random.Below(RunFrames()));
+        args.push_back("--stray-answer");
+        args.push_back(spec);
+    }
+    if (random.OneIn(kDupThenRefuseOneIn)) {
+        // A packet of an image whose refusals the tool can see.
+        std::vector<const SeedTarget*> packets;
+        for (const SeedTarget& target : kTargets)
+            if (target.frames > 1 && target.cmd != CMD_RADAR_PACKET && target.cmd != CMD_DEVICE_INFO) packets.push_back(&target);
+        const SeedTarget& target = *packets[random.Below(static_cast<unsigned>(packets.size()))];
+        std::snprintf(spec, sizeof spec, "0x%02X@%u", static_cast<unsigned>(target.cmd), 1 + random.Below(target.frames));
+        args.push_back("--dup-then-refuse");
+        args.push_back(spec);
+    }
+    for (const SeedDeviceFault& fault : kDeviceFaults) {
+        if (!random.OneIn(kDeviceFaultOneIn)) continue;
+        args.push_back(fault.option);
+        args.push_back(fault.values[random.Below(std::size(fault.values))]);
     }
     return args;
 }

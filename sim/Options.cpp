@@ -96,6 +96,27 @@ const std::vector<ValueOption>& ValueOptions() {
              o.seed = static_cast<uint32_t>(seed);
              return 1;
          }},
+        {"--stray-answer", Fault(FaultKind::StrayAnswer, "--stray-answer")},
+        {"--dup-then-refuse", Fault(FaultKind::DupThenRefuse, "--dup-then-refuse")},
+        {"--short-settings", [](const std::string& v, SimOptions& o, std::string& e) {
+             unsigned long bytes = 0;
+             // The answer's length byte counts the whole frame: 6 bytes besides the block.
+             if (!ParseUnsigned(v, 0, 249, bytes)) {
+                 e = "--short-settings needs a block length 0..249, got '" + v + "'";
+                 return 0;
+             }
+             o.faults.shortSettingsBytes = static_cast<int>(bytes);
+             return 1;
+         }},
+        {"--info-echo", [](const std::string& v, SimOptions& o, std::string& e) {
+             unsigned long byte = 0;
+             if (!ParseUnsigned(v, 0, 0xFF, byte)) {
+                 e = "--info-echo needs a byte 0x00..0xFF, got '" + v + "'";
+                 return 0;
+             }
+             o.faults.infoEcho = static_cast<int>(byte);
+             return 1;
+         }},
     };
     return table;
 }
@@ -225,6 +246,12 @@ std::string UsageText() {
         "                         including a false 0xAC\n"
         "  --probe-junk           put the same junk before the answers to 'E', as a stray byte\n"
         "                         from an adapter at open would\n"
+        "  --stray-answer CODE@N  send an answer CODE nobody asked for before the answers to the\n"
+        "                         N-th frame received (of any code, from 1)\n"
+        "  --dup-then-refuse CMD@N  send the answer to the N-th CMD frame twice, then refuse the\n"
+        "                         next CMD frame\n"
+        "  --short-settings LEN   settings answers carry LEN block bytes instead of 73\n"
+        "  --info-echo BYTE       the device-information answer echoes BYTE instead of 0x45\n"
         "  --delay-ms N           delay every answer by N ms\n"
         "  --probe-delay-ms N     delay only the answers to 'E' by N ms\n"
         "  --seed N               add a reproducible random mix of the faults above at random\n"

@@ -151,3 +151,9 @@ std::string PortPath(unsigned port) {
     if (given.empty()) return SystemPortPath(port);
     return port <= given.size() ? given[port - 1] : std::string();
 }
+
+unsigned PortByte(unsigned port) {
+    // The scan of "\\.\COMn" sends n; a list that names the same port must send the same.
+    const unsigned com = ComPortNumber(PortPath(port));
+    return com != 0 ? com : port;
+}

@@ -19,3 +19,6 @@ std::vector<std::string> GetPortList();
 std::vector<std::pair<unsigned, std::string>> NumberedPortList();
 // The device path of port n (1-based), or an empty string when there is no such port.
 std::string PortPath(unsigned port);
+// The number the probe and the device-information request carry for port n: the COM number when the
+// entry is a COM port name ("COM20", "com20", "\\.\COM20": 20), else n itself. 0 for port 0.
+unsigned PortByte(unsigned port);

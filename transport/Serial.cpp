@@ -123,7 +123,9 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
     // DTR on while the device is probed, off for the transfer (SetLineParams); RTS on throughout.
     if (!backend_->SetLine(LineSettings(baud, byteSize, parity, stopBits, true))) return FailOpen(OpenError::LineSettings, "line settings");
 
-    if (!Probe(port)) {
+    // The device is told its port's number as the system names it, not the port's place in a list.
+    const uint8_t portByte = static_cast<uint8_t>(PortByte(port));
+    if (!Probe(portByte)) {
         lastOpenError_.store(OpenError::NoAnswer);
         Trace(L"[CSerial] %ls: no device answered the handshake\r\n", Utf8ToWide(path).c_str());
         Close();
@@ -140,7 +142,7 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
 
     if (CSerialOpenHook* hook = openHook_.load()) {
         hook->RestartCommandSender();
-        hook->RequestDeviceInfo(port);
+        hook->RequestDeviceInfo(portByte);
     }
 
     lineFailed_.store(false);

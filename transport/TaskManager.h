@@ -169,6 +169,25 @@ public:
         return queue_.front().GetCmd();
     }
 
+    // Command byte of the head once it has been written (the command the device is answering now),
+    // or 0 when nothing is in flight: the queue is empty, or its head still waits for the sender.
+    int HeadInFlight() const {
+        auto* self = const_cast<CTaskManager*>(this);
+        CMuTexGuard guard(*self);
+        if (!guard.Locked() || queue_.empty() || !headWritten_) return 0;
+        return queue_.front().GetCmd();
+    }
+
+    // Removes the head alone, when its command byte is `cmd`, and lets the sender write the frame
+    // after it. 1 when a head was removed.
+    int DropHead(int cmd) {
+        CMuTexGuard guard(*this);
+        if (!guard.Locked() || queue_.empty() || queue_.front().GetCmd() != cmd) return 0;
+        PopHead();
+        if (!queue_.empty()) Wake();
+        return 1;
+    }
+
     // Number of queued frames (the head included), read under the lock; 0 if the lock failed.
     int TaskCount() const {
         auto* self = const_cast<CTaskManager*>(this);

@@ -79,6 +79,8 @@ intptr_t CFrame_Update::HandleCustomMessage(uint32_t message, NotifyWParam wPara
     case WM_ENGINE_CONNECT: OnConnect(wParam); break;
     case WM_ENGINE_WAIT: OnWait(wParam, lParam); break;
     case WM_ENGINE_SETTINGS:
+        // A refused answer (a block of the wrong size) changed nothing: there is no block to take.
+        if (wParam != 0) break;
         // A settings answer during a run must neither replace the user's edits nor open the settings
         // window in the middle of the run.
         // One that comes in a run with no settings read before is kept for the run's end.

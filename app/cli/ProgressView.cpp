@@ -50,6 +50,7 @@ void CProgressView::Redraw(uint32_t nowMs) {
 void CProgressView::RunStarted(uint32_t nowMs) {
     std::lock_guard<std::mutex> lock(mutex_);
     startMs_ = nowMs;
+    runEnded_ = false;
     step_ = 0;
     bar_ = 0;
     percentText_.clear();
@@ -58,6 +59,7 @@ void CProgressView::RunStarted(uint32_t nowMs) {
 
 void CProgressView::StepBegin(int step, unsigned total, uint32_t nowMs) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (runEnded_) return;
     // A step announced twice (on its start and again on the device's ready answer) is drawn once.
     if (step == step_ && lastDecile_ >= 0) return;
     step_ = step;
@@ -76,6 +78,8 @@ void CProgressView::StepBegin(int step, unsigned total, uint32_t nowMs) {
 
 void CProgressView::Packet(unsigned total, unsigned sent, uint32_t nowMs) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (runEnded_) return;
+    sent = std::min(sent, total);
     const unsigned percent = StepPercent(total, sent);
     bar_ = BarValue(percent);
     percentText_ = PercentText(percent);
@@ -94,6 +98,9 @@ void CProgressView::Packet(unsigned total, unsigned sent, uint32_t nowMs) {
 
 void CProgressView::StepEnd(int step, int result, uint32_t nowMs) {
     std::lock_guard<std::mutex> lock(mutex_);
+    // One run has one result: whatever the engine reports after it belongs to no step shown.
+    if (runEnded_) return;
+    if (step == StepFinished) runEnded_ = true;
     bar_ = 100;
     percentText_.clear();
     waitText_.clear();

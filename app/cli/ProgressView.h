@@ -44,6 +44,7 @@ private:
     std::wstring percentText_;
     std::wstring waitText_;  // the countdown, shown instead of the step text while not empty
     int lastDecile_ = -1;
+    bool runEnded_ = false;  // the run's result has been shown; nothing more until the next run
     bool lineOpen_ = false;
     uint32_t drawnMs_ = 0;  // when the terminal line was last drawn
 };

@@ -133,6 +133,9 @@ void PrintSummary(std::FILE* out, CWork_BK& engine, const CCliWindow& window) {
     if (window.StepRan(StepSettings)) row(StepSettings, L"меню устройства", -1);
     PrintText(out, LineSummaryRow(L"всего", total, -1, false));
     PrintText(out, TurnaroundLine(engine.LineTurnaround(), WireSeconds(total)));
+    // The device may confirm the firmware's end with a status of its own; which one came is worth a line.
+    if (engine.FirmwareEndStatus() >= 0)
+        PrintText(out, FormatText(L"Завершение ПО подтверждено устройством с кодом %d\n", engine.FirmwareEndStatus()));
 }
 
 // Checks the update files with the engine's readers; prints a refused file's reason and an empty file's
@@ -283,6 +286,9 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterr
 
     SettingsBlock device{};
     engine.GetSettingsBlock(device.data());
+    // Both reads answered, yet a refused answer (a block of the wrong size) left the device's block
+    // unknown: nothing of it may be saved or compared.
+    settingsRead = settingsRead && engine.DeviceSettingsKnown();
     if (!options.saveSettingsFile.empty()) {
         if (!settingsRead) {
             PrintText(err, L"iap-cli: устройство не прислало свои настройки; сохранять нечего, обновление не начато\n");

@@ -116,7 +116,9 @@ TEST_F(CliTest, EveryRunEndsAsItSays) {
         {"whole run", {}, {}, {"--firmware-pause-ms", "100"}, 0, false,
          {"Тип устройства: AC7811", "0012", "0105", "1a2b", "Старт обновления...", "Обновление ПО прошло успешно!",
           "Обновление ПО радарной части прошло успешно!", "Успешно обновлено!", "Время обновления: 00:00:",
-          "Итог (256000 бод", "% предела линии  ", "записей/с"},
+          "Итог (256000 бод", "% предела линии  ", "записей/с",
+          // The firmware's total is the records sent, as --inspect counts them.
+          "Обновление ПО... (1536)", "100% (1536/1536)", "Завершение ПО подтверждено устройством с кодом 2"},
          {}},
         // Nothing to send is no success: the run ends at once and names the folder.
         {"empty folder", {}, kNoFiles, {}, 1, false, {},
@@ -138,7 +140,29 @@ TEST_F(CliTest, EveryRunEndsAsItSays) {
         {"rejected firmware end", {"--reject", "0x1A@1"}, {}, kQuick, 1, false, {}, {failed, "命令无效，请重试!"}},
         {"corrupted answer", {"--corrupt", "0x38@2"}, {}, kQuick, 1, false, {}, {failed, "Причина: устройство перестало отвечать"}},
         {"duplicated ready answers", {"--duplicate", "0x1C@1", "--duplicate", "0x31@1"}, {}, kQuick, 0, false, {}, {}},
-        {"duplicated packet answer", {"--duplicate", "0x23@3"}, {}, kQuick, 0, false, {}, {}},
+        // The tool cannot tell a duplicate from an answer, and went one packet ahead of the device.
+        {"duplicated packet answer", {"--duplicate", "0x23@3"}, {}, kQuick, 1, false, {},
+         {failed + "Не удалось обновить базу камер! Причина: устройство ответило больше раз, чем его спросили."}},
+        {"duplicated answer, then a refused packet", {"--dup-then-refuse", "0x33@4"}, {}, kQuick, 1, false, {},
+         {failed + "Не удалось обновить звуковые файлы! Причина: устройство отклонило пакет (код 0): MCU 参数错误!"}},
+        {"duplicated firmware record answer, then a refused record", {"--dup-then-refuse", "0x06@700"}, {}, kQuick, 1,
+         false, {}, {failed + "Не удалось обновить ПО! Причина: устройство отклонило пакет (код 3)"}},
+        // Answers nobody asked for, before the answer to camera-data packet 2 (frame 7: two 'E', 'G',
+        // 'I', the data start, packet 1): a settings write's, and the other images' ready answers.
+        {"stray settings-written answer", {"--stray-answer", "0x4B@7"}, kAllButFlag, kQuick, 0, false, {}, {}},
+        {"stray audio ready answer", {"--stray-answer", "0x32@7", "--stray-answer", "0x37@8", "--stray-answer", "0x42@9"},
+         kAllButFlag, kQuick, 0, false, {}, {}},
+        {"stray firmware answers in the camera data", {"--stray-answer", "0x19@7", "--stray-answer", "0x1C@8",
+                                                       "--stray-answer", "0x46@9", "--stray-answer", "0x48@10"},
+         kAllButFlag, kQuick, 0, false, {}, {}},
+        // Frame 6 is the first firmware record: the camera data's ready answer in the firmware.
+        {"stray camera ready in the firmware", {"--stray-answer", "0x22@6", "--stray-answer", "0x4B@1542"}, {}, kQuick,
+         0, false, {}, {}},
+        // A stray result of the image being sent (frame 1650 is an audio packet) cannot be told from its
+        // answer: one too many.
+        {"stray packet result", {"--stray-answer", "0x34@1650"}, {}, kQuick, 1, false, {},
+         {failed + "Не удалось обновить звуковые файлы! Причина: устройство ответило больше раз, чем его спросили."}},
+        {"device information echoing another byte", {"--info-echo", "0x00"}, kAllButFlag, kQuick, 0, false, {}, {}},
         {"device notice mid-image", {"--notice-after", "0x38@5"}, {}, kQuick, 1, false, {}, {failed, "(уведомление 0x1B)"}},
         {"hang-up mid-image", {"--hangup", "0x33@4"}, {}, kQuick, 1, false, {}, {failed, "Причина: связь с устройством потеряна"}},
         {"split answers", {"--split"}, {"AC7811_project.hex"}, kQuick, 0, false, {}, {}},
@@ -159,6 +183,12 @@ TEST_F(CliTest, EveryRunEndsAsItSays) {
         for (const std::string& piece : row.out) EXPECT_NE(r.out.find(Expand(piece)), std::string::npos) << piece << "\n" << r.out;
         for (const std::string& piece : row.err) EXPECT_NE(r.err.find(Expand(piece)), std::string::npos) << piece << "\n" << r.err;
         EXPECT_EQ(r.out.find("\x1b"), std::string::npos) << "not a terminal: plain lines";
+        const size_t strays = static_cast<size_t>(std::count(row.device.begin(), row.device.end(), "--stray-answer"));
+        const std::vector<uint8_t> logBytes = ReadFile(Out() + "/frames.log");
+        const std::string log(logBytes.begin(), logBytes.end());
+        size_t sent = 0;
+        for (size_t at = log.find("# fault: stray answer"); at != std::string::npos; at = log.find("# fault: stray answer", at + 1)) ++sent;
+        EXPECT_EQ(sent, strays) << "the device sent other strays than asked";
         if (r.status == 0) {
             EXPECT_TRUE(r.err.empty()) << r.err;
             EXPECT_EQ(ReceivedImagesProblem(Files(), Out()), "") << "a run that says success";
@@ -275,6 +305,43 @@ TEST_F(CliTest, SettingsAreWrittenOnlyWhenEditedAndThenOnceAtTheEnd) {
         }
         EXPECT_EQ(ReadFile(dir_.File("saved.bin")), deviceBlock) << "--save-settings keeps the block as read";
     }
+}
+
+// A settings answer of the wrong size is no block of the device's: --save-settings has nothing to save
+// and writes no file, and nothing is written back to the device.
+TEST_F(CliTest, ASettingsAnswerOfTheWrongSizeIsNeverSaved) {
+    for (const char* bytes : {"10", "0", "74"}) {
+        SCOPED_TRACE(bytes);
+        MakeSamples(kRadarOnly);
+        std::filesystem::remove(dir_.File("saved.bin"));
+        const ProcessResult r = RunOnDevice({"--short-settings", bytes}, {"--save-settings", dir_.File("saved.bin")});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("iap-cli: устройство не прислало свои настройки; сохранять нечего"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("Настройки устройства сохранены"), std::string::npos) << r.out;
+        EXPECT_FALSE(std::filesystem::exists(dir_.File("saved.bin")));
+        const auto commands = DeviceCommands();
+        EXPECT_EQ(CountCommand(commands, CMD_WRITE_SETTINGS), 0);
+        EXPECT_EQ(CountCommand(commands, CMD_RADAR_START), 0);
+    }
+}
+
+// A port named COMn is port n to the device, wherever it stands in the list: the probe and the
+// information request carry its number, as a scan of the system's COM ports would.
+TEST_F(CliTest, APortNamedComNTellsTheDeviceItsNumber) {
+    MakeSamples(kRadarOnly);
+    StartDevice();
+    std::filesystem::create_symlink(sim_->PtyPath(), dir_.File("com7"));
+    const ProcessResult r = RunProcess(
+        {"/bin/sh", "-c", "cd '" + dir_.Path() + "' && exec '" + BinPath("iap-cli") + "' --port ttyNONE --port com7 --folder '" +
+                              Files() + "'"},
+        ScaledMs(60000));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim_->Stop(), 0);
+    std::vector<int> portBytes;
+    for (const LoggedFrame& f : ReadFrameLog(Out()))
+        if (f.fromTool && f.Cmd() == CMD_DEVICE_INFO && f.bytes.size() > 4) portBytes.push_back(f.bytes[4]);
+    // The probe and the request, through "com7" (the list's second entry): 7, not 2.
+    EXPECT_EQ(portBytes, (std::vector<int>{7, 7}));
 }
 
 // A file the engine would refuse is named with its reason before any port is opened: the device

@@ -76,6 +76,31 @@ TEST(ProgressViewTest, PlainModePrintsStartsEndsAndOneLinePerTenPercent) {
     EXPECT_EQ(text.find(L"\x1b"), std::wstring::npos) << "no terminal control in plain mode";
 }
 
+// A count beyond the total is shown as the total, and a run shows one result: a late end or packet
+// after it is not printed, until the next run starts.
+TEST(ProgressViewTest, NeverPastAHundredPercentAndOneResultPerRun) {
+    Capture out;
+    CProgressView view(out.File(), CProgressView::Mode::Plain);
+    view.RunStarted(0);
+    view.StepBegin(3, 3, 0);
+    for (unsigned sent = 1; sent <= 5; ++sent) view.Packet(3, sent, sent);
+    view.StepEnd(3, 0, 10);
+    view.StepEnd(7, 0, 20);
+    view.StepEnd(6, 0, 30);
+    view.StepEnd(7, 0, 40);
+    view.Packet(3, 6, 50);
+    view.StepBegin(4, 2, 60);
+    std::wstring text = out.Text();
+    EXPECT_EQ(text.find(L"166%"), std::wstring::npos) << text.c_str();
+    EXPECT_EQ(CountOf(text, L"100% (3/3)"), 1u);
+    EXPECT_EQ(CountOf(text, L"Успешно обновлено!"), 1u);
+    EXPECT_EQ(text.find(L"Обновление файла ресурсов"), std::wstring::npos);
+    view.RunStarted(100);
+    view.StepEnd(7, 1, 200);
+    text = out.Text();
+    EXPECT_EQ(CountOf(text, L"Ошибка обновления!"), 1u) << "the next run shows its own result";
+}
+
 TEST(ProgressViewTest, TerminalModeRedrawsOneLineWithTheBarFloor) {
     Capture out;
     CProgressView view(out.File(), CProgressView::Mode::Terminal);

@@ -22,6 +22,7 @@
 
 #include "sim/FaultSeed.h"
 #include "sim/Options.h"
+#include "sim/SettingsBlocks.h"
 #include "SimTestFrames.h"
 #include "support/DevSimProcess.h"
 #include "support/TestSupport.h"
@@ -145,16 +146,16 @@ private:
 const Bytes kDefaultDeviceInfo = {0xAC, 0x0D, 0x00, 0x46, 0x45, 0x03, 0x00, 0x0C,
                                   0x01, 0x00, 0x1A, 0x2B, 0xE0};
 
-Bytes DeviceInfoAnswer(uint8_t port, uint16_t fw, uint16_t data, uint16_t radar) {
-    return Frame(0x46, {0x45, port, static_cast<uint8_t>(fw >> 8), static_cast<uint8_t>(fw),
+Bytes DeviceInfoAnswer(uint8_t port, uint16_t fw, uint16_t data, uint16_t radar, uint8_t echo = 0x45) {
+    return Frame(0x46, {echo, port, static_cast<uint8_t>(fw >> 8), static_cast<uint8_t>(fw),
                         static_cast<uint8_t>(data >> 8), static_cast<uint8_t>(data),
                         static_cast<uint8_t>(radar >> 8), static_cast<uint8_t>(radar)});
 }
 
 // Since the simulator handles frames in order, the answer to this probe arriving first proves
 // that nothing was sent for the frames before it.
-void Barrier(Port& port, const std::string& what, const Bytes& answerPrefix = {}) {
-    port.Exchange(Frame(0x45, {0x07}), Concat({answerPrefix, DeviceInfoAnswer(7, 12, 256, 0x1a2b)}),
+void Barrier(Port& port, const std::string& what, const Bytes& answerPrefix = {}, uint8_t echo = 0x45) {
+    port.Exchange(Frame(0x45, {0x07}), Concat({answerPrefix, DeviceInfoAnswer(7, 12, 256, 0x1a2b, echo)}),
                   "barrier after " + what);
 }
 
@@ -446,6 +447,7 @@ TEST(DevSimTest, FaultOptionsDoWhatTheySay) {
     Bytes corruptInfo = kDefaultDeviceInfo;
     corruptInfo.back() = static_cast<uint8_t>(corruptInfo.back() + 1);
     const Bytes accepted23 = Frame(0x24, {0x23, 0x01});
+    const SimSettingsBlock kSettings = DefaultSettingsBlock();
     struct Row {
         std::vector<std::string> args;
         std::vector<std::pair<Bytes, Bytes>> script;  // frame sent, bytes expected back
@@ -468,6 +470,13 @@ TEST(DevSimTest, FaultOptionsDoWhatTheySay) {
         {{"--junk"}, {{Frame(0x45, {0x03}), kDefaultDeviceInfo},
                       {Frame(0x21), Concat({junk, Frame(0x22)})}}},
         {{"--split"}, {{Frame(0x45, {0x03}), kDefaultDeviceInfo}, {Frame(0x21), Frame(0x22)}}},
+        // Frame 2 is the second frame of any code.
+        {{"--stray-answer", "0x4B@2", "--dup-then-refuse", "0x23@1"},
+         {{Frame(0x21), Frame(0x22)},
+          {Frame(0x23, {1}), Concat({Frame(0x4B, {0x4A, 0x01}), accepted23, accepted23})},
+          {Frame(0x23, {2}), Frame(0x24, {0x23, 0x00})}}},
+        {{"--short-settings", "10", "--info-echo", "0x47"},
+         {{Frame(0x47), Frame(0x48, Concat({{0x47}, Bytes(kSettings.begin(), kSettings.begin() + 10)}))}}},
         // Only before 'E' answers: a stray byte at open that the tool's probe must look past.
         {{"--probe-junk"}, {{Frame(0x45, {0x03}), Concat({junk, kDefaultDeviceInfo})},
                             {Frame(0x21), Frame(0x22)}}},
@@ -478,7 +487,8 @@ TEST(DevSimTest, FaultOptionsDoWhatTheySay) {
         Port port(sim.PtyPath());
         ASSERT_TRUE(port.IsOpen());
         for (const auto& [send, expect] : row.script) port.Exchange(send, expect, row.args[0]);
-        Barrier(port, row.args[0], row.args[0] == "--probe-junk" ? junk : Bytes{});
+        // The barrier's own answer shows the echo fault.
+        Barrier(port, row.args[0], row.args[0] == "--probe-junk" ? junk : Bytes{}, row.args[0] == "--short-settings" ? 0x47 : 0x45);
         EXPECT_EQ(sim.Stop(), 0) << row.args[0];
     }
 }
@@ -517,7 +527,8 @@ std::string Applied(const SimOptions& o) {
     std::ostringstream text;
     for (const FaultRule& r : o.faults.Rules()) text << static_cast<int>(r.kind) << ":" << int{r.cmd} << "@" << r.ordinal << " ";
     text << "delay " << o.delayMs << " probe " << o.probeDelayMs << " split " << o.split << " junk " << o.junk
-         << " probe-junk " << o.probeJunk;
+         << " probe-junk " << o.probeJunk << " short-settings " << o.faults.shortSettingsBytes << " info-echo "
+         << o.faults.infoEcho;
     return text.str();
 }
 
@@ -548,9 +559,11 @@ TEST(DevSimTest, SeedsStandForReproducibleFaultOptions) {
     }
     EXPECT_GE(distinct.size(), static_cast<size_t>(kSeeds * 3 / 4));
     for (const char* option : {"--no-answer ", "--reject ", "--corrupt ", "--duplicate ", "--notice-after ", "--hangup ",
-                               "--split ", "--junk ", "--probe-junk ", "--delay-ms ", "--probe-delay-ms "})
+                               "--split ", "--junk ", "--probe-junk ", "--delay-ms ", "--probe-delay-ms ",
+                               "--stray-answer ", "--dup-then-refuse ", "--short-settings ", "--info-echo "})
         EXPECT_NE(all.find(option), std::string::npos) << option << " never drawn in " << all;
     EXPECT_EQ(all.find("--reject 0x43@"), std::string::npos) << "a refused radar packet cannot be seen by any tool";
+    EXPECT_EQ(all.find("--dup-then-refuse 0x43@"), std::string::npos);
 
     ASSERT_NE(replaySeed, 0u);
     const std::string faults = JoinArgs(SeedFaultArgs(replaySeed));
@@ -675,6 +688,11 @@ TEST(DevSimTest, BadCommandLinesAreRefused) {
         {"--hangup", "0x23"},
         {"--seed", "-1"},
         {"--seed", "4294967296"},
+        {"--stray-answer", "0x4B"},
+        {"--dup-then-refuse", "0x23@0"},
+        {"--short-settings", "250"},
+        {"--short-settings", "x"},
+        {"--info-echo", "0x100"},
         {"--probe-junk=1"},
         {"--silent=1"},
         {"--out="},
@@ -726,6 +744,14 @@ TEST(DevSimTest, ParsedOptionsTakeBothSpellingsAndHex) {
         {{"--device", "/dev/ttyUSB9", "--baud", "115200"},
          [](const SimOptions& o) { return o.devicePath == "/dev/ttyUSB9" && o.baud == 115200 && o.linkPath.empty(); }, "device"},
         {{"--seed", "0"}, [](const SimOptions& o) { return o.hasSeed && o.seed == 0 && o.seedArgs == SeedFaultArgs(0); }, "seed"},
+        {{"--stray-answer", "0x4B@7", "--dup-then-refuse=0x06@3", "--short-settings", "0", "--info-echo=0xff"},
+         [](const SimOptions& o) {
+             const CFaultPlan& f = o.faults;
+             return f.Has(FaultKind::StrayAnswer, 0x4B, 7) && f.StraysBefore(7) == std::vector<uint8_t>{0x4B} &&
+                    f.StraysBefore(6).empty() && f.Has(FaultKind::DupThenRefuse, 0x06, 3) && f.shortSettingsBytes == 0 &&
+                    f.infoEcho == 0xFF;
+         }, "answer faults"},
+        {{}, [](const SimOptions& o) { return o.faults.shortSettingsBytes == -1 && o.faults.infoEcho == -1; }, "no answer faults"},
     };
     for (const Row& row : rows) {
         SimOptions options;
@@ -749,7 +775,7 @@ TEST(DevSimTest, HelpListsEveryOption) {
     EXPECT_EQ(table.size(), names.size()) << "an option twice in the table";
     for (const std::string& name : table) EXPECT_TRUE(inHelp.count(name)) << name << " missing in the help";
     for (const std::string& name : inHelp) EXPECT_TRUE(table.count(name)) << name << " in the help is no option";
-    EXPECT_GE(table.size(), 26u);
+    EXPECT_GE(table.size(), 30u);
     const testsupport::ProcessResult run = testsupport::RunProcess({testsupport::BinPath("iap-devsim"), "--help"}, ScaledMs(20000));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, help);

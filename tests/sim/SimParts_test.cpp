@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/DeviceModel.h"
 #include "sim/FaultPlan.h"
+#include "sim/Options.h"
 #include "sim/FrameReader.h"
 #include "sim/LineIo.h"
 #include "sim/Outbox.h"
@@ -70,6 +72,61 @@ TEST(SimPartsTest, FaultSpecsAndNumbers) {
             EXPECT_NE(error.find(row.text), std::string::npos) << row.text << ": " << error;
         }
     }
+}
+
+// The device model's answers under the faults a run meets: what goes back for each frame in turn.
+TEST(SimPartsTest, DeviceFaultsShapeTheAnswers) {
+    const Bytes info = {0x45, 0x03, 0x00, 0x0C, 0x01, 0x00, 0x1A, 0x2B};
+    const Bytes accepted23 = Frame(0x24, {0x23, 0x01});
+    const SimSettingsBlock settings = DefaultSettingsBlock();
+    const Bytes block(settings.begin(), settings.end());
+    struct Row {
+        std::vector<std::string> args;
+        std::vector<std::pair<Bytes, Bytes>> script;  // frame in, every answer frame out (concatenated)
+    };
+    Bytes otherEcho = info;
+    otherEcho[0] = 0x00;
+    const Row rows[] = {
+        // Frame 3 is the third frame of any code.
+        {{"--stray-answer", "0x4B@3", "--stray-answer", "0x32@3", "--stray-answer", "0x24@1"},
+         {{Frame(0x21), Concat({accepted23, Frame(0x22)})},
+          {Frame(0x23, {1}), accepted23},
+          {Frame(0x23, {2}), Concat({Frame(0x4B, {0x4A, 0x01}), Frame(0x32), accepted23})},
+          {Frame(0x20), {}}}},
+        // An end command has no answer of its own; a stray before it still goes.
+        {{"--stray-answer", "0x0D@1"}, {{Frame(0x20), Frame(0x0D, {0x06, 0x02})}}},
+        {{"--dup-then-refuse", "0x23@2"},
+         {{Frame(0x23, {1}), accepted23},
+          {Frame(0x23, {2}), Concat({accepted23, accepted23})},
+          {Frame(0x23, {3}), Frame(0x24, {0x23, 0x00})},
+          {Frame(0x23, {4}), accepted23}}},
+        {{"--dup-then-refuse", "0x06@1"},
+         {{Frame(0x06, {0, 0, 0, 8, 1, 0xAA}), Concat({Frame(0x0D, {0x06, 0x02}), Frame(0x0D, {0x06, 0x02})})},
+          {Frame(0x06, {1, 0, 0, 8, 1, 0xBB}), Frame(0x0D, {0x06, 0x03})}}},
+        {{"--short-settings", "10"}, {{Frame(0x47), Frame(0x48, Concat({{0x47}, Bytes(block.begin(), block.begin() + 10)}))}}},
+        {{"--short-settings", "75"}, {{Frame(0x47), Frame(0x48, Concat({{0x47}, block, {0x00, 0x00}}))}}},
+        {{"--info-echo", "0"}, {{Frame(0x45, {0x03}), Frame(0x46, otherEcho)}}},
+        {{}, {{Frame(0x45, {0x03}), Frame(0x46, info)}, {Frame(0x47), Frame(0x48, Concat({{0x47}, block}))}}},
+    };
+    for (const Row& row : rows) {
+        SimOptions options;
+        std::string error;
+        ASSERT_TRUE(ParseOptions(row.args, options, error)) << error;
+        CDeviceModel model(DeviceConfig{}, options.faults);
+        for (size_t i = 0; i < row.script.size(); ++i) {
+            const DeviceReaction reaction = model.Handle(row.script[i].first);
+            Bytes got;
+            for (const auto& answer : reaction.answers) got.insert(got.end(), answer.begin(), answer.end());
+            EXPECT_EQ(Hex(got), Hex(row.script[i].second)) << row.args[0] << ", frame " << i + 1;
+        }
+    }
+    // The refused packet is not kept: the device's image lacks it.
+    SimOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseOptions({"--dup-then-refuse", "0x23@1"}, options, error));
+    CDeviceModel model(DeviceConfig{}, options.faults);
+    for (uint8_t b : {1, 2, 3}) model.Handle(Frame(0x23, {b}));
+    EXPECT_EQ(model.ImageBytes(SimImage::EDog), (Bytes{1, 3}));
 }
 
 // Byte streams in, frames and refusals out; every row is fed whole and one byte at a time.

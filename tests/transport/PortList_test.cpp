@@ -64,4 +64,13 @@ TEST(PortNameTest, UserEntriesAreOpenedAsThePlatformNamesThem) {
     SetPortList({});
 }
 
+// The probe and the device-information request tell the device its port's number: a COM port's own
+// number, as the scan of "\\.\COMn" sends it, else the entry's place in the list.
+TEST(PortNameTest, ThePortByteIsTheComNumberWhereThePortHasOne) {
+    SetPortList({"com20", "/dev/ttyUSB0", "COM3", "\\\\.\\COM255", "COM256", "/dev/COM7"});
+    const std::pair<unsigned, unsigned> rows[] = {{1, 20}, {2, 2}, {3, 3}, {4, 255}, {5, 5}, {6, 6}, {0, 0}};
+    for (const auto& [port, byte] : rows) EXPECT_EQ(PortByte(port), byte) << "port " << port;
+    SetPortList({});
+}
+
 }  // namespace

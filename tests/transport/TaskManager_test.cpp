@@ -208,6 +208,33 @@ TEST(TaskManagerTest, AnAnswerNeverRemovesAFrameNotYetWritten) {
     EXPECT_EQ(owner.Written(), (Names{"23:01", "23:02", "23:03"}));
 }
 
+// What the device is answering is the head once written, and nothing before that; dropping the head
+// drops it alone and the frame behind it goes out.
+TEST(TaskManagerTest, TheHeadIsInFlightOnlyOnceWrittenAndADropTakesItAlone) {
+    FakeOwner owner(50, 2);
+    owner.onNoAnswer = [&owner] { owner.DropHead(CMD_DEVICE_INFO); };
+    EXPECT_EQ(owner.HeadInFlight(), 0) << "empty queue";
+    owner.AddTask(Frame(CMD_DEVICE_INFO, 3));
+    owner.AddTask(Frame(CMD_FIRMWARE_START, 1));
+    EXPECT_EQ(owner.HeadCommand(), CMD_DEVICE_INFO);
+    EXPECT_EQ(owner.HeadInFlight(), 0) << "queued, not written: the sender is stopped";
+    EXPECT_EQ(owner.DropHead(CMD_FIRMWARE_START), 0) << "only the head's own command drops it";
+    ASSERT_EQ(owner.RestartSender(), 1);  // starts on an empty queue
+    owner.Lock();
+    owner.AddTask(Frame(CMD_DEVICE_INFO, 3));
+    owner.AddTask(Frame(CMD_FIRMWARE_START, 1));
+    owner.Unlock();
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 1; }, kPromptMs));
+    EXPECT_EQ(owner.HeadInFlight(), CMD_DEVICE_INFO);
+    // The unanswered 'E' goes after its slices; the run's start behind it is written, and is in flight.
+    ASSERT_TRUE(WaitUntil([&] { return owner.WriteCount() == 2; }, 2000));
+    EXPECT_EQ(owner.Written(), (Names{"45:03", "1C:01"}));
+    EXPECT_EQ(owner.TaskCount(), 1);
+    EXPECT_EQ(owner.HeadInFlight(), CMD_FIRMWARE_START);
+    EXPECT_EQ(owner.OnAnswer(CMD_FIRMWARE_START), 1);
+    EXPECT_EQ(owner.HeadInFlight(), 0);
+}
+
 TEST(TaskManagerTest, ARepeatedSendRemovesOnlyTheFrameItSent) {
     FakeOwner owner;
     // The device's answer arrives while the repeat is being written.
