@@ -304,21 +304,25 @@ private:
         return queue_.front();
     }
 
+    // Writes the head once. A wake-up that finds the head written already is a stale one (taken just
+    // before the head changed, with a second left for the new head): writing again would hand the
+    // device a packet twice, and it would store both, so it writes nothing.
     void SendHead() {
         std::optional<TTask> head;
         int attemptsBefore = 0;
-        bool lastSend = false;
-        uint64_t sentId = 0;
         int queued = 0;
         {
             CMuTexGuard guard(*this);
             if (!guard.Locked() || queue_.empty()) return;
+            if (headWritten_) {
+                Trace(L"[CTaskManager] wake-up for a frame already written; not written again\r\n");
+                return;
+            }
             head.emplace(queue_.front());
             attemptsBefore = queue_.front().AttemptsMade();
-            lastSend = queue_.front().TryCount() == 0;
+            queue_.front().TryCount();
             headWritten_ = true;
             senderWriting_ = true;
-            sentId = headId_;
             queued = static_cast<int>(queue_.size());
         }
         TraceSend(queued);
@@ -326,14 +330,7 @@ private:
         CMuTexGuard guard(*this);
         // A lock that cannot be taken is a failed lock object; nothing is written from OnAnswer then
         // either, so leaving the flag set cannot lose a frame.
-        if (!guard.Locked()) return;
-        senderWriting_ = false;
-        if (!lastSend) return;
-        // Only the frame just sent leaves: if it was answered while being written, the head is now
-        // a frame that has not been sent at all.
-        if (headId_ != sentId || queue_.empty()) return;
-        PopHead();
-        if (!queue_.empty()) Wake();
+        if (guard.Locked()) senderWriting_ = false;
     }
 
     void TraceSend(int queued) {
