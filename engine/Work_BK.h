@@ -226,6 +226,9 @@ public:
     // run in progress at once with FailRun and the reason "связь с устройством потеряна: <OS reason>",
     // and has the port closed on a thread of its own (Close joins the reader, which may be the caller).
     void OnLineError(const std::string& reason) override;
+    // CSerialObject: a write could not finish in its bound. As a lost line, with the reason
+    // "устройство не принимает данные (<how far the frame got>)".
+    void OnWriteStalled(uint32_t written, uint32_t length, uint32_t waitedMs) override;
     // Why the line was lost (Russian, ending with the OS reason); empty until a loss since the last
     // StartEngine.
     std::wstring LineLostReason() const;
@@ -254,6 +257,8 @@ private:
     // Closes a failed port on the line closer thread; waits for that thread.
     void ScheduleLineClose();
     void JoinLineCloser();
+    // The line is gone or useless for the reason `text` (Russian, for the user): see OnLineError.
+    void LineGone(const std::wstring& text);
     void LoadImages();
     // One look at the ports (ConnectAndLoad). `seen` keeps, per port path, how its last open went and
     // when it was probed; ports not seen before (or missing last time) are tried, the others only when
