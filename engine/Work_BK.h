@@ -44,6 +44,8 @@
 
 using SettingsBlock = std::array<uint8_t, SETTINGS_BLOCK_SIZE>;
 
+class CDealMsg;
+
 // Engine settings a front end or a test may change before StartEngine.
 struct EngineOptions {
     uint32_t firmwarePauseMs = 10000;   // pause after the device confirmed the firmware end
@@ -210,6 +212,9 @@ public:
     // The pause after the firmware end, reported with NotifyWait: 1 when it ran its full length, 0
     // when the engine stopped or the run failed meanwhile.
     int FirmwarePause();
+    // A line lost during the pause is the device restarting: after the pause it is looked for again
+    // until this much longer has passed (Work_BK_Restart.cpp).
+    static constexpr uint32_t kRestartGraceMs = 15000;
     // Ends a firmware pause in progress (engine stop, failed run).
     void EndPause();
 
@@ -259,6 +264,20 @@ private:
     void JoinLineCloser();
     // The line is gone or useless for the reason `text` (Russian, for the user): see OnLineError.
     void LineGone(const std::wstring& text);
+    // The restart after the firmware (Work_BK_Restart.cpp). TakeLineLossAsRestart: true when a lost
+    // line is the device restarting in the pause (then nothing fails). ContinueAfterFirmware (job
+    // worker, after the pause): the next image, once a restarted device is back; the run fails when
+    // it is not back by `deadline`. All give up when the engine stops or the run fails (`generation`
+    // is the pause's).
+    bool TakeLineLossAsRestart(const std::wstring& text);
+    void ContinueAfterFirmware(CDealMsg& driver, int generation, std::chrono::steady_clock::time_point deadline);
+    bool ReconnectAfterRestart(int generation, std::chrono::steady_clock::time_point deadline);
+    struct PortSeen;
+    bool OpenAfterRestart(int generation, std::vector<std::pair<std::string, PortSeen>>& seen);
+    bool RestartWaitOver(int generation) const;
+    // The step that follows the firmware in this run: an image with packets, the settings write, or
+    // StepFinished.
+    int StepAfterFirmware() const;
     void LoadImages();
     // One look at the ports (ConnectAndLoad). `seen` keeps, per port path, how its last open went and
     // when it was probed; ports not seen before (or missing last time) are tried, the others only when
@@ -317,6 +336,11 @@ private:
     std::mutex pauseMutex_;
     std::condition_variable pauseWake_;
     std::atomic<int> pauseGeneration_{0};
+    // From the firmware pause's job being posted until it has done: a lost line is the restart.
+    std::atomic<bool> awaitingRestart_{false};
+    std::atomic<bool> restartLineLost_{false};  // the line went away in this pause
+    std::atomic<uint32_t> readyCount_{0};         // device-information answers so far
+    std::atomic<uint32_t> settingsInfoAsked_{0};  // settings-information reads queued so far
 
     CJobWorker jobWorker_;
     std::mutex connectMutex_;  // guards connectThread_

@@ -20,6 +20,10 @@ void CWork_BK::OnWriteStalled(uint32_t written, uint32_t length, uint32_t waited
 }
 
 void CWork_BK::LineGone(const std::wstring& text) {
+    if (TakeLineLossAsRestart(text)) {
+        ScheduleLineClose();
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(lineMutex_);
         lineLostReason_ = text;

@@ -17,6 +17,8 @@ int CWork_BK::AddTask(const CPacket_ISP& task) {
                   task.GetCmd());
         return 0;
     }
+    // A restarted device is taken as back once both of its settings reads are done.
+    if (task.GetCmd() == CMD_READ_SETTINGS_INFO) settingsInfoAsked_.fetch_add(1);
     return CTaskManager::AddTask(task);
 }
 

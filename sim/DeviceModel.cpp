@@ -64,6 +64,7 @@ DeviceReaction CDeviceModel::Handle(const std::vector<uint8_t>& frame) {
     const uint8_t cmd = frame[FRAME_OFFSET_CMD];
     const std::vector<uint8_t> payload(frame.begin() + ISP_HEADER_SIZE, frame.end() - 1);
     const unsigned ordinal = static_cast<unsigned>(++receivedCounts_[cmd]);
+    ++framesReceived_;
     const std::string tag = Hex2(cmd) + "@" + std::to_string(ordinal);
 
     const bool reject = faults_.Has(FaultKind::Reject, cmd, ordinal);
@@ -86,6 +87,16 @@ DeviceReaction CDeviceModel::Handle(const std::vector<uint8_t>& frame) {
             doubled.push_back(answer);
         }
         reaction.answers = std::move(doubled);
+    }
+    if (faults_.Has(FaultKind::StopReading, cmd, ordinal) ||
+        faults_.HasFrame(FaultKind::StopReadingAtFrame, framesReceived_)) {
+        reaction.notes.push_back("fault: stop reading after " + tag + " (frame " + std::to_string(framesReceived_) +
+                                 "), answering " + std::to_string(kAnswersAheadOnStop) + " frames ahead");
+        std::vector<std::vector<uint8_t>> ahead;
+        for (unsigned i = 0; i <= kAnswersAheadOnStop; ++i)
+            ahead.insert(ahead.end(), reaction.answers.begin(), reaction.answers.end());
+        reaction.answers = std::move(ahead);
+        reaction.stopReading = true;
     }
     if (faults_.Has(FaultKind::NoticeAfter, cmd, ordinal)) {
         reaction.notes.push_back("fault: device notice after " + tag);

@@ -10,6 +10,13 @@ bool CFaultPlan::Has(FaultKind kind, uint8_t cmd, unsigned ordinal) const {
     return false;
 }
 
+bool CFaultPlan::HasFrame(FaultKind kind, unsigned frame) const {
+    for (const FaultRule& rule : rules_) {
+        if (rule.kind == kind && rule.ordinal == frame) return true;
+    }
+    return false;
+}
+
 int ParseUnsigned(const std::string& text, unsigned long minValue, unsigned long maxValue,
                   unsigned long& value) {
     size_t pos = 0;
