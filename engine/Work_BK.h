@@ -132,8 +132,12 @@ public:
     void NotifyWait(uint32_t leftMs, uint32_t totalMs);
 
     // Asks the connected device for its information again (versions, then its settings): a front end
-    // calls it when a run has ended, so that it shows what the device now holds. 0 when no port is open.
+    // calls it when a run has ended, so that it shows what the device now holds. The question goes
+    // out once the line has been quiet for kRefreshQuietMs (the job worker waits for that), and not
+    // at all when a run starts, the engine stops or the line goes first; an unanswered one is dropped
+    // and changes nothing. 0 when no device is connected.
     int RefreshDeviceInfo();
+    static constexpr uint32_t kRefreshQuietMs = 1000;
 
     // Bytes the engine has written to the port and received from it since it was created; they only
     // grow. A front end takes them at a step's begin and end to show what the step put on the line.
@@ -209,6 +213,8 @@ public:
     // firmware and restarts; the job worker waits, then starts the next image. Off the reader thread,
     // so that a line lost during the pause is seen at once.
     static constexpr int kFirmwarePauseJob = StepFinished + 1;
+    // The job number of the question for the versions after a run (RefreshDeviceInfo).
+    static constexpr int kRefreshJob = StepFinished + 2;
     // The pause after the firmware end, reported with NotifyWait: 1 when it ran its full length, 0
     // when the engine stopped or the run failed meanwhile.
     int FirmwarePause();
@@ -262,6 +268,9 @@ private:
     // Closes a failed port on the line closer thread; waits for that thread.
     void ScheduleLineClose();
     void JoinLineCloser();
+    // The refresh job: waits for a quiet line, then queues the device-information request.
+    void RefreshWhenQuiet();
+    static constexpr uint32_t kRefreshLookMs = 50;
     // The line is gone or useless for the reason `text` (Russian, for the user): see OnLineError.
     void LineGone(const std::wstring& text);
     // The restart after the firmware (Work_BK_Restart.cpp). TakeLineLossAsRestart: true when a lost
@@ -340,6 +349,8 @@ private:
     std::atomic<bool> awaitingRestart_{false};
     std::atomic<bool> restartLineLost_{false};  // the line went away in this pause
     std::atomic<uint32_t> readyCount_{0};         // device-information answers so far
+    std::atomic<uint32_t> runsStarted_{0};        // StartUpdateRun calls so far
+    std::atomic<uint32_t> refreshRun_{0};         // runsStarted_ when the versions were asked for
     std::atomic<uint32_t> settingsInfoAsked_{0};  // settings-information reads queued so far
 
     CJobWorker jobWorker_;

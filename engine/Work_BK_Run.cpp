@@ -10,6 +10,7 @@ void CWork_BK::StartUpdateRun() {
     CDealMsg* driverObject = CDealMsg::Instance();
     if (driverObject == nullptr) return;
     CDealMsg& driver = *driverObject;
+    runsStarted_.fetch_add(1);
     ResetRunRecord();
     turnaround_.Reset();
     runActive_.store(1);
@@ -123,6 +124,10 @@ void CWork_BK::RunJob(int step) {
     CDealMsg* driverObject = CDealMsg::Instance();
     if (driverObject == nullptr) return;
     CDealMsg& driver = *driverObject;
+    if (step == kRefreshJob) {
+        RefreshWhenQuiet();
+        return;
+    }
     if (step == kFirmwarePauseJob) {
         // The device needs this time to take the new firmware before the next image; it may restart
         // meanwhile and come back a little later.
