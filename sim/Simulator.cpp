@@ -121,7 +121,7 @@ void CSimulator::HandleFrame(const ReceivedFrame& frame, SimClock::time_point en
 }
 
 int CSimulator::StepRestart(SimClock::time_point now) {
-    if (now >= goAwayAt_) {
+    if (!line_.Away() && now >= goAwayAt_) {
         goAwayAt_ = SimClock::time_point::max();
         comeBackAt_ = now + std::chrono::milliseconds(options_.restartAwayMs);
         recorder_.LogNote("restart: the port goes away");
@@ -130,7 +130,7 @@ int CSimulator::StepRestart(SimClock::time_point now) {
         // What was not on the line yet is lost with the port.
         outbox_ = COutbox(options_.devicePath.empty() ? options_.baud : 0, options_.split);
     }
-    if (now >= comeBackAt_) {
+    if (line_.Away() && now >= comeBackAt_) {
         comeBackAt_ = SimClock::time_point::max();
         std::string error;
         if (!line_.Reopen(error)) {
@@ -217,14 +217,15 @@ int CSimulator::Run(int stopFd) {
             Trace(L"iap-devsim: hanging up as asked\n");
             break;
         }
-        if (!StepRestart(now)) {
-            exitCode = 1;
-            break;
-        }
         if (line_.Away()) {
+            if (!StepRestart(now)) {
+                exitCode = 1;
+                break;
+            }
             // No port: only a stop request or the time to come back ends the wait.
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(comeBackAt_ - now).count();
             pollfd stop{stopFd, POLLIN, 0};
+            if (!line_.Away()) continue;
             if (poll(&stop, 1, static_cast<int>(std::clamp<long long>(left, 0, kMaxWait.count()))) > 0) break;
             continue;
         }
@@ -236,6 +237,12 @@ int CSimulator::Run(int stopFd) {
             break;
         }
         if (recorder_.FramesSent() != sentBefore) lastTrafficAt_ = now;
+        // The port goes away only after the answer before it has reached the tool: closing the pty
+        // master would throw it away (a USB device sends it before it restarts, too).
+        if (now >= goAwayAt_ && outbox_.Empty() && (line_.PendingForPeer() == 0 || now >= goAwayAt_ + kDrainLimit)) {
+            StepRestart(now);
+            continue;
+        }
         if (answersDue && !lineFull && outbox_.Empty()) answerDoneAt_ = SimClock::now();
         if (reader_.StaleDeadline() <= now) {
             reader_.DropStale(now);
