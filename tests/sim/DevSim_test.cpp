@@ -619,7 +619,7 @@ TEST(DevSimTest, SeedsStandForReproducibleFaultOptions) {
         EXPECT_EQ(Applied(bySeed), Applied(byHand)) << "seed " << seed << " applies other options than " << faults;
     }
     EXPECT_GE(distinct.size(), static_cast<size_t>(kSeeds * 3 / 4));
-    for (const char* option : {"--no-answer ", "--reject ", "--corrupt ", "--duplicate ", "--notice-after ", "--hangup ",
+    for (const char* option : {"--no-answer ", "--stop-reading-after ", "--reject ", "--corrupt ", "--duplicate ", "--notice-after ", "--hangup ",
                                "--split ", "--junk ", "--probe-junk ", "--delay-ms ", "--probe-delay-ms "})
         EXPECT_NE(all.find(option), std::string::npos) << option << " never drawn in " << all;
     EXPECT_EQ(all.find("--reject 0x43@"), std::string::npos) << "a refused radar packet cannot be seen by any tool";
