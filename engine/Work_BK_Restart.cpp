@@ -70,10 +70,15 @@ bool CWork_BK::ReconnectAfterRestart(int generation, Clock::time_point deadline)
                 return readyCount_.load() != readyBefore && settingsInfoAsked_.load() != infoAskedBefore &&
                        TaskCount() == 0;
             };
+            // The queue's lock is taken outside the pause's: a failing run takes them the other way.
             bool settled = false;
-            std::unique_lock<std::mutex> lock(pauseMutex_);
-            while (!(settled = settledOrGone()) && Clock::now() < deadline)
-                pauseWake_.wait_for(lock, kSettleLookEvery, settledOrGone);
+            for (;;) {
+                settled = settledOrGone();
+                if (settled || Clock::now() >= deadline) break;
+                std::unique_lock<std::mutex> lock(pauseMutex_);
+                pauseWake_.wait_for(lock, kSettleLookEvery,
+                                    [&] { return RestartWaitOver(generation) || serial_.LineFailed(); });
+            }
             if (settled && !RestartWaitOver(generation) && !serial_.LineFailed()) {
                 connectState_.store(ConnectState::Connected);
                 Trace(L"[CWork_BK] the device is back after its restart\r\n");
