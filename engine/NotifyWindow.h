@@ -18,7 +18,8 @@ constexpr uint32_t WM_ENGINE_STEP_BEGIN = WM_USER_BASE + 103;  // 0x467: step, s
 constexpr uint32_t WM_ENGINE_PACKET = WM_USER_BASE + 104;      // 0x468: step total, step sent
 constexpr uint32_t WM_ENGINE_STEP_END = WM_USER_BASE + 105;    // 0x469: step, result (0 = success)
 // The search for the device: wParam is the ConnectState (below) it reached. Sent when a first scan
-// found no device (NoDevice) and when the line of a connected device went away (LineLost).
+// found no device (NoDevice), when the line of a connected device went away (LineLost), and when a run
+// looks for its device after the restart that follows the firmware (Restarting).
 constexpr uint32_t WM_ENGINE_CONNECT = WM_USER_BASE + 106;     // 0x46A: state, 0
 // The pause after the firmware, while the device restarts: ms left, ms in all. Sent when the pause
 // starts, once a second and with 0 when it has run out.
@@ -29,7 +30,10 @@ constexpr uint32_t WM_ENGINE_WAIT = WM_USER_BASE + 107;        // 0x46B: ms left
 // has been closed and stays closed until the engine is started again, or, with keepScanning, until the
 // search that starts again on its own finds a device (then Connected).
 // With keepScanning the connect thread runs until the engine stops: NoDevice then means "still looking".
-enum class ConnectState { Idle, Scanning, Connected, NoDevice, LineLost };
+// Restarting: the line went away in the pause after the firmware, as the device restarts; the run
+// looks for the device itself (sent when that search starts) and goes on once it is back (Connected),
+// or ends (LineLost).
+enum class ConnectState { Idle, Scanning, Connected, NoDevice, LineLost, Restarting };
 
 class CNotifyWindow {
 public:

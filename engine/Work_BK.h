@@ -44,6 +44,8 @@
 
 using SettingsBlock = std::array<uint8_t, SETTINGS_BLOCK_SIZE>;
 
+class CDealMsg;
+
 // Engine settings a front end or a test may change before StartEngine.
 struct EngineOptions {
     uint32_t firmwarePauseMs = 10000;   // pause after the device confirmed the firmware end
@@ -135,8 +137,12 @@ public:
     void NotifyWait(uint32_t leftMs, uint32_t totalMs);
 
     // Asks the connected device for its information again (versions, then its settings): a front end
-    // calls it when a run has ended, so that it shows what the device now holds. 0 when no port is open.
+    // calls it when a run has ended, so that it shows what the device now holds. The question goes
+    // out once the line has been quiet for kRefreshQuietMs (the job worker waits for that), and not
+    // at all when a run starts, the engine stops or the line goes first; an unanswered one is dropped
+    // and changes nothing. 0 when no device is connected.
     int RefreshDeviceInfo();
+    static constexpr uint32_t kRefreshQuietMs = 1000;
 
     // Bytes the engine has written to the port and received from it since it was created; they only
     // grow. A front end takes them at a step's begin and end to show what the step put on the line.
@@ -241,9 +247,14 @@ public:
     // firmware and restarts; the job worker waits, then starts the next image. Off the reader thread,
     // so that a line lost during the pause is seen at once.
     static constexpr int kFirmwarePauseJob = StepFinished + 1;
+    // The job number of the question for the versions after a run (RefreshDeviceInfo).
+    static constexpr int kRefreshJob = StepFinished + 2;
     // The pause after the firmware end, reported with NotifyWait: 1 when it ran its full length, 0
     // when the engine stopped or the run failed meanwhile.
     int FirmwarePause();
+    // A line lost during the pause is the device restarting: after the pause it is looked for again
+    // until this much longer has passed (Work_BK_Restart.cpp).
+    static constexpr uint32_t kRestartGraceMs = 15000;
     // Ends a firmware pause in progress (engine stop, failed run).
     void EndPause();
 
@@ -260,6 +271,9 @@ public:
     // run in progress at once with FailRun and the reason "связь с устройством потеряна: <OS reason>",
     // and has the port closed on a thread of its own (Close joins the reader, which may be the caller).
     void OnLineError(const std::string& reason) override;
+    // CSerialObject: a write could not finish in its bound. As a lost line, with the reason
+    // "устройство не принимает данные (<how far the frame got>)".
+    void OnWriteStalled(uint32_t written, uint32_t length, uint32_t waitedMs) override;
     // Why the line was lost (Russian, ending with the OS reason); empty until a loss since the last
     // StartEngine.
     std::wstring LineLostReason() const;
@@ -288,6 +302,25 @@ private:
     // Closes a failed port on the line closer thread; waits for that thread.
     void ScheduleLineClose();
     void JoinLineCloser();
+    // The refresh job: waits for a quiet line, then queues the device-information request.
+    void RefreshWhenQuiet();
+    static constexpr uint32_t kRefreshLookMs = 50;
+    // The line is gone or useless for the reason `text` (Russian, for the user): see OnLineError.
+    void LineGone(const std::wstring& text);
+    // The restart after the firmware (Work_BK_Restart.cpp). TakeLineLossAsRestart: true when a lost
+    // line is the device restarting in the pause (then nothing fails). ContinueAfterFirmware (job
+    // worker, after the pause): the next image, once a restarted device is back; the run fails when
+    // it is not back by `deadline`. All give up when the engine stops or the run fails (`generation`
+    // is the pause's).
+    bool TakeLineLossAsRestart(const std::wstring& text);
+    void ContinueAfterFirmware(CDealMsg& driver, int generation, std::chrono::steady_clock::time_point deadline);
+    bool ReconnectAfterRestart(int generation, std::chrono::steady_clock::time_point deadline);
+    struct PortSeen;
+    bool OpenAfterRestart(int generation, std::vector<std::pair<std::string, PortSeen>>& seen);
+    bool RestartWaitOver(int generation) const;
+    // The step that follows the firmware in this run: an image with packets, the settings write, or
+    // StepFinished.
+    int StepAfterFirmware() const;
     void LoadImages();
     // One look at the ports (ConnectAndLoad). `seen` keeps, per port path, how its last open went and
     // when it was probed; ports not seen before (or missing last time) are tried, the others only when
@@ -362,6 +395,13 @@ private:
     std::mutex pauseMutex_;
     std::condition_variable pauseWake_;
     std::atomic<int> pauseGeneration_{0};
+    // From the firmware pause's job being posted until it has done: a lost line is the restart.
+    std::atomic<bool> awaitingRestart_{false};
+    std::atomic<bool> restartLineLost_{false};  // the line went away in this pause
+    std::atomic<uint32_t> readyCount_{0};         // device-information answers so far
+    std::atomic<uint32_t> runsStarted_{0};        // StartUpdateRun calls so far
+    std::atomic<uint32_t> refreshRun_{0};         // runsStarted_ when the versions were asked for
+    std::atomic<uint32_t> settingsInfoAsked_{0};  // settings-information reads queued so far
 
     CJobWorker jobWorker_;
     std::mutex connectMutex_;  // guards connectThread_

@@ -1,5 +1,6 @@
-// The engine's answer to a line that went away: the run in progress ends at once with the reason,
-// the front ends see ConnectState::LineLost, and the port is closed on a thread of its own.
+// The engine's answer to a line that went away, or to a device that no longer takes data: the run in
+// progress ends at once with the reason, the front ends see ConnectState::LineLost, and the port is
+// closed on a thread of its own.
 #include <string>
 #include <system_error>
 
@@ -8,7 +9,22 @@
 #include "engine/Work_BK.h"
 
 void CWork_BK::OnLineError(const std::string& reason) {
-    const std::wstring text = L"связь с устройством потеряна: " + Utf8ToWide(reason);
+    LineGone(L"связь с устройством потеряна: " + Utf8ToWide(reason));
+}
+
+void CWork_BK::OnWriteStalled(uint32_t written, uint32_t length, uint32_t waitedMs) {
+    // Tenths of a second with a decimal comma, as the user's locale writes them.
+    const uint32_t tenths = (waitedMs + 50) / 100;
+    LineGone(L"устройство не принимает данные (из " + std::to_wstring(length) + L" байт кадра за " +
+             std::to_wstring(tenths / 10) + L"," + std::to_wstring(tenths % 10) + L" с ушло " +
+             std::to_wstring(written) + L")");
+}
+
+void CWork_BK::LineGone(const std::wstring& text) {
+    if (TakeLineLossAsRestart(text)) {
+        ScheduleLineClose();
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(lineMutex_);
         lineLostReason_ = text;

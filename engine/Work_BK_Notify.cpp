@@ -32,7 +32,15 @@ bool CWork_BK::SendToWindow(uint32_t message, NotifyWParam wParam, NotifyLParam 
     return true;
 }
 
-void CWork_BK::NotifyReady() { SendToWindow(WM_ENGINE_READY, 0, 0); }
+void CWork_BK::NotifyReady() {
+    {
+        // Counted under the pause's lock, so a restart waiting for the device cannot miss it.
+        std::lock_guard<std::mutex> lock(pauseMutex_);
+        readyCount_.fetch_add(1);
+    }
+    pauseWake_.notify_all();
+    SendToWindow(WM_ENGINE_READY, 0, 0);
+}
 
 void CWork_BK::NotifySettingsRead(int refused) { SendToWindow(WM_ENGINE_SETTINGS, refused != 0 ? 1 : 0, 0); }
 

@@ -5,7 +5,11 @@
 #include "engine/ImageTable.h"
 #include "engine/DealMsg.h"
 #include "base/Trace.h"
+#include "engine/QuietLine.h"
 #include "engine/TrafficLog.h"
+#include "transport/TickCount.h"
+
+#include <chrono>
 
 int CWork_BK::AddTask(const CPacket_ISP& task) {
     // Without a time-out the queue lock is always taken; held across the check so a failure cannot
@@ -17,6 +21,8 @@ int CWork_BK::AddTask(const CPacket_ISP& task) {
                   task.GetCmd());
         return 0;
     }
+    // A restarted device is taken as back once both of its settings reads are done.
+    if (task.GetCmd() == CMD_READ_SETTINGS_INFO) settingsInfoAsked_.fetch_add(1);
     return CTaskManager::AddTask(task);
 }
 
@@ -32,8 +38,29 @@ void CWork_BK::RequestDeviceInfo(uint8_t port) {
 int CWork_BK::RefreshDeviceInfo() {
     CDealMsg* driver = CDealMsg::Instance();
     if (driver == nullptr || !serial_.IsOpen() || GetConnectState() != ConnectState::Connected) return 0;
-    driver->RequestDeviceInfo(connectedPort_.load());
+    // Asked on the job worker once the line is quiet: the device never answers the last end command
+    // and may still be busy with it.
+    refreshRun_.store(runsStarted_.load());
+    PostJob(kRefreshJob);
     return 1;
+}
+
+void CWork_BK::RefreshWhenQuiet() {
+    const int generation = pauseGeneration_.load();
+    const uint32_t run = refreshRun_.load();
+    CQuietLine line(kRefreshQuietMs);
+    for (;;) {
+        // A new run, a stop or a lost line make the question pointless; the versions stay as shown.
+        if (runsStarted_.load() != run || pauseGeneration_.load() != generation ||
+            GetConnectState() != ConnectState::Connected || !serial_.IsOpen())
+            return;
+        if (line.Quiet(LineBytesSent() + LineBytesReceived(), GetTickCountMs())) break;
+        std::unique_lock<std::mutex> lock(pauseMutex_);
+        pauseWake_.wait_for(lock, std::chrono::milliseconds(kRefreshLookMs),
+                            [&] { return pauseGeneration_.load() != generation; });
+    }
+    Trace(L"[CWork_BK] the line has been quiet for %u ms: asking the device for its versions\r\n", kRefreshQuietMs);
+    if (CDealMsg* driver = CDealMsg::Instance()) driver->RequestDeviceInfo(connectedPort_.load());
 }
 
 int CWork_BK::WriteFrame(const uint8_t* bytes, int length) {

@@ -10,6 +10,7 @@ void CWork_BK::StartUpdateRun() {
     CDealMsg* driverObject = CDealMsg::Instance();
     if (driverObject == nullptr) return;
     CDealMsg& driver = *driverObject;
+    runsStarted_.fetch_add(1);
     ResetRunRecord();
     turnaround_.Reset();
     runActive_.store(1);
@@ -54,7 +55,11 @@ void CWork_BK::SelectStep(int step) {
     currentStep_.store(step);
 }
 
-void CWork_BK::PostJob(int step) { jobWorker_.PostJob(step); }
+void CWork_BK::PostJob(int step) {
+    // Set before the job runs: the device may close its line as soon as it has confirmed the end.
+    if (step == kFirmwarePauseJob) awaitingRestart_.store(true);
+    jobWorker_.PostJob(step);
+}
 
 void CWork_BK::ResetRunRecord() {
     {
@@ -67,6 +72,8 @@ void CWork_BK::ResetRunRecord() {
     sendingStep_.store(StepNone);
     firmwareEndStatus_.store(-1);
     dropTraced_.store(false);
+    awaitingRestart_.store(false);
+    restartLineLost_.store(false);
     runFailed_.store(0);
 }
 
@@ -121,9 +128,19 @@ void CWork_BK::RunJob(int step) {
     CDealMsg* driverObject = CDealMsg::Instance();
     if (driverObject == nullptr) return;
     CDealMsg& driver = *driverObject;
+    if (step == kRefreshJob) {
+        RefreshWhenQuiet();
+        return;
+    }
     if (step == kFirmwarePauseJob) {
-        // The device needs this time to take the new firmware before the next image.
-        if (FirmwarePause() && RunActive() && !RunFailed()) driver.StartNextImage(StepProject);
+        // The device needs this time to take the new firmware before the next image; it may restart
+        // meanwhile and come back a little later.
+        const int generation = pauseGeneration_.load();
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::chrono::milliseconds(uint64_t{Options().firmwarePauseMs} + kRestartGraceMs);
+        if (FirmwarePause() && RunActive() && !RunFailed()) ContinueAfterFirmware(driver, generation, deadline);
+        awaitingRestart_.store(false);
+        restartLineLost_.store(false);
         return;
     }
     if (step == kEndSettleJob) {

@@ -90,6 +90,16 @@ DeviceReaction CDeviceModel::Handle(const std::vector<uint8_t>& frame) {
         }
         reaction.answers = std::move(doubled);
     }
+    if (faults_.Has(FaultKind::StopReading, cmd, ordinal) ||
+        faults_.HasFrame(FaultKind::StopReadingAtFrame, framesReceived_)) {
+        reaction.notes.push_back("fault: stop reading after " + tag + " (frame " + std::to_string(framesReceived_) +
+                                 "), answering " + std::to_string(kAnswersAheadOnStop) + " frames ahead");
+        std::vector<std::vector<uint8_t>> ahead;
+        for (unsigned i = 0; i <= kAnswersAheadOnStop; ++i)
+            ahead.insert(ahead.end(), reaction.answers.begin(), reaction.answers.end());
+        reaction.answers = std::move(ahead);
+        reaction.stopReading = true;
+    }
     if (faults_.Has(FaultKind::NoticeAfter, cmd, ordinal)) {
         reaction.notes.push_back("fault: device notice after " + tag);
         reaction.answers.push_back(MakeFrame(ANS_DEVICE_NOTICE, {}));

@@ -30,6 +30,9 @@ constexpr uint8_t DEVICE_STATUS_INVALID_COMMAND = 3;
 constexpr uint8_t DEVICE_STATUS_BAD_PARAMETERS = 7;
 constexpr uint8_t DEVICE_STATUS_ADDRESS_RANGE = 8;
 constexpr uint8_t PACKET_STATUS_REFUSED = 0;
+// A device that stops reading has answered this many frames ahead of the tool: enough packets of
+// 4101 bytes to fill a pseudo-terminal's buffer (about 15 KiB) twice over.
+constexpr unsigned kAnswersAheadOnStop = 8;
 
 struct DeviceConfig {
     uint16_t firmwareVersion = 12;
@@ -47,6 +50,7 @@ struct DeviceReaction {
     bool settingsWritten = false;
     bool deviceInfo = false;                    // an 'E' frame: its answers take the probe delay
     bool hangUp = false;                        // the device goes away after this frame
+    bool stopReading = false;                   // the device reads nothing after this frame
 };
 
 class CDeviceModel {

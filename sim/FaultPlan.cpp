@@ -17,6 +17,13 @@ std::vector<uint8_t> CFaultPlan::StraysBefore(unsigned frameNumber) const {
     return codes;
 }
 
+bool CFaultPlan::HasFrame(FaultKind kind, unsigned frame) const {
+    for (const FaultRule& rule : rules_) {
+        if (rule.kind == kind && rule.ordinal == frame) return true;
+    }
+    return false;
+}
+
 int ParseUnsigned(const std::string& text, unsigned long minValue, unsigned long maxValue,
                   unsigned long& value) {
     size_t pos = 0;

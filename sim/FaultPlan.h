@@ -12,6 +12,11 @@
 
 enum class FaultKind {
     NoAnswer,     // the answer is lost on the line; the device still acts on the frame
+    // The device stops reading the line after this frame: its answer goes out together with the
+    // answers of the next frames of its kind, ahead of them (as a device whose answers ran ahead
+    // would), then nothing more is read, so what the tool writes fills the line's buffer.
+    StopReading,
+    StopReadingAtFrame,  // the same after the N-th frame of any code (the rule's cmd is not used)
     Reject,       // the device refuses the frame: a status other than accepted, nothing stored
     Corrupt,      // the answer goes out with a wrong checksum
     Duplicate,    // the answer goes out twice
@@ -33,6 +38,8 @@ class CFaultPlan {
 public:
     void Add(const FaultRule& rule) { rules_.push_back(rule); }
     bool Has(FaultKind kind, uint8_t cmd, unsigned ordinal) const;
+    // A rule of `kind` for the `frame`-th frame of any code.
+    bool HasFrame(FaultKind kind, unsigned frame) const;
     bool Empty() const { return rules_.empty(); }
     const std::vector<FaultRule>& Rules() const { return rules_; }
     // The stray answer codes that go before the answers to frame `frameNumber` (any code).

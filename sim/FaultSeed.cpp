@@ -69,7 +69,8 @@ struct SeedFrameFault {
     bool radarPacketToo;
 };
 constexpr SeedFrameFault kFrameFaults[] = {
-    {"--no-answer", true, true},    {"--reject", true, false},      {"--corrupt", true, true},
+    {"--no-answer", true, true},    {"--stop-reading-after", true, true},
+    {"--reject", true, false},      {"--corrupt", true, true},
     {"--duplicate", true, true},    {"--notice-after", false, true}, {"--hangup", false, true},
 };
 

@@ -46,7 +46,9 @@ constexpr StandardRate kRates[] = {
 
 }  // namespace
 
-CLineIo::~CLineIo() {
+CLineIo::~CLineIo() { GoAway(); }
+
+void CLineIo::GoAway() {
     if (!linkPath_.empty()) {
         char target[PATH_MAX] = {};
         const ssize_t n = readlink(linkPath_.c_str(), target, sizeof target - 1);
@@ -54,6 +56,15 @@ CLineIo::~CLineIo() {
     }
     if (slaveKeepAlive_ >= 0) close(slaveKeepAlive_);
     if (fd_ >= 0) close(fd_);
+    slaveKeepAlive_ = -1;
+    fd_ = -1;
+}
+
+int CLineIo::Reopen(std::string& error) {
+    const std::string link = linkPath_;
+    GoAway();
+    linkPath_.clear();
+    return OpenPty(link, error);
 }
 
 int CLineIo::OpenPty(const std::string& linkPath, std::string& error) {

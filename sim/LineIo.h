@@ -28,6 +28,14 @@ public:
     // driver refuses it, the nearest standard rate below). Returns 1, or 0 with a reason.
     int OpenDevice(const std::string& path, unsigned baud, std::string& error);
 
+    // Pty mode with a link: the port goes away as an unplugged USB device does. Both ends close (the
+    // tool's descriptor of the old slave sees a hang-up) and the link is removed. Fd() is -1 until
+    // Reopen.
+    void GoAway();
+    // A new pty under the same link, as the device enumerating again. Returns 1, or 0 with a reason.
+    int Reopen(std::string& error);
+    bool Away() const { return fd_ < 0; }
+
     // The slave path in pty mode, the device path otherwise.
     const std::string& Path() const { return path_; }
     int Fd() const { return fd_; }

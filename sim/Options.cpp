@@ -43,6 +43,56 @@ int NonEmpty(const std::string& value, std::string& out, std::string& error, con
     return 1;
 }
 
+// Seconds with up to three decimals ("0.3", "2"), as milliseconds within kMaxDelayMs.
+int ParseSeconds(const std::string& text, unsigned& ms) {
+    const size_t dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    std::string fraction = dot == std::string::npos ? std::string() : text.substr(dot + 1);
+    if (whole.empty() || fraction.size() > 3 || (dot != std::string::npos && fraction.empty())) return 0;
+    if (whole.size() > 1 && (whole[1] == 'x' || whole[1] == 'X')) return 0;
+    unsigned long seconds = 0;
+    unsigned long thousandths = 0;
+    if (!ParseUnsigned(whole, 0, kMaxDelayMs / 1000, seconds)) return 0;
+    fraction.resize(3, '0');
+    if (!ParseUnsigned(fraction, 0, 999, thousandths)) return 0;
+    const unsigned long total = seconds * 1000 + thousandths;
+    if (total > kMaxDelayMs) return 0;
+    ms = static_cast<unsigned>(total);
+    return 1;
+}
+
+int ParseRestartReopen(const std::string& value, SimOptions& o, std::string& error) {
+    const size_t comma = value.find(',');
+    if (comma == std::string::npos || !ParseSeconds(value.substr(0, comma), o.restartCloseMs) ||
+        !ParseSeconds(value.substr(comma + 1), o.restartAwayMs)) {
+        error = "--restart-reopen needs CLOSE,AWAY in seconds (like 0.3,2), got '" + value + "'";
+        return 0;
+    }
+    o.restartReopen = true;
+    return 1;
+}
+
+// "N" (the N-th frame of any code) or "CMD@N".
+int ParseStopReading(const std::string& value, SimOptions& o, std::string& error) {
+    if (value.find('@') == std::string::npos) {
+        unsigned long frame = 0;
+        if (!ParseUnsigned(value, 1, 0xFFFFFFFFUL, frame)) {
+            error = "--stop-reading-after needs N >= 1 or CMD@N, got '" + value + "'";
+            return 0;
+        }
+        o.faults.Add(FaultRule{FaultKind::StopReadingAtFrame, 0, static_cast<unsigned>(frame)});
+        return 1;
+    }
+    uint8_t cmd = 0;
+    unsigned ordinal = 0;
+    if (!ParseFaultSpec(value, cmd, ordinal, error)) {
+        error = "--stop-reading-after: " + error;
+        return 0;
+    }
+    o.faults.Add(FaultRule{FaultKind::StopReading, cmd, ordinal});
+    return 1;
+}
+
 std::function<int(const std::string&, SimOptions&, std::string&)> Fault(FaultKind kind,
                                                                       const char* name) {
     return [kind, name](const std::string& value, SimOptions& o, std::string& error) {
@@ -61,6 +111,8 @@ const std::vector<ValueOption>& ValueOptions() {
     static const std::vector<ValueOption> table = {
         {"--link", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.linkPath, e, "--link"); }},
         {"--link-delay-ms", [](const std::string& v, SimOptions& o, std::string& e) { return ParseMs(v, o.linkDelayMs, e, "--link-delay-ms"); }},
+        {"--restart-reopen", ParseRestartReopen},
+        {"--stop-reading-after", ParseStopReading},
         {"--device", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.devicePath, e, "--device"); }},
         {"--out", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.outDir, e, "--out"); }},
         {"--make-samples", [](const std::string& v, SimOptions& o, std::string& e) { return NonEmpty(v, o.makeSamplesDir, e, "--make-samples"); }},
@@ -198,6 +250,11 @@ int ParseOptions(const std::vector<std::string>& args, SimOptions& options, std:
         error = "--link applies to the pseudo-terminal only, not to --device";
         return 0;
     }
+    // A new pty has a new slave path; only the link stays the same, as a USB device's name does.
+    if (options.restartReopen && options.linkPath.empty()) {
+        error = "--restart-reopen needs --link (the path that goes away and comes back)";
+        return 0;
+    }
     return 1;
 }
 
@@ -219,6 +276,14 @@ std::string UsageText() {
         "  --link-delay-ms N      make the --link only N ms after the start, as a device plugged in\n"
         "                         later (the pty path is printed at once)\n"
         "  --device PATH          use this serial device (raw, 256000 baud where possible)\n"
+        "  --restart-reopen CLOSE,AWAY\n"
+        "                         after answering the firmware end, restart as a re-enumerating USB\n"
+        "                         device: the port goes away CLOSE s later and comes back AWAY s\n"
+        "                         after that, a new pty under the same --link (needs --link)\n"
+        "  --stop-reading-after N|CMD@N\n"
+        "                         after the N-th frame (or the N-th CMD frame) answer it and the\n"
+        "                         next 8 frames of its kind ahead of time, then read nothing more,\n"
+        "                         so what the tool writes fills the line's buffer\n"
         "  --baud N               pace both directions like an 8N1 line at N baud\n"
         "                         (with --device: the line speed; the device paces itself)\n"
         "Device:\n"

@@ -13,6 +13,12 @@ constexpr int SIM_EXIT_USAGE = 64;
 struct SimOptions {
     std::string linkPath;         // symlink to the pty slave; empty = none
     unsigned linkDelayMs = 0;     // the symlink appears this long after the start (a device plugged in late)
+    // --restart-reopen: after answering the firmware end the device restarts as a re-enumerating USB
+    // device does: its port goes away restartCloseMs later and comes back (the same --link path, a
+    // new pty) restartAwayMs after that.
+    bool restartReopen = false;
+    unsigned restartCloseMs = 0;
+    unsigned restartAwayMs = 0;
     std::string devicePath;       // a real serial device instead of a pty; empty = pty
     std::string outDir;           // where received images and logs go; empty = nothing written
     std::string makeSamplesDir;   // non-empty: write the sample set there and exit

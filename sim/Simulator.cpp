@@ -71,7 +71,7 @@ void CSimulator::TakeFrames() {
     // answers still go out only once the frame could have crossed the line (which is busy until the
     // frame before it has) plus their own wire time. Deciding at once saves a timer wake-up per
     // frame, which on a virtual machine alone is tens of microseconds the tool would be blamed for.
-    while (!hangUp_ && reader_.Next(frame)) {
+    while (!hangUp_ && !stopReading_ && reader_.Next(frame)) {
         const SimClock::time_point start = std::max(frame.firstByteAt, inLineFreeAt_);
         const SimClock::time_point endedAt = start + LineTime(baud, frame.bytes.size());
         inLineFreeAt_ = endedAt;
@@ -112,6 +112,35 @@ void CSimulator::HandleFrame(const ReceivedFrame& frame, SimClock::time_point en
     }
     if (frame.bytes[FRAME_OFFSET_CMD] == CMD_WRITE_SETTINGS) settingsHandled_ = true;
     if (reaction.hangUp) hangUp_ = true;
+    if (reaction.stopReading) {
+        stopReading_ = true;
+        Trace(L"iap-devsim: reading nothing more from the line\n");
+    }
+    if (options_.restartReopen && reaction.ended == SimImage::Firmware && goAwayAt_ == SimClock::time_point::max())
+        goAwayAt_ = answeredAt + std::chrono::milliseconds(options_.restartCloseMs);
+}
+
+int CSimulator::StepRestart(SimClock::time_point now) {
+    if (!line_.Away() && now >= goAwayAt_) {
+        goAwayAt_ = SimClock::time_point::max();
+        comeBackAt_ = now + std::chrono::milliseconds(options_.restartAwayMs);
+        recorder_.LogNote("restart: the port goes away");
+        Trace(L"iap-devsim: restarting: the port goes away\n");
+        line_.GoAway();
+        // What was not on the line yet is lost with the port.
+        outbox_ = COutbox(options_.devicePath.empty() ? options_.baud : 0, options_.split);
+    }
+    if (line_.Away() && now >= comeBackAt_) {
+        comeBackAt_ = SimClock::time_point::max();
+        std::string error;
+        if (!line_.Reopen(error)) {
+            Trace(L"iap-devsim: the port did not come back: %hs\n", error.c_str());
+            return 0;
+        }
+        recorder_.LogNote("restart: the port is back");
+        Trace(L"iap-devsim: restarted: the port is back at %hs\n", line_.Path().c_str());
+    }
+    return 1;
 }
 
 // An image's line time runs from its ready answer to its end command (or the answer to it); the
@@ -138,6 +167,7 @@ void CSimulator::NoteImageLine(const ReceivedFrame& frame, const DeviceReaction&
 // pacing, so the recorded output holds everything the tool sent before the stop. Reading an empty
 // pty master first completes the kernel's pending hand-over of the bytes written to the slave.
 void CSimulator::HandleArrived() {
+    if (stopReading_ || line_.Away()) return;
     std::vector<uint8_t> buffer(kReadChunk);
     for (;;) {
         const ssize_t n = line_.Read(buffer.data(), buffer.size());
@@ -187,6 +217,18 @@ int CSimulator::Run(int stopFd) {
             Trace(L"iap-devsim: hanging up as asked\n");
             break;
         }
+        if (line_.Away()) {
+            if (!StepRestart(now)) {
+                exitCode = 1;
+                break;
+            }
+            // No port: only a stop request or the time to come back ends the wait.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(comeBackAt_ - now).count();
+            pollfd stop{stopFd, POLLIN, 0};
+            if (!line_.Away()) continue;
+            if (poll(&stop, 1, static_cast<int>(std::clamp<long long>(left, 0, kMaxWait.count()))) > 0) break;
+            continue;
+        }
         const unsigned long sentBefore = recorder_.FramesSent();
         const bool answersDue = outbox_.NextDue() <= now;
         if (!outbox_.Flush(line_, now, recorder_, lineFull)) {
@@ -195,6 +237,12 @@ int CSimulator::Run(int stopFd) {
             break;
         }
         if (recorder_.FramesSent() != sentBefore) lastTrafficAt_ = now;
+        // The port goes away only after the answer before it has reached the tool: closing the pty
+        // master would throw it away (a USB device sends it before it restarts, too).
+        if (now >= goAwayAt_ && outbox_.Empty() && (line_.PendingForPeer() == 0 || now >= goAwayAt_ + kDrainLimit)) {
+            StepRestart(now);
+            continue;
+        }
         if (answersDue && !lineFull && outbox_.Empty()) answerDoneAt_ = SimClock::now();
         if (reader_.StaleDeadline() <= now) {
             reader_.DropStale(now);
@@ -211,12 +259,14 @@ int CSimulator::Run(int stopFd) {
             continue;
         }
 
-        SimClock::time_point wake = std::min(FinishDeadline(), reader_.StaleDeadline());
+        SimClock::time_point wake = std::min({FinishDeadline(), reader_.StaleDeadline(), goAwayAt_});
         if (!lineFull) wake = std::min(wake, outbox_.NextDue());
         const std::chrono::nanoseconds wait = WaitBefore(wake, now);
         const timespec timeout{static_cast<time_t>(wait.count() / 1000000000),
                                static_cast<long>(wait.count() % 1000000000)};
-        pollfd fds[2] = {{stopFd, POLLIN, 0}, {line_.Fd(), static_cast<short>(POLLIN | (lineFull ? POLLOUT : 0)), 0}};
+        // A device that has stopped reading leaves the tool's bytes where they are.
+        const short lineEvents = static_cast<short>((stopReading_ ? 0 : POLLIN) | (lineFull ? POLLOUT : 0));
+        pollfd fds[2] = {{stopFd, POLLIN, 0}, {line_.Fd(), lineEvents, 0}};
         const int ready = ppoll(fds, 2, &timeout, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
@@ -228,7 +278,7 @@ int CSimulator::Run(int stopFd) {
             HandleArrived();
             break;
         }
-        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+        if (!stopReading_ && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
             now = SimClock::now();
             bool gotAny = false;
             for (;;) {

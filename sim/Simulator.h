@@ -31,6 +31,8 @@ private:
     void HandleFrame(const ReceivedFrame& frame, SimClock::time_point endedAt);
     void HandleArrived();
     SimClock::time_point FinishDeadline() const;
+    // The restart of --restart-reopen, when its time has come. 0 when the line could not come back.
+    int StepRestart(SimClock::time_point now);
     // How long the loop may sleep before `wake` (max(): nothing due).
     std::chrono::nanoseconds WaitBefore(SimClock::time_point wake, SimClock::time_point now) const;
     void NoteImageLine(const ReceivedFrame& frame, const DeviceReaction& reaction, SimClock::time_point endedAt,
@@ -61,5 +63,9 @@ private:
     bool settingsHandled_ = false;
     bool endArmed_ = false;
     bool hangUp_ = false;
+    bool stopReading_ = false;  // --stop-reading-after: nothing is read from the line any more
+    // --restart-reopen: when the port goes away, and when it comes back (max(): not planned).
+    SimClock::time_point goAwayAt_ = SimClock::time_point::max();
+    SimClock::time_point comeBackAt_ = SimClock::time_point::max();
     std::chrono::milliseconds quietWindow_{0};
 };

@@ -206,19 +206,35 @@ int CSerial::Probe(uint8_t port) {
 
 int CSerial::Write(const uint8_t* data, uint32_t length) {
     if (data == nullptr || length == 0 || !IsOpen()) return 0;
-    if (backend_->Write(data, length)) return 1;
+    const SerialWriteResult result = backend_->Write(data, length);
+    if (result.status == SerialWriteResult::Status::Done) return 1;
     const std::string reason = backend_->LastErrorText();
     Trace(L"[CSerial] write of %u bytes failed: %ls\r\n", length, Utf8ToWide(reason).c_str());
-    ReportLineError("write");
+    if (result.status == SerialWriteResult::Status::Stalled)
+        ReportWriteStalled(result.written, length, result.limitMs);
+    else
+        ReportLineError("write");
     return 0;
+}
+
+bool CSerial::TakeLineFailure() {
+    // Only the first failure of an open line is news; a closing port fails its reads and writes on
+    // purpose and has already cleared the flag.
+    if (!lineUp_.exchange(false)) return false;
+    lineFailed_.store(true);
+    return true;
+}
+
+void CSerial::ReportWriteStalled(uint32_t written, uint32_t length, uint32_t waitedMs) {
+    if (!TakeLineFailure()) return;
+    Trace(L"[CSerial] %ls: the device took %u of %u bytes in %u ms and no more; it does not read the line\r\n",
+          Utf8ToWide(LastPortName()).c_str(), written, length, waitedMs);
+    if (CSerialObject* receiver = receiver_.load()) receiver->OnWriteStalled(written, length, waitedMs);
 }
 
 void CSerial::ReportLineError(const char* what) {
     const std::string osReason = backend_->LastErrorText();
-    // Only the first failure of an open line is news; a closing port fails its reads and writes on
-    // purpose and has already cleared the flag.
-    if (!lineUp_.exchange(false)) return;
-    lineFailed_.store(true);
+    if (!TakeLineFailure()) return;
     const std::string reason = osReason.empty() ? std::string("unknown error") : osReason;
     Trace(L"[CSerial] %ls: line lost on %hs: %ls\r\n", Utf8ToWide(LastPortName()).c_str(), what,
           Utf8ToWide(reason).c_str());

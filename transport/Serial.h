@@ -67,7 +67,8 @@ public:
     // handshake wait (about a second) has passed. Only valid before the reader runs (Open calls it).
     int Probe(uint8_t port);
     // 1 when every byte was written; 0 for null data, a zero length or a closed port. A failure on an
-    // open line is reported to the receiver on the calling thread.
+    // open line is reported to the receiver on the calling thread; so is a write that cannot finish
+    // within its bound (the frame's wire time plus kSerialWriteSlackMs), as a stalled write.
     int Write(const uint8_t* data, uint32_t length);
     // Waits until what was written has left the port, at most timeoutMs (the writer's thread). 1 when
     // it has; 0 on time-out, when closed or when the line failed.
@@ -99,6 +100,10 @@ private:
     // Tells the receiver that the line failed, the first time only since Open; `what` names the
     // operation. Call on the failing thread, right after the failure (the OS reason is per thread).
     void ReportLineError(const char* what);
+    // The same for a write that ran out of its bound (OnWriteStalled).
+    void ReportWriteStalled(uint32_t written, uint32_t length, uint32_t waitedMs);
+    // True for the first failure since Open (and marks the line failed); false for every later one.
+    bool TakeLineFailure();
 
     std::atomic<CSerialObject*> receiver_{nullptr};
     std::atomic<CSerialOpenHook*> openHook_{nullptr};

@@ -27,6 +27,34 @@ struct SerialLineSettings {
 
 enum class SerialOpenStatus { Ok, Missing, PermissionDenied, Busy, Other };
 
+// How long a transfer write may take: its bytes' time on the wire at the programmed rate, plus a slack
+// for the driver, the adapter and a device that is busy for a moment. A write still unfinished then
+// belongs to a device that has stopped reading the line (a USB serial device, or a line with flow
+// control, holds the writer instead of dropping the bytes).
+constexpr uint32_t kSerialWriteSlackMs = 3000;
+
+// Bits a byte takes on the wire: start bit, data bits, parity bit, stop bits.
+inline uint32_t SerialBitsPerByte(const SerialLineSettings& line) {
+    return 1u + line.byteSize + (line.parity != 0 ? 1u : 0u) + (line.stopBits == 2 ? 2u : 1u);
+}
+
+// The bound of a transfer write of `length` bytes at `baud` (0: not programmed yet, the slack alone).
+inline uint32_t SerialWriteLimitMs(uint32_t baud, uint32_t bitsPerByte, uint32_t length) {
+    if (baud == 0) return kSerialWriteSlackMs;
+    const uint64_t wireMs = (uint64_t{length} * bitsPerByte * 1000 + baud - 1) / baud;
+    const uint64_t limitMs = wireMs + kSerialWriteSlackMs;
+    return limitMs > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<uint32_t>(limitMs);
+}
+
+// How a write ended. Stalled: the bytes could not all leave within the write's bound (the far end
+// stopped taking data); `written` of them had left when it ran out after `limitMs`.
+struct SerialWriteResult {
+    enum class Status { Done, Failed, Stalled };
+    Status status = Status::Failed;
+    uint32_t written = 0;
+    uint32_t limitMs = 0;
+};
+
 // The driver's low-latency mode: On, the driver has no such mode (pseudo-terminals, platforms
 // without it; not an error), or it refused (the OS reason in LastErrorText).
 enum class SerialLowLatency { On, Unsupported, Failed };
@@ -49,8 +77,9 @@ public:
     // Handshake regime: a Read of n bytes waits up to 1 + n ms for the first byte and returns 1 ms
     // after the last one; a write of n bytes may take up to 500 + 100 * n ms. 1 on success.
     virtual int SetHandshakeTimeouts() = 0;
-    // Transfer regime: a Read returns at once with what is buffered; writes have no time-out (but
-    // still end when the device is closed). 1 on success.
+    // Transfer regime: a Read returns at once with what is buffered; a write of n bytes may take
+    // SerialWriteLimitMs for the line SetLine last programmed, and ends at once when the device is
+    // closed. 1 on success.
     virtual int SetTransferTimeouts() = 0;
     // Programs the line: raw 8-bit transfer, no flow control, the given rate, frame and modem lines.
     // Modem lines that the device does not have (pseudo-terminals) are not an error. 1 on success.
@@ -61,8 +90,9 @@ public:
     // Bytes read, 0 when none came in time, -1 on failure (including a far end that hung up); a
     // failure returns at once, so the caller decides how long to pause.
     virtual int ReadAvailable(uint8_t* buffer, int capacity, uint32_t waitMs) = 0;
-    // Writes every byte or fails. 1 only when all `length` bytes went out.
-    virtual int Write(const uint8_t* data, uint32_t length) = 0;
+    // Writes every byte or fails. Done only when all `length` bytes went out; Stalled when the
+    // regime's bound ran out first (the OS reason, a time-out, in LastErrorText); Failed otherwise.
+    virtual SerialWriteResult Write(const uint8_t* data, uint32_t length) = 0;
     // Asks the driver to hand received bytes over at once rather than when its latency timer runs
     // out (USB adapters hold them up to 16 ms, which a stop-and-wait protocol pays on every answer).
     // The mode the device had comes back at CloseDevice. Controlling thread, on an open device.

@@ -17,4 +17,14 @@ public:
     // The port stays open and its reader keeps polling until someone closes it, but not from inside
     // this call: Close joins the reader thread, so the receiver closes from another thread.
     virtual void OnLineError(const std::string& reason) { (void)reason; }
+    // The device stopped taking data: a write could not finish within its bound (the frame's wire
+    // time plus a slack); `written` of its `length` bytes had left after `waitedMs`. The same rules as
+    // OnLineError (once per open, shared with it, on the writing thread, no Close from inside). The
+    // default takes it for a lost line.
+    virtual void OnWriteStalled(uint32_t written, uint32_t length, uint32_t waitedMs) {
+        (void)written;
+        (void)length;
+        (void)waitedMs;
+        OnLineError("the device does not take data");
+    }
 };

@@ -173,7 +173,7 @@ public:
     int SetLine(const SerialLineSettings& settings) override;
     int Read(uint8_t* buffer, int capacity) override;
     int ReadAvailable(uint8_t* buffer, int capacity, uint32_t waitMs) override;
-    int Write(const uint8_t* data, uint32_t length) override;
+    SerialWriteResult Write(const uint8_t* data, uint32_t length) override;
     SerialLowLatency RequestLowLatency() override;
     void CloseDevice() override;
     bool IsOpen() const override { return fd_.load() >= 0; }
@@ -195,6 +195,10 @@ private:
     std::atomic<int> fd_{-1};
     std::atomic<bool> closing_{false};
     std::atomic<Regime> regime_{Regime::Handshake};
+    // The line as SetLine last programmed it, for the bound of a transfer write (the writer reads it
+    // while the controlling thread may reprogram the line).
+    std::atomic<uint32_t> lineBaud_{0};
+    std::atomic<uint32_t> lineBitsPerByte_{10};
     // The driver flags (serial_struct.flags) to put back at close; set only when we changed them.
     // Controlling thread only.
     bool restoreSerialFlags_ = false;
@@ -323,6 +327,8 @@ int CSerialBackend_Posix::SetLine(const SerialLineSettings& settings) {
         Remember(errno);
         return 0;
     }
+    lineBaud_.store(settings.baud);
+    lineBitsPerByte_.store(SerialBitsPerByte(settings));
     return 1;
 }
 
@@ -413,58 +419,57 @@ int CSerialBackend_Posix::ReadAvailable(uint8_t* buffer, int capacity, uint32_t 
     return ReadAvailableLocked(fd, buffer, capacity, boundedWaitMs);
 }
 
-int CSerialBackend_Posix::Write(const uint8_t* data, uint32_t length) {
+SerialWriteResult CSerialBackend_Posix::Write(const uint8_t* data, uint32_t length) {
+    using Status = SerialWriteResult::Status;
+    SerialWriteResult result;
     if (data == nullptr || length == 0) {
         Remember(EINVAL);
-        return 0;
+        return result;
     }
     std::shared_lock<std::shared_mutex> lock(lifetime_);
     const int fd = fd_.load();
     if (fd < 0) {
         Remember(EBADF);
-        return 0;
+        return result;
     }
-    const bool limited = regime_.load() == Regime::Handshake;
-    const long long limitMs = kWriteTotalConstantMs + static_cast<long long>(kWriteTotalPerByteMs) * length;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    // Both regimes are bounded: a far end that stops reading fills the line's buffer, and a write
+    // without a bound would then hold the writer until someone closes the port.
+    result.limitMs = regime_.load() == Regime::Handshake
+                         ? static_cast<uint32_t>(std::min<long long>(
+                               kWriteTotalConstantMs + static_cast<long long>(kWriteTotalPerByteMs) * length, 0x7FFFFFFF))
+                         : SerialWriteLimitMs(lineBaud_.load(), lineBitsPerByte_.load(), length);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(result.limitMs);
 
-    uint32_t done = 0;
-    while (done < length) {
+    while (result.written < length) {
         if (closing_.load()) {
             Remember(ECANCELED);
-            return 0;
+            return result;
         }
-        const ssize_t count = ::write(fd, data + done, length - done);
+        const ssize_t count = ::write(fd, data + result.written, length - result.written);
         if (count > 0) {
-            done += static_cast<uint32_t>(count);
+            result.written += static_cast<uint32_t>(count);
             continue;
         }
         if (count < 0 && errno == EINTR) continue;
         if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             Remember(errno);
-            return 0;
+            return result;
         }
-        int waitMs = -1;
-        if (limited) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) {
-                Remember(ETIMEDOUT);
-                return 0;
-            }
-            waitMs = static_cast<int>(std::min<long long>(left, 0x7FFFFFFF));
-        }
-        const int events = WaitFor(fd, POLLOUT, waitMs);
-        if (events == kWaitFailed) return 0;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const int events = left <= 0 ? kWaitTimedOut : WaitFor(fd, POLLOUT, static_cast<int>(left));
+        if (events == kWaitFailed) return result;
         if (events == kWaitTimedOut) {
             Remember(ETIMEDOUT);
-            return 0;
+            result.status = Status::Stalled;
+            return result;
         }
         if (!(events & POLLOUT)) {
             Remember(EIO);
-            return 0;
+            return result;
         }
     }
-    return 1;
+    result.status = Status::Done;
+    return result;
 }
 
 SerialLowLatency CSerialBackend_Posix::RequestLowLatency() {

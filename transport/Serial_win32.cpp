@@ -49,7 +49,8 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 // Handshake regime: a read of n bytes waits 1 + n ms, 1 ms between bytes; a write of n bytes may
 // take 500 + 100 * n ms.
 constexpr COMMTIMEOUTS kHandshakeTimeouts = {1, 1, 1, 100, 500};
-// Transfer regime: a read returns at once with what is queued; writes have no time-out.
+// Transfer regime: a read returns at once with what is queued; the driver puts no time-out on
+// writes, Write bounds each one itself (SerialWriteLimitMs).
 constexpr COMMTIMEOUTS kTransferTimeouts = {MAXDWORD, 0, 0, 0, 0};
 // The driver enforces the handshake time-outs; these margins only keep a driver that ignores them
 // (or a wine build that does) from holding a caller for ever.
@@ -155,7 +156,7 @@ public:
     int SetLine(const SerialLineSettings& settings) override;
     int Read(uint8_t* buffer, int capacity) override;
     int ReadAvailable(uint8_t* buffer, int capacity, uint32_t waitMs) override;
-    int Write(const uint8_t* data, uint32_t length) override;
+    SerialWriteResult Write(const uint8_t* data, uint32_t length) override;
     void CloseDevice() override;
     bool IsOpen() const override { return handle_.load() != INVALID_HANDLE_VALUE; }
     std::string LastErrorText() const override { return t_lastError == 0 ? std::string() : ErrorText(t_lastError); }
@@ -196,6 +197,9 @@ private:
 
     std::atomic<HANDLE> handle_{INVALID_HANDLE_VALUE};
     std::atomic<Regime> regime_{Regime::Handshake};
+    // The line as SetLine last programmed it, for the bound of a transfer write.
+    std::atomic<uint32_t> lineBaud_{0};
+    std::atomic<uint32_t> lineBitsPerByte_{10};
     // Held shared by every operation that uses the handle, exclusively while it is opened or closed.
     mutable std::shared_mutex lifetime_;
     // Set by CloseDevice before it takes lifetime_, so that every wait and write ends at once.
@@ -357,6 +361,8 @@ int CSerialBackend_Win32::SetLine(const SerialLineSettings& settings) {
         RememberLastError();
         return 0;
     }
+    lineBaud_.store(settings.baud);
+    lineBitsPerByte_.store(SerialBitsPerByte(settings));
     return 1;
 }
 
@@ -536,39 +542,51 @@ int CSerialBackend_Win32::ReadAvailable(uint8_t* buffer, int capacity, uint32_t 
     }
 }
 
-int CSerialBackend_Win32::Write(const uint8_t* data, uint32_t length) {
+SerialWriteResult CSerialBackend_Win32::Write(const uint8_t* data, uint32_t length) {
+    using Status = SerialWriteResult::Status;
+    SerialWriteResult result;
     if (data == nullptr || length == 0) {
         Remember(ERROR_INVALID_PARAMETER);
-        return 0;
+        return result;
     }
     std::shared_lock<std::shared_mutex> lock(lifetime_);
     const HANDLE handle = OpenHandle();
-    if (handle == INVALID_HANDLE_VALUE) return 0;
+    if (handle == INVALID_HANDLE_VALUE) return result;
     if (closing_.load()) {
         Remember(ERROR_OPERATION_ABORTED);
-        return 0;
+        return result;
     }
-    // Handshake writes keep the driver's time-out; transfer writes wait until they are done or the
-    // device closes, like the POSIX back end.
-    DWORD limitMs = INFINITE;
+    // Handshake writes keep the driver's time-out (with a margin for a driver that ignores it);
+    // transfer writes are bounded as the POSIX back end bounds them. Finish cancels a write that
+    // runs out and waits for the cancellation to report back before the OVERLAPPED is armed again.
     if (regime_.load() == Regime::Handshake)
-        limitMs = static_cast<DWORD>(std::min<ULONGLONG>(
+        result.limitMs = static_cast<uint32_t>(std::min<ULONGLONG>(
             kHandshakeTimeouts.WriteTotalTimeoutConstant +
                 static_cast<ULONGLONG>(kHandshakeTimeouts.WriteTotalTimeoutMultiplier) * length + kDriverMarginMs,
-            INFINITE - 1));
+            0x7FFFFFFF));
+    else
+        result.limitMs = SerialWriteLimitMs(lineBaud_.load(), lineBitsPerByte_.load(), length);
     OVERLAPPED overlapped = writeEvent_.Arm();
     if (!WriteFile(handle, data, length, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
         RememberLastError();
-        return 0;
+        return result;
     }
     DWORD written = 0;
-    if (!Finish(handle, overlapped, limitMs, &written)) return 0;
+    const bool finished = Finish(handle, overlapped, result.limitMs, &written);
+    result.written = static_cast<uint32_t>(std::min<DWORD>(written, length));
+    if (!finished) {
+        // A write that completed while it was being cancelled has gone out all the same.
+        if (t_lastError == ERROR_TIMEOUT) result.status = written == length ? Status::Done : Status::Stalled;
+        return result;
+    }
     if (written != length) {
         // The driver's write time-out ends a write early with success and a short count.
         Remember(ERROR_TIMEOUT);
-        return 0;
+        result.status = Status::Stalled;
+        return result;
     }
-    return 1;
+    result.status = Status::Done;
+    return result;
 }
 
 void CSerialBackend_Win32::CloseDevice() {

@@ -143,6 +143,9 @@ void CFrame_Update::OnConnect(NotifyWParam state) {
         SetControlEnabled(L"btn_update", false);
         SetControlEnabled(L"btn_settings", false);
         SetControlText(L"lbl_status", L"Связь с устройством потеряна. Подключите устройство, поиск продолжается.");
+    } else if (state == static_cast<NotifyWParam>(ConnectState::Restarting)) {
+        // The run goes on once the device is back; the versions it then reports are shown.
+        if (runGoing_) SetControlText(L"lbl_status", RestartSearchText());
     } else if (state == static_cast<NotifyWParam>(ConnectState::NoDevice)) {
         if (runGoing_ || connected_) return;
         SetControlText(L"lbl_status", NoDeviceStatusText(Engine().LastScanReport()));

@@ -59,6 +59,8 @@ std::wstring NoUpdateFilesText(const std::wstring& folder) {
     return L"Файлы обновления не найдены в папке " + folder;
 }
 
+std::wstring RestartSearchText() { return L"Устройство перезапускается; ожидание его возвращения на связь..."; }
+
 std::wstring FirmwarePauseText(uint32_t leftMs) {
     wchar_t text[96] = {};
     std::swprintf(text, 96, L"Ожидание перезапуска устройства: %u с", static_cast<unsigned>((leftMs + 999) / 1000));

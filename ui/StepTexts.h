@@ -24,3 +24,5 @@ std::wstring FailedRunText(const std::wstring& failedStepText, const std::wstrin
 std::wstring NoUpdateFilesText(const std::wstring& folder);
 // The pause after the firmware while the device restarts, with the whole seconds left.
 std::wstring FirmwarePauseText(uint32_t leftMs);
+// While a run looks for its device again after the restart that follows the firmware.
+std::wstring RestartSearchText();

@@ -418,6 +418,48 @@ TEST_F(UpdateRunTest, ANoticeBetweenRunsChangesNothing) {
     EXPECT_EQ(ReadFile(OutDir() + "/rdfwd.bin"), ReadFile(FilesDir() + "rdfwd.bin"));
 }
 
+// After a run the device is asked for its versions again only once the line has been quiet for a
+// second: the device never answers the last end command and may still be busy with it. Here it sends
+// a notice right after the radar end; the question comes only after the tool has acknowledged it.
+// A device that does not answer the question changes nothing: no search, no failure, no message.
+TEST_F(UpdateRunTest, TheVersionsAreAskedForAgainOnceTheLineIsQuiet) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> sim;
+        bool answered;
+    };
+    const Row rows[] = {
+        {"answered", {"--notice-after", "0x40@1"}, true},
+        {"unanswered", {"--notice-after", "0x40@1", "--no-answer", "0x45@3"}, false},
+    };
+    auto infoRequests = [this] {
+        return CountCommand(CommandsReceived(ReadFrameLog(OutDir())), CMD_DEVICE_INFO);
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        UseSamples({"rdfwd.bin"});
+        Connect(row.sim);
+        const std::wstring versionBefore = engine_.DeviceFirmwareVersion();
+        ASSERT_TRUE(RunUpdate(20000));
+        window_.Clear();
+        ASSERT_EQ(engine_.RefreshDeviceInfo(), 1);
+        ASSERT_TRUE(WaitUntil([&] { return infoRequests() == 3; }, ScaledMs(10000)));
+        if (row.answered) {
+            EXPECT_TRUE(WaitUntil([&] { return window_.Count(WM_ENGINE_SETTINGS) == 2; }, ScaledMs(10000)));
+            EXPECT_EQ(window_.Count(WM_ENGINE_READY), 1);
+        } else {
+            EXPECT_TRUE(NeverWithin([&] { return !window_.Messages().empty(); }, ScaledMs(1500)));
+        }
+        EXPECT_EQ(engine_.DeviceFirmwareVersion(), versionBefore);
+        EXPECT_EQ(engine_.GetConnectState(), ConnectState::Connected);
+        const std::vector<uint8_t> commands = CommandsReceived(StopDevice());
+        const auto ack = std::find(commands.begin(), commands.end(), CMD_ACK);
+        const auto lastInfo = std::find(commands.rbegin(), commands.rend(), CMD_DEVICE_INFO).base() - 1;
+        ASSERT_NE(ack, commands.end()) << "the notice after the end was acknowledged";
+        EXPECT_LT(ack - commands.begin(), lastInfo - commands.begin()) << "asked while the line was still busy";
+    }
+}
+
 TEST_F(UpdateRunTest, ALineThatGoesAwayMidImageEndsTheRunAtOnceAndClosesThePort) {
     UseSamples({"flagdata.bin", "rdfwd.bin"});
     Connect({"--hangup", "0x23@3"});

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -20,11 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "sim/DeviceModel.h"
 #include "sim/FaultSeed.h"
 #include "sim/Options.h"
 #include "sim/SettingsBlocks.h"
 #include "SimTestFrames.h"
 #include "support/DevSimProcess.h"
+#include "support/SimLog.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -90,6 +93,22 @@ public:
             ASSERT_GT(n, 0) << "write to the simulator failed";
             done += static_cast<size_t>(n);
         }
+    }
+
+    // Writes `bytes` unless the line stays full for stuckMs; false then (part may have gone).
+    bool TryWrite(const Bytes& bytes, int stuckMs) {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            pollfd pfd{fd_, POLLOUT, 0};
+            if (poll(&pfd, 1, stuckMs) <= 0) return false;
+            const int flags = fcntl(fd_, F_GETFL);
+            fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+            const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+            fcntl(fd_, F_SETFL, flags);
+            if (n > 0) done += static_cast<size_t>(n);
+            else if (n < 0 && errno != EAGAIN) return false;
+        }
+        return true;
     }
 
     // Reads until `count` bytes came or timeoutMs passed.
@@ -515,6 +534,59 @@ TEST(DevSimTest, HangUpClosesTheLineAfterTheNamedFrameAndKeepsTheRecording) {
         << "no answer to the last frame";
 }
 
+// After the named frame the device answers it and the next eight frames of its kind, then reads
+// nothing: what the tool writes stays on the line until its buffer is full, and nothing of it is
+// recorded as received.
+TEST(DevSimTest, StopReadingLeavesTheToolsBytesOnTheLine) {
+    TempDir dir;
+    DevSimProcess sim({"--stop-reading-after", "0x23@2", "--out", dir.Path()});
+    ASSERT_TRUE(sim.Started()) << sim.Describe();
+    Port port(sim.PtyPath());
+    ASSERT_TRUE(port.IsOpen());
+    const Bytes accepted23 = Frame(0x24, {0x23, 0x01});
+    port.Exchange(Frame(0x21), Frame(0x22), "start");
+    port.Exchange(Frame(0x23, {1}), accepted23, "first packet");
+    port.Write(Frame(0x23, {2}));
+    Bytes ahead;
+    for (unsigned i = 0; i <= kAnswersAheadOnStop; ++i) ahead.insert(ahead.end(), accepted23.begin(), accepted23.end());
+    EXPECT_EQ(port.Read(ahead.size(), kAnswerMs), ahead);
+    EXPECT_TRUE(port.ReadPending().empty());
+    // Packets keep going out until the line takes no more: the buffer fills, as it would in front of
+    // a device that stopped reading.
+    const Bytes packet = Frame(0x23, Pattern(4096, 3));
+    size_t frames = 0;
+    bool full = false;
+    for (; frames < 64 && !full; ++frames) full = !port.TryWrite(packet, ScaledMs(500));
+    EXPECT_TRUE(full) << "64 packets went onto a line nobody reads";
+    EXPECT_EQ(sim.Stop(), 0);
+    const std::string log = ReadText(dir.File("frames.log"));
+    EXPECT_NE(log.find("# fault: stop reading after 0x23@2"), std::string::npos) << log;
+    EXPECT_EQ(testsupport::CountCommand(testsupport::CommandsReceived(testsupport::ReadFrameLog(dir.Path())), 0x23), 2)
+        << log;
+}
+
+// After answering the firmware end the device restarts as a re-enumerating USB device: the port goes
+// away (the tool's end is hung up and the link is gone), then a new port answers under the same link.
+TEST(DevSimTest, RestartReopenTakesThePortAwayAndBringsItBackUnderTheLink) {
+    TempDir dir;
+    const std::string link = dir.File("ttyRESTART");
+    DevSimProcess sim({"--link", link, "--restart-reopen", "0.1,0.2", "--out", dir.Path()});
+    ASSERT_TRUE(sim.Started()) << sim.Describe();
+    {
+        Port port(link);
+        ASSERT_TRUE(port.IsOpen());
+        port.Exchange(Frame(0x1A), Frame(0x0D, {0x1A, 0x02}), "firmware end");
+        EXPECT_TRUE(port.HungUp(ScaledMs(5000)));
+    }
+    ASSERT_TRUE(sim.WaitForErr("restarted: the port is back")) << sim.Describe();
+    Port again(link);
+    ASSERT_TRUE(again.IsOpen());
+    again.Exchange(Frame(0x45, {0x03}), kDefaultDeviceInfo, "device information after the restart");
+    EXPECT_EQ(sim.Stop(), 0);
+    const std::string log = ReadText(dir.File("frames.log"));
+    EXPECT_LT(log.find("# restart: the port goes away"), log.find("# restart: the port is back")) << log;
+}
+
 std::string SummaryLine(const std::string& summary, const std::string& key) {
     const size_t at = summary.find(key + " ");
     if (at == std::string::npos) return "(no " + key + " line)";
@@ -558,7 +630,7 @@ TEST(DevSimTest, SeedsStandForReproducibleFaultOptions) {
         EXPECT_EQ(Applied(bySeed), Applied(byHand)) << "seed " << seed << " applies other options than " << faults;
     }
     EXPECT_GE(distinct.size(), static_cast<size_t>(kSeeds * 3 / 4));
-    for (const char* option : {"--no-answer ", "--reject ", "--corrupt ", "--duplicate ", "--notice-after ", "--hangup ",
+    for (const char* option : {"--no-answer ", "--stop-reading-after ", "--reject ", "--corrupt ", "--duplicate ", "--notice-after ", "--hangup ",
                                "--split ", "--junk ", "--probe-junk ", "--delay-ms ", "--probe-delay-ms ",
                                "--stray-answer ", "--dup-then-refuse ", "--short-settings ", "--info-echo "})
         EXPECT_NE(all.find(option), std::string::npos) << option << " never drawn in " << all;
@@ -686,6 +758,11 @@ TEST(DevSimTest, BadCommandLinesAreRefused) {
         {"--corrupt", "0x23@0"},
         {"--duplicate", "@1"},
         {"--hangup", "0x23"},
+        {"--stop-reading-after", "0"},
+        {"--stop-reading-after", "0x23@0"},
+        {"--restart-reopen", "0.3"},
+        {"--restart-reopen", "0.3,2.0001", "--link", "l"},
+        {"--restart-reopen", "0.3,2"},
         {"--seed", "-1"},
         {"--seed", "4294967296"},
         {"--stray-answer", "0x4B"},
@@ -741,6 +818,13 @@ TEST(DevSimTest, ParsedOptionsTakeBothSpellingsAndHex) {
                     f.Has(FaultKind::Duplicate, 0xFF, 1000000000) && f.Has(FaultKind::NoticeAfter, 0x1A, 1) &&
                     f.Has(FaultKind::HangUp, 0x00, 3) && !f.Has(FaultKind::HangUp, 0x23, 2);
          }, "faults"},
+        {{"--stop-reading-after", "0x23@2", "--stop-reading-after=7", "--restart-reopen", "0.3,2", "--link", "l"},
+         [](const SimOptions& o) {
+             const CFaultPlan& f = o.faults;
+             return f.Has(FaultKind::StopReading, 0x23, 2) && f.HasFrame(FaultKind::StopReadingAtFrame, 7) &&
+                    !f.HasFrame(FaultKind::StopReadingAtFrame, 2) && o.restartReopen && o.restartCloseMs == 300 &&
+                    o.restartAwayMs == 2000;
+         }, "line stops"},
         {{"--device", "/dev/ttyUSB9", "--baud", "115200"},
          [](const SimOptions& o) { return o.devicePath == "/dev/ttyUSB9" && o.baud == 115200 && o.linkPath.empty(); }, "device"},
         {{"--seed", "0"}, [](const SimOptions& o) { return o.hasSeed && o.seed == 0 && o.seedArgs == SeedFaultArgs(0); }, "seed"},

@@ -47,6 +47,17 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         lineErrors_.emplace_back(reason, std::this_thread::get_id());
     }
+    void OnWriteStalled(uint32_t written, uint32_t length, uint32_t waitedMs) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stalls_.push_back({written, length, waitedMs});
+    }
+    struct Stall {
+        uint32_t written, length, waitedMs;
+    };
+    std::vector<Stall> Stalls() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return stalls_;
+    }
     std::vector<std::pair<std::string, std::thread::id>> LineErrors() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return lineErrors_;
@@ -70,6 +81,7 @@ private:
     std::vector<Bytes> chunks_;
     std::vector<std::thread::id> threads_;
     std::vector<std::pair<std::string, std::thread::id>> lineErrors_;
+    std::vector<Stall> stalls_;
 };
 
 class RecordingHook : public CSerialOpenHook {

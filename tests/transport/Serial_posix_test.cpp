@@ -25,6 +25,7 @@
 #include "support/TestSupport.h"
 #include "transport/PortList.h"
 #include "transport/Serial.h"
+#include "transport/SerialBackend.h"
 #include "transport/Termios2_linux.h"
 
 namespace {
@@ -269,6 +270,29 @@ TEST_F(SerialPtyTest, CloseEndsAWriteThatThePeerNeverReads) {
     EXPECT_TRUE(endedSoon) << "the write was still running " << tookMs << " ms after the close";
     writer.join();
     EXPECT_EQ(result.load(), 0) << "ended " << tookMs << " ms after the close";
+}
+
+// A device that stops reading fills the pty's buffer: the write gives up after its bound (the frame's
+// wire time plus the slack) instead of holding the writer, and says how far the frame got. The peer
+// then holds exactly the bytes reported as written.
+TEST_F(SerialPtyTest, AWriteThatCannotFinishIsReportedAsStalled) {
+    ASSERT_NE(OpenAnswered(), 0);
+    // Eight packets' frames: twice what a pty holds while nobody reads it.
+    const Bytes frames(8 * (4096 + ISP_FRAME_OVERHEAD), 0x5A);
+    EXPECT_EQ(serial_.Write(frames.data(), static_cast<uint32_t>(frames.size())), 0);
+    const auto stalls = receiver_.Stalls();
+    ASSERT_EQ(stalls.size(), 1u);
+    EXPECT_EQ(stalls[0].length, frames.size());
+    EXPECT_GT(stalls[0].written, 0u);
+    EXPECT_LT(stalls[0].written, frames.size());
+    EXPECT_EQ(stalls[0].waitedMs, SerialWriteLimitMs(SERIAL_TRANSFER_BAUD, 10, static_cast<uint32_t>(frames.size())));
+    EXPECT_TRUE(receiver_.LineErrors().empty()) << "a stall is no lost line";
+    EXPECT_TRUE(serial_.LineFailed());
+    const Bytes arrived = ProbeAnswerer::ReadFrom(pty_.MasterFd(), stalls[0].written, ScaledMs(5000));
+    EXPECT_EQ(arrived.size(), stalls[0].written);
+    // The line failed once; a second write on it is not reported again.
+    EXPECT_EQ(serial_.Write(frames.data(), 1), 1);
+    EXPECT_EQ(receiver_.Stalls().size(), 1u);
 }
 
 TEST_F(SerialPtyTest, CloseIsIdempotentAndReopenReplacesPortAndReader) {

@@ -104,10 +104,15 @@ public:
         for (int i = 0; i < std::min(result, capacity); ++i) buffer[i] = static_cast<uint8_t>(i);
         return result;
     }
-    int Write(const uint8_t* data, uint32_t length) override {
+    SerialWriteResult Write(const uint8_t* data, uint32_t length) override {
         std::string hex = "write";
         for (uint32_t i = 0; i < length; ++i) hex += " " + std::to_string(data[i]);
-        return Step(hex) && !log_->failWrites.load();
+        SerialWriteResult result;
+        if (Step(hex) && !log_->failWrites.load()) {
+            result.status = SerialWriteResult::Status::Done;
+            result.written = length;
+        }
+        return result;
     }
     SerialLowLatency RequestLowLatency() override {
         return Step("low latency") ? SerialLowLatency::On : SerialLowLatency::Failed;

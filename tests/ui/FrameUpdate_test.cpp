@@ -222,6 +222,34 @@ TEST_F(FrameUpdateTest, StepEndTextsAndButtons) {
     }
 }
 
+// The device restarts after its firmware: the run looks for it and goes on; the window says so and
+// keeps the run going (buttons off, clock on), then shows the next step and the versions the device
+// reports when it is back.
+TEST_F(FrameUpdateTest, TheRestartAfterTheFirmwareKeepsTheRunGoing) {
+    engine_.packets = 1;
+    auto frame = OpenRunning();
+    Send(*frame, WM_ENGINE_STEP_BEGIN, 1, 40);
+    Send(*frame, WM_ENGINE_STEP_END, 1, 0);
+    Send(*frame, WM_ENGINE_WAIT, 0, 10000);
+    Send(*frame, WM_ENGINE_CONNECT, static_cast<NotifyWParam>(ConnectState::Restarting), 0);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Устройство перезапускается; ожидание его возвращения на связь...");
+    ExpectButtons(*frame, false);
+    EXPECT_TRUE(frame->IsTimerRunning(USE_TIME_TIMER));
+    engine_.firmware = L"0106";
+    Send(*frame, WM_ENGINE_READY, 0, 0);
+    EXPECT_EQ(Text(*frame, L"lbl_device_firmwareversion"), L"0106");
+    ExpectButtons(*frame, false);
+    Send(*frame, WM_ENGINE_STEP_BEGIN, 2, 3);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Обновление базы камер...");
+
+    // Outside a run the state says nothing.
+    auto idle = Open();
+    Send(*idle, WM_ENGINE_READY, 0, 0);
+    const std::wstring before = Text(*idle, L"lbl_status");
+    Send(*idle, WM_ENGINE_CONNECT, static_cast<NotifyWParam>(ConnectState::Restarting), 0);
+    EXPECT_EQ(Text(*idle, L"lbl_status"), before);
+}
+
 TEST_F(FrameUpdateTest, ElapsedTimeFormat) {
     struct Row {
         uint32_t startTick;
