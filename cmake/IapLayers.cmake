@@ -2,7 +2,7 @@
 #
 #   base       (trace, text conversion, raw byte strings)
 #   protocol   -> base            (command frame, code tables, frame finder)
-#   transport  -> protocol, base
+#   transport  -> base            (the port knows no protocol: the engine hands it the handshake)
 #   files      -> base
 #   engine     -> transport, files, protocol, base
 #

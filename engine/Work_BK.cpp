@@ -15,6 +15,7 @@ CWork_BK::CWork_BK()
     for (const ImageRow& row : ImageRows())
         images_.emplace_back(row.reader, kImageParam1, kImageParam2, kImageParam3, kImageParam4);
     serial_.SetOpenHook(this);
+    serial_.SetProbe(&probe_);
     jobWorker_.SetJobFunction([this](int step) { RunJob(step); });
 }
 

@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/DeviceProbe.h"
 #include "engine/ImageReader.h"
 #include "protocol/IspCodes.h"
 #include "engine/NotifyWindow.h"
@@ -339,6 +340,8 @@ private:
     std::condition_variable notifyIdle_;
     NotifyHandle notifyWindow_ = nullptr;
     int notifyInFlight_ = 0;
+    // The handshake the port does at every open; before serial_, which keeps a pointer to it.
+    CDeviceProbe probe_;
     CSerial serial_;
     CRawString receiveBuffer_;
     // One per row of the image table, in its order; built by the constructor and never resized.

@@ -3,38 +3,20 @@
 #include <algorithm>
 #include <array>
 
-#include "protocol/IspCodes.h"
-#include "protocol/Packet_ISP.h"
-#include "base/RawString.h"
-#include "protocol/ReceivePath.h"
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "transport/PortList.h"
 #include "transport/SerialBackend.h"
 #include "transport/SerialObject.h"
 #include "transport/SerialOpenHook.h"
+#include "transport/SerialProbe.h"
 #include "transport/TickCount.h"
 
 namespace {
 
-// The smallest answer frame is 5 bytes; the device's own rule looks at nothing but its command byte.
-constexpr int kMinAnswerSize = ISP_FRAME_OVERHEAD;
 // The handshake regime waits 1 ms plus 1 ms per byte of the read buffer for the first byte; a probe
 // that goes on reading past line noise stays within the same wait.
 constexpr uint32_t kHandshakeWaitMs = 1 + SERIAL_READ_CHUNK;
-
-// What arrived answers the probe when its command byte is 'F', or when a valid 0x46 frame stands
-// anywhere in it: a stray byte from a USB adapter at open, or the tail of an earlier message, would
-// otherwise hide a device that answered.
-bool IsProbeAnswer(const uint8_t* data, int count) {
-    if (count >= kMinAnswerSize && data[FRAME_OFFSET_CMD] == ANS_DEVICE_INFO) return true;
-    if (count < kMinAnswerSize) return false;
-    CRawString received(data, count);
-    CRawString frame;
-    while (ExtractFrame(received, FindAnswerFrame, frame, true))
-        if (frame.GetAt(FRAME_OFFSET_CMD) == ANS_DEVICE_INFO) return true;
-    return false;
-}
 
 const char* OpenErrorWords(CSerial::OpenError error) {
     switch (error) {
@@ -83,6 +65,8 @@ int CSerial::SetReceiver(CSerialObject* receiver) {
 
 void CSerial::SetOpenHook(CSerialOpenHook* hook) { openHook_.store(hook); }
 
+void CSerial::SetProbe(const CSerialProbe* probe) { probe_.store(probe); }
+
 std::string CSerial::LastPortName() const {
     std::lock_guard<std::mutex> lock(nameMutex_);
     return lastPortName_;
@@ -113,6 +97,12 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
         return 0;
     }
 
+    if (probe_.load() == nullptr) {
+        // Without a handshake no port could be told from any other: a programming error, not a port's.
+        lastOpenError_.store(OpenError::Other);
+        Trace(L"[CSerial] %ls: no handshake was given to the port; not opened\r\n", Utf8ToWide(path).c_str());
+        return 0;
+    }
     const SerialOpenStatus status = backend_->OpenDevice(path);
     if (status != SerialOpenStatus::Ok) return FailOpen(FromOpenStatus(status), "open");
     // Nothing stale can be queued on a port that was just opened; a refused purge is no reason to
@@ -183,10 +173,11 @@ int CSerial::SetLineParams(uint32_t baud, uint8_t byteSize, uint8_t parity, uint
     return backend_->SetLine(LineSettings(baud, byteSize, parity, stopBits, false)) ? 1 : 0;
 }
 
-int CSerial::Probe(uint8_t port) {
-    CPacket_ISP frame;
-    frame.Pack(CMD_DEVICE_INFO, &port, 1);
-    if (!Write(frame.GetFrameData(), static_cast<uint32_t>(frame.GetFrameSize()))) return 0;
+int CSerial::Probe(uint8_t portByte) {
+    const CSerialProbe* probe = probe_.load();
+    if (probe == nullptr) return 0;
+    const std::vector<uint8_t> request = probe->Request(portByte);
+    if (request.empty() || !Write(request.data(), static_cast<uint32_t>(request.size()))) return 0;
 
     std::array<uint8_t, SERIAL_READ_CHUNK> answer{};
     const int capacity = static_cast<int>(answer.size());
@@ -194,14 +185,14 @@ int CSerial::Probe(uint8_t port) {
     int got = backend_->Read(answer.data(), capacity);
     if (got < 0) return 0;
     got = std::min(got, capacity);
-    while (got < capacity && !IsProbeAnswer(answer.data(), got)) {
+    while (got < capacity && !probe->IsAnswer(answer.data(), got)) {
         const uint32_t waitedMs = GetTickCountMs() - startMs;
         if (waitedMs >= kHandshakeWaitMs) break;
         const int count = backend_->ReadAvailable(answer.data() + got, capacity - got, kHandshakeWaitMs - waitedMs);
         if (count <= 0) break;
         got += std::min(count, capacity - got);
     }
-    return IsProbeAnswer(answer.data(), got) ? 1 : 0;
+    return probe->IsAnswer(answer.data(), got) ? 1 : 0;
 }
 
 int CSerial::Write(const uint8_t* data, uint32_t length) {

@@ -1,7 +1,8 @@
 // CSerial: the one serial port through which the tool talks to the device.
 //
-// Open() opens a port by number, probes it with a directly written 'E' frame, and only when an answer
-// frame with code 'F' comes back switches the line to 256000 baud 8N1, tells its open hook (sender
+// Open() opens a port by number, does the handshake its owner hands it (CSerialProbe: a request written
+// directly, and the test of the answer; the port itself knows no protocol), and only when the answer
+// comes back switches the line to 256000 baud 8N1, tells its open hook (sender
 // restart, device identification request) and starts the reader thread. The reader polls the port and
 // hands every chunk of received bytes to the receiver on the reader thread. The first read or write
 // that fails on an open line is reported to the receiver (CSerialObject::OnLineError), once per open.
@@ -28,6 +29,7 @@
 
 class CSerialObject;
 class CSerialOpenHook;
+class CSerialProbe;
 class CSerialBackend;
 struct SerialLineSettings;
 
@@ -54,6 +56,8 @@ public:
     int SetReceiver(CSerialObject* receiver);
     // Not owned; null means nothing is asked after the handshake.
     void SetOpenHook(CSerialOpenHook* hook);
+    // Not owned; Open refuses every port while none is set.
+    void SetProbe(const CSerialProbe* probe);
 
     // Closes any open port, then opens, probes and switches `port` to the transfer line (see above).
     // Nonzero on success; 0 leaves the port closed, with the reason in LastOpenError().
@@ -61,11 +65,10 @@ public:
     // Reprograms an open port with DTR low and RTS high. 0 when closed or refused (byte size 5..8,
     // parity 0..2 and stop bits 0 or 2 are the values the POSIX back end accepts).
     int SetLineParams(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
-    // Writes the 'E' frame for `port` and reads the answer under the handshake time-outs: 1 when at
-    // least 5 bytes came back and byte 3 is 'F', or when a valid 0x46 frame stands anywhere in what
-    // arrived (line noise before the answer). Reading goes on until one of the two holds or the
-    // handshake wait (about a second) has passed. Only valid before the reader runs (Open calls it).
-    int Probe(uint8_t port);
+    // Writes the probe's request for `portByte` and reads under the handshake time-outs until the
+    // probe takes what arrived as its answer (1) or the handshake wait (about a second) has passed (0).
+    // Only valid before the reader runs (Open calls it).
+    int Probe(uint8_t portByte);
     // 1 when every byte was written; 0 for null data, a zero length or a closed port. A failure on an
     // open line is reported to the receiver on the calling thread; so is a write that cannot finish
     // within its bound (the frame's wire time plus kSerialWriteSlackMs), as a stalled write.
@@ -107,6 +110,7 @@ private:
 
     std::atomic<CSerialObject*> receiver_{nullptr};
     std::atomic<CSerialOpenHook*> openHook_{nullptr};
+    std::atomic<const CSerialProbe*> probe_{nullptr};
     const uint32_t readerPauseMs_;
     std::unique_ptr<CSerialBackend> backend_;
     std::atomic<OpenError> lastOpenError_{OpenError::None};

@@ -11,10 +11,14 @@
 #include <utility>
 #include <vector>
 
+#include "engine/DeviceProbe.h"
 #include "protocol/IspCodes.h"
 #include "protocol/Packet_ISP.h"
 #include "transport/SerialObject.h"
 #include "transport/SerialOpenHook.h"
+
+// The handshake every port in these tests is given: the engine's own.
+inline const CDeviceProbe kDeviceProbe;
 
 namespace serialtest {
 

@@ -117,6 +117,7 @@ protected:
         SetPortList({pty_.SlavePath()});
         serial_.SetReceiver(&receiver_);
         serial_.SetOpenHook(&hook_);
+        serial_.SetProbe(&kDeviceProbe);
     }
     ~SerialPtyTest() override {
         serial_.Close();
@@ -320,6 +321,7 @@ TEST_F(SerialPtyTest, CloseIsIdempotentAndReopenReplacesPortAndReader) {
     // The first pty was released: another port object may take it.
     SetPortList({pty_.SlavePath()});
     CSerial second(nullptr, 0, 10);
+    second.SetProbe(&kDeviceProbe);
     ProbeAnswerer device(pty_.MasterFd(), DeviceInfoAnswer(1));
     EXPECT_NE(second.Open(1, 256000, 8, 0, 0), 0);
 }
@@ -376,6 +378,7 @@ TEST_F(SerialPtyTest, SecondOpenerOfAHeldPortIsBusy) {
     ASSERT_NE(OpenAnswered(), 0);
     const size_t fds = OpenFdCount();
     CSerial second(nullptr, 0, 10);
+    second.SetProbe(&kDeviceProbe);
     EXPECT_EQ(second.Open(1, 256000, 8, 0, 0), 0);
     EXPECT_EQ(second.LastOpenError(), OpenError::Busy);
     EXPECT_FALSE(second.IsOpen());
@@ -391,6 +394,7 @@ TEST_F(SerialPtyTest, PortWithoutPermissionIsPermissionDenied) {
     ASSERT_EQ(chmod(pty_.SlavePath().c_str(), 0), 0);
     const auto tryOpen = [this] {
         CSerial port(nullptr, 0, 10);
+        port.SetProbe(&kDeviceProbe);
         const size_t fds = OpenFdCount();
         const bool ok = port.Open(1, 256000, 8, 0, 0) == 0 && !port.IsOpen() &&
                         port.LastOpenError() == OpenError::PermissionDenied && OpenFdCount() == fds;
@@ -431,6 +435,7 @@ TEST(SerialHangUpTest, AHungUpLineIsReportedOnceAndTheReaderPauses) {
     testsupport::TraceCapture trace;
     RecordingReceiver receiver;
     CSerial serial(&receiver, 0, 10);
+    serial.SetProbe(&kDeviceProbe);
     {
         ProbeAnswerer device(master, DeviceInfoAnswer(1));
         ASSERT_NE(serial.Open(1, 256000, 8, 0, 0), 0);

@@ -169,6 +169,7 @@ TEST(SerialOpenStepsTest, StepsRunInOrderAndAFailureAtAnyStepClosesThePort) {
         log->failAt = c.failAt;
         RecordingHook hook([&](const std::string& event) { log->Add("hook " + event); });
         CSerial serial(std::make_unique<ScriptedBackend>(log), nullptr, 10);
+        serial.SetProbe(&kDeviceProbe);
         serial.SetOpenHook(&hook);
         const int opened = serial.Open(1, 9600, 8, 0, 0);
         EXPECT_EQ(serial.LastOpenError(), c.expected);
@@ -189,6 +190,12 @@ TEST(SerialOpenStepsTest, StepsRunInOrderAndAFailureAtAnyStepClosesThePort) {
         if (c.failAt != "open") expected.insert(expected.end(), {"purge", "close"});
         EXPECT_EQ(calls, expected);
     }
+    // A port given no handshake opens nothing: it could not tell the device from any other port.
+    auto log = std::make_shared<ScriptLog>();
+    CSerial unprobed(std::make_unique<ScriptedBackend>(log), nullptr, 10);
+    EXPECT_EQ(unprobed.Open(1, 9600, 8, 0, 0), 0);
+    EXPECT_EQ(unprobed.LastOpenError(), OpenError::Other);
+    EXPECT_TRUE(log->Calls().empty());
     SetPortList({});
 }
 
@@ -199,6 +206,7 @@ TEST(SerialOpenStepsTest, ReaderSkipsEmptyReadsAndPausesAfterFailures) {
     SetPortList({"/fake/port"});
     RecordingReceiver receiver;
     CSerial serial(std::make_unique<ScriptedBackend>(log), &receiver, 10);
+    serial.SetProbe(&kDeviceProbe);
     ASSERT_NE(serial.Open(1, 256000, 8, 0, 0), 0);
     ASSERT_TRUE(WaitUntil([&] { return receiver.Chunks().size() >= 3; }, ScaledMs(5000)));
     // Failing reads are paused 10 ms each, so 21 of them take at least 200 ms; without the pause
@@ -244,6 +252,7 @@ TEST(SerialOpenStepsTest, ProbeFindsTheAnswerBehindLineNoise) {
         auto log = std::make_shared<ScriptLog>();
         log->probeChunks = c.chunks;
         CSerial serial(std::make_unique<ScriptedBackend>(log), nullptr, 10);
+        serial.SetProbe(&kDeviceProbe);
         EXPECT_EQ(serial.Open(1, 9600, 8, 0, 0) != 0, c.opens);
         EXPECT_EQ(serial.LastOpenError(), c.opens ? OpenError::None : OpenError::NoAnswer);
     }
@@ -256,6 +265,7 @@ TEST(SerialLineErrorTest, AFailedReadOrWriteIsReportedOncePerOpen) {
     SetPortList({"/fake/port"});
     RecordingReceiver receiver;
     CSerial serial(std::make_unique<ScriptedBackend>(log), &receiver, 10);
+    serial.SetProbe(&kDeviceProbe);
     ASSERT_NE(serial.Open(1, 256000, 8, 0, 0), 0);
     // The reader goes on after the report: bytes that still come are delivered.
     ASSERT_TRUE(WaitUntil([&] { return receiver.Chunks().size() >= 2; }, ScaledMs(5000)));
