@@ -29,6 +29,7 @@
 
 #include "engine/DeviceProbe.h"
 #include "engine/ImageReader.h"
+#include "engine/ScanReport.h"
 #include "protocol/IspCodes.h"
 #include "engine/NotifyWindow.h"
 #include "engine/TurnaroundMeter.h"
@@ -168,7 +169,7 @@ public:
 
     ConnectState GetConnectState() const { return connectState_.load(); }
     // The ports the last scan tried, with the reason each failed ("" for the one that answered).
-    std::vector<std::pair<std::string, CSerial::OpenError>> LastScanReport() const;
+    ScanReport LastScanReport() const;
     std::wstring ToolFolder() const;
 
     // The image of `step`, for the transfer steps and for front ends that show what will be sent;
@@ -390,7 +391,7 @@ private:
     std::atomic<uint32_t> portLimit_{0};
     std::atomic<uint32_t> baudRate_{0};
     std::wstring toolFolder_;
-    std::vector<std::pair<std::string, CSerial::OpenError>> scanReport_;
+    ScanReport scanReport_;
     std::wstring failureReason_;
     std::atomic<ConnectState> connectState_{ConnectState::Idle};
 

@@ -60,8 +60,26 @@ void CWork_BK::LoadImages() {
     CountPacketsToSend();
 }
 
+namespace {
+
+// The port's reasons in the engine's terms, for the front ends.
+PortFinding FindingOf(CSerial::OpenError error) {
+    switch (error) {
+        case CSerial::OpenError::None: return PortFinding::Answered;
+        case CSerial::OpenError::Missing: return PortFinding::Missing;
+        case CSerial::OpenError::PermissionDenied: return PortFinding::PermissionDenied;
+        case CSerial::OpenError::Busy: return PortFinding::Busy;
+        case CSerial::OpenError::LineSettings: return PortFinding::LineSettings;
+        case CSerial::OpenError::NoAnswer: return PortFinding::NoAnswer;
+        case CSerial::OpenError::Other: return PortFinding::Other;
+    }
+    return PortFinding::Other;
+}
+
+}  // namespace
+
 bool CWork_BK::ScanPorts(std::vector<std::pair<std::string, PortSeen>>& seen, uint32_t reprobeMs) {
-    std::vector<std::pair<std::string, CSerial::OpenError>> report;
+    ScanReport report;
     bool found = false;
     const uint32_t limit = portLimit_.load();
     for (uint32_t port = 1; port < limit && port <= 255; ++port) {
@@ -77,7 +95,7 @@ bool CWork_BK::ScanPorts(std::vector<std::pair<std::string, PortSeen>>& seen, ui
         // probing it on every look would flood it. A new or reappeared port is tried at once.
         const bool fresh = record.probedAt == 0 || record.error == CSerial::OpenError::Missing;
         if (!fresh && now - record.probedAt < reprobeMs) {
-            report.emplace_back(path, record.error);
+            report.emplace_back(path, FindingOf(record.error));
             continue;
         }
         int opened = 0;
@@ -89,7 +107,7 @@ bool CWork_BK::ScanPorts(std::vector<std::pair<std::string, PortSeen>>& seen, ui
         record.error = opened ? CSerial::OpenError::None : serial_.LastOpenError();
         record.probedAt = now == 0 ? 1 : now;
         const std::string name = serial_.LastPortName();
-        if (!name.empty()) report.emplace_back(name, record.error);
+        if (!name.empty()) report.emplace_back(name, FindingOf(record.error));
         if (opened) {
             found = true;
             break;

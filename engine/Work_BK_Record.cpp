@@ -86,7 +86,7 @@ void CWork_BK::SetDeviceVersions(const std::wstring& firmware, const std::wstrin
     deviceRadarVersion_ = radar;
 }
 
-std::vector<std::pair<std::string, CSerial::OpenError>> CWork_BK::LastScanReport() const {
+ScanReport CWork_BK::LastScanReport() const {
     std::lock_guard<std::mutex> lock(recordMutex_);
     return scanReport_;
 }

@@ -9,25 +9,25 @@ std::wstring TrimLineEnd(const std::wstring& line) {
     return line.substr(0, end);
 }
 
-std::wstring OpenErrorText(CSerial::OpenError error) {
+std::wstring PortFindingText(PortFinding error) {
     switch (error) {
-        case CSerial::OpenError::None: return L"устройство ответило";
-        case CSerial::OpenError::Missing: return L"нет такого порта";
-        case CSerial::OpenError::PermissionDenied:
+        case PortFinding::Answered: return L"устройство ответило";
+        case PortFinding::Missing: return L"нет такого порта";
+        case PortFinding::PermissionDenied:
             return L"нет доступа к порту: добавьте пользователя в группу dialout "
                    L"(sudo usermod -aG dialout $USER) и войдите в систему заново";
-        case CSerial::OpenError::Busy: return L"порт занят другой программой";
-        case CSerial::OpenError::LineSettings: return L"порт не принимает настройки линии";
-        case CSerial::OpenError::NoAnswer: return L"устройство не ответило";
+        case PortFinding::Busy: return L"порт занят другой программой";
+        case PortFinding::LineSettings: return L"порт не принимает настройки линии";
+        case PortFinding::NoAnswer: return L"устройство не ответило";
         default: return L"порт не открывается";
     }
 }
 
-std::wstring NoDeviceStatusText(const std::vector<std::pair<std::string, CSerial::OpenError>>& tried) {
+std::wstring NoDeviceStatusText(const ScanReport& tried) {
     std::wstring text = L"Устройство не найдено. Подключите устройство к компьютеру, поиск продолжается.";
     for (const auto& [path, error] : tried) {
-        if (error != CSerial::OpenError::PermissionDenied) continue;
-        text += L"\nПорт " + Utf8ToWide(path) + L": " + OpenErrorText(error) + L".";
+        if (error != PortFinding::PermissionDenied) continue;
+        text += L"\nПорт " + Utf8ToWide(path) + L": " + PortFindingText(error) + L".";
         break;
     }
     return text;

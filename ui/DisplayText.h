@@ -5,14 +5,14 @@
 #include <utility>
 #include <vector>
 
-#include "transport/Serial.h"
+#include "engine/ScanReport.h"
 
 // `line` without its trailing CR/LF: the lines of "ver.txt" keep their terminator, a one-line label or
 // a report line shows none.
 std::wstring TrimLineEnd(const std::wstring& line);
 
 // Why a port could not be used, in words a user can act on.
-std::wstring OpenErrorText(CSerial::OpenError error);
+std::wstring PortFindingText(PortFinding error);
 // What the main window says while no device answers: connect it, the search goes on; and, when a port
 // could not be opened for lack of permission, which one and what to do.
-std::wstring NoDeviceStatusText(const std::vector<std::pair<std::string, CSerial::OpenError>>& tried);
+std::wstring NoDeviceStatusText(const ScanReport& tried);

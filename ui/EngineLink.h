@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/NotifyWindow.h"
-#include "transport/Serial.h"
+#include "engine/ScanReport.h"
 
 class CEngineLink {
 public:
@@ -34,7 +34,7 @@ public:
     // Why the last run failed (Russian); empty when it did not.
     virtual std::wstring FailureReason() = 0;
     // The ports the last scan tried, each with why it failed.
-    virtual std::vector<std::pair<std::string, CSerial::OpenError>> LastScanReport() = 0;
+    virtual ScanReport LastScanReport() = 0;
     // Asks the device for its versions again; WM_ENGINE_READY follows. 0 when no device is connected.
     virtual int RefreshDeviceInfo() = 0;
 };

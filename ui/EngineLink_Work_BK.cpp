@@ -27,7 +27,7 @@ public:
     std::wstring DeviceDataVersion() override { return Work().DeviceDataVersion(); }
     std::wstring DeviceRadarVersion() override { return Work().DeviceRadarVersion(); }
     std::wstring FailureReason() override { return Work().FailureReason(); }
-    std::vector<std::pair<std::string, CSerial::OpenError>> LastScanReport() override { return Work().LastScanReport(); }
+    ScanReport LastScanReport() override { return Work().LastScanReport(); }
     int RefreshDeviceInfo() override { return Work().RefreshDeviceInfo(); }
 
 private:

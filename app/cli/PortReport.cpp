@@ -15,11 +15,11 @@ const wchar_t* const kHowToGivePorts =
 
 }  // namespace
 
-std::wstring NoDeviceText(const std::vector<std::pair<std::string, CSerial::OpenError>>& tried) {
+std::wstring NoDeviceText(const ScanReport& tried) {
     if (tried.empty())
         return std::wstring(L"Устройство не найдено: нет ни одного последовательного порта. ") + kHowToGivePorts;
     std::wstring text = L"Устройство не ответило ни на одном порту. Проверены:";
-    for (const auto& [path, error] : tried) text += L"\n  " + Utf8ToWide(path) + L": " + OpenErrorText(error);
+    for (const auto& [path, error] : tried) text += L"\n  " + Utf8ToWide(path) + L": " + PortFindingText(error);
     return text;
 }
 

@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "transport/Serial.h"
-#include "ui/DisplayText.h"  // OpenErrorText
+#include "engine/ScanReport.h"
+#include "ui/DisplayText.h"  // PortFindingText
 // "Устройство не ответило ... Проверены: ..." naming each port tried and its reason.
-std::wstring NoDeviceText(const std::vector<std::pair<std::string, CSerial::OpenError>>& tried);
+std::wstring NoDeviceText(const ScanReport& tried);
 // iap-cli --list-ports: the ports with their numbers; an empty list says how to give ports. Returns 0.
 int ListPorts(std::FILE* out);

@@ -553,17 +553,17 @@ TEST_F(CliTest, APortWithoutPermissionNamesTheDialoutGroup) {
 }
 
 TEST(PortReportTest, MessagesSayWhatToDo) {
-    EXPECT_NE(OpenErrorText(CSerial::OpenError::PermissionDenied).find(L"dialout"), std::wstring::npos);
+    EXPECT_NE(PortFindingText(PortFinding::PermissionDenied).find(L"dialout"), std::wstring::npos);
     const std::wstring none = NoDeviceText({});
     EXPECT_NE(none.find(L"--port"), std::wstring::npos);
     EXPECT_NE(none.find(L"IAP_PORTS"), std::wstring::npos);
-    const std::wstring two = NoDeviceText({{"/dev/ttyUSB0", CSerial::OpenError::Busy},
-                                           {"/dev/ttyUSB1", CSerial::OpenError::PermissionDenied}});
+    const std::wstring two = NoDeviceText({{"/dev/ttyUSB0", PortFinding::Busy},
+                                           {"/dev/ttyUSB1", PortFinding::PermissionDenied}});
     EXPECT_NE(two.find(L"/dev/ttyUSB0: порт занят"), std::wstring::npos);
     EXPECT_NE(two.find(L"/dev/ttyUSB1: нет доступа"), std::wstring::npos);
     // The main window names the port it may not open, and says to connect the device.
-    const std::wstring status = NoDeviceStatusText({{"/dev/ttyS0", CSerial::OpenError::NoAnswer},
-                                                    {"/dev/ttyUSB1", CSerial::OpenError::PermissionDenied}});
+    const std::wstring status = NoDeviceStatusText({{"/dev/ttyS0", PortFinding::NoAnswer},
+                                                    {"/dev/ttyUSB1", PortFinding::PermissionDenied}});
     EXPECT_EQ(status.rfind(L"Устройство не найдено. Подключите устройство", 0), 0u);
     EXPECT_NE(status.find(L"/dev/ttyUSB1: нет доступа к порту: добавьте пользователя в группу dialout"), std::wstring::npos);
     EXPECT_EQ(status.find(L"ttyS0"), std::wstring::npos);

@@ -14,7 +14,7 @@
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "transport/PortList.h"
-#include "transport/Serial.h"
+#include "engine/ScanReport.h"
 #include "sim/Samples.h"
 #include "support/HexText.h"
 #include "support/UpdateRunFixture.h"
@@ -381,7 +381,7 @@ TEST_F(UpdateRunTest, NoDeviceLeavesThePortClosedAndSendsNothing) {
     const auto report = engine_.LastScanReport();
     ASSERT_EQ(report.size(), 1u);
     EXPECT_EQ(report[0].first, sim_->PtyPath());
-    EXPECT_EQ(report[0].second, CSerial::OpenError::NoAnswer);
+    EXPECT_EQ(report[0].second, PortFinding::NoAnswer);
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ public:
     std::wstring DeviceDataVersion() override { return data; }
     std::wstring DeviceRadarVersion() override { return radar; }
     std::wstring FailureReason() override { return failureReason; }
-    std::vector<std::pair<std::string, CSerial::OpenError>> LastScanReport() override { return scanReport; }
+    ScanReport LastScanReport() override { return scanReport; }
     int RefreshDeviceInfo() override {
         calls.push_back("RefreshDeviceInfo");
         return 1;
@@ -99,7 +99,7 @@ public:
     std::wstring radar = L"1a2b";
     std::atomic<int> versionReads{0};
     std::wstring failureReason;
-    std::vector<std::pair<std::string, CSerial::OpenError>> scanReport;
+    ScanReport scanReport;
     int packets = 0;  // every image's packet count
 };
 
