@@ -1,23 +1,16 @@
 #include "engine/ImageReader.h"
 
-CImageReader::CImageReader(ImageReaderKind kind, int extendedAddressLine, int dataLine, int startAddressLine,
-                           int endOfFileLine)
-    : reader_(Make(kind, extendedAddressLine, dataLine, startAddressLine, endOfFileLine)) {}
+CImageReader::CImageReader(ImageReaderKind kind, const HexLineShapes& shapes) : reader_(Make(kind, shapes)) {}
 
-CImageReader::Reader CImageReader::Make(ImageReaderKind kind, int extendedAddressLine, int dataLine,
-                                        int startAddressLine, int endOfFileLine) {
+CImageReader::Reader CImageReader::Make(ImageReaderKind kind, const HexLineShapes& shapes) {
+    const int a = shapes.extendedAddressLine, d = shapes.dataLine, s = shapes.startAddressLine,
+              e = shapes.endOfFileLine;
     switch (kind) {
-        case ImageReaderKind::Hex:
-            return Reader(std::in_place_type<CFile_Project>, extendedAddressLine, dataLine, startAddressLine,
-                          endOfFileLine);
-        case ImageReaderKind::Radar:
-            return Reader(std::in_place_type<CFile_Radar>, extendedAddressLine, dataLine, startAddressLine,
-                          endOfFileLine);
-        case ImageReaderKind::Data:
-            break;
+        case ImageReaderKind::Hex: return Reader(std::in_place_type<CFile_Project>, a, d, s, e);
+        case ImageReaderKind::Radar: return Reader(std::in_place_type<CFile_Radar>, a, d, s, e);
+        case ImageReaderKind::Data: break;
     }
-    return Reader(std::in_place_type<CFile_EDogMusicPic>, extendedAddressLine, dataLine, startAddressLine,
-                  endOfFileLine);
+    return Reader(std::in_place_type<CFile_EDogMusicPic>, a, d, s, e);
 }
 
 int CImageReader::Load(const wchar_t* path) {

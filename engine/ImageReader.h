@@ -14,13 +14,12 @@
 #include "files/File_Project.h"
 #include "files/File_Radar.h"
 #include "files/ImageLoad.h"
+#include "files/Packet_Hex.h"
 
 class CImageReader {
 public:
-    // The four HEX line lengths are passed to whichever reader `kind` names (only the HEX reader
-    // uses them).
-    CImageReader(ImageReaderKind kind, int extendedAddressLine, int dataLine, int startAddressLine,
-                 int endOfFileLine);
+    // The HEX line shapes are passed to whichever reader `kind` names (only the HEX reader uses them).
+    explicit CImageReader(ImageReaderKind kind, const HexLineShapes& shapes = HexLineShapes{});
 
     // The reader's Load: 1 on success, 0 otherwise; LoadStatus() says how it went.
     int Load(const wchar_t* path);
@@ -40,8 +39,7 @@ public:
 
 private:
     using Reader = std::variant<CFile_Project, CFile_EDogMusicPic, CFile_Radar>;
-    static Reader Make(ImageReaderKind kind, int extendedAddressLine, int dataLine, int startAddressLine,
-                       int endOfFileLine);
+    static Reader Make(ImageReaderKind kind, const HexLineShapes& shapes);
 
     Reader reader_;
 };

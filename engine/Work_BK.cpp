@@ -13,7 +13,7 @@ CWork_BK::CWork_BK()
     : serial_(nullptr, 0, kReaderPauseMs) {
     images_.reserve(ImageRows().size());
     for (const ImageRow& row : ImageRows())
-        images_.emplace_back(row.reader, kImageParam1, kImageParam2, kImageParam3, kImageParam4);
+        images_.emplace_back(row.reader);  // with the usual HEX line shapes (HexLineShapes)
     serial_.SetOpenHook(this);
     serial_.SetProbe(&probe_);
     jobWorker_.SetJobFunction([this](int step) { RunJob(step); });

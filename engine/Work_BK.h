@@ -68,11 +68,6 @@ class CWork_BK : public CSerialObject,
                  public CTaskManager<CPacket_ISP, CWork_BK>,
                  public CSerialOpenHook {
 public:
-    // The HEX line shapes every image reader is constructed with (files/Packet_Hex.h).
-    static constexpr uint32_t kImageParam1 = HEX_EXTENDED_ADDRESS_LINE;
-    static constexpr uint32_t kImageParam2 = HEX_DATA_LINE;
-    static constexpr uint32_t kImageParam3 = HEX_START_ADDRESS_LINE;
-    static constexpr uint32_t kImageParam4 = HEX_END_OF_FILE_LINE;
     // An image's end command counts as sent once it has left the port; a line that holds it longer
     // than this is failing anyway.
     static constexpr uint32_t kEndCommandDrainMs = 1000;

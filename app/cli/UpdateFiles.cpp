@@ -21,8 +21,7 @@ UpdateFileCheck CheckUpdateFile(const std::string& folder, const ImageRow& image
         if (!ec) check.bytes = static_cast<long long>(bytes);
     }
 
-    CImageReader reader(image.reader, CWork_BK::kImageParam1, CWork_BK::kImageParam2, CWork_BK::kImageParam3,
-                        CWork_BK::kImageParam4);
+    CImageReader reader(image.reader);
     reader.Load(Utf8ToWide(check.path).c_str());
     check.status = reader.LoadStatus();
     check.plan = PlanImage(image, reader);

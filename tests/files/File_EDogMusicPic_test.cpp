@@ -28,7 +28,7 @@ TEST(FileEDogMusicPicTest, CuttingTable) {
     for (const Row& row : rows) {
         const std::vector<uint8_t> bytes = filestest::RandomBytes(static_cast<uint32_t>(row.size), row.size);
         testsupport::WriteFile(dir.File("flagdata.bin"), bytes);
-        CFile_EDogMusicPic reader(17, 45, 21, 13);
+        CFile_EDogMusicPic reader = filestest::MakeReader<CFile_EDogMusicPic>();
         EXPECT_EQ(reader.Load(Wide(dir.File("flagdata.bin")).c_str()), row.size > 0 ? 1 : 0) << row.size;
         EXPECT_EQ(PacketSizes(reader), row.packets) << row.size;
         EXPECT_EQ(reader.GetPacketCount(), static_cast<int>((row.size + 4095) / 4096));
@@ -41,7 +41,7 @@ TEST(FileEDogMusicPicTest, GetPacketBounds) {
     testsupport::TempDir dir;
     const std::vector<uint8_t> bytes = filestest::RandomBytes(7, 10000);
     testsupport::WriteFile(dir.File("audioHead.bin"), bytes);
-    CFile_EDogMusicPic reader(17, 45, 21, 13);
+    CFile_EDogMusicPic reader = filestest::MakeReader<CFile_EDogMusicPic>();
     ASSERT_EQ(reader.Load(Wide(dir.File("audioHead.bin")).c_str()), 1);
 
     const uint8_t marker[] = {0xAB, 0xCD};
@@ -63,7 +63,7 @@ TEST(FileEDogMusicPicTest, MissingFileKeepsTheListAnEmptyFileEmptiesIt) {
     testsupport::TempDir dir;
     testsupport::WriteFile(dir.File("picHead.bin"), filestest::RandomBytes(8, 5000));
     testsupport::WriteFile(dir.File("empty.bin"), {});
-    CFile_EDogMusicPic reader(17, 45, 21, 13);
+    CFile_EDogMusicPic reader = filestest::MakeReader<CFile_EDogMusicPic>();
     ASSERT_EQ(reader.Load(Wide(dir.File("picHead.bin")).c_str()), 1);
 
     for (const std::string& path : {dir.File("missing.bin"), dir.Path(), std::string()}) {

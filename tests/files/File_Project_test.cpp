@@ -50,14 +50,14 @@ Loaded LoadText(const std::string& text, CFile_Project& reader) {
 }
 
 Loaded LoadText(const std::string& text) {
-    CFile_Project reader(17, 45, 21, 13);
+    CFile_Project reader = filestest::MakeReader<CFile_Project>();
     return LoadText(text, reader);
 }
 
 TEST(FileProjectTest, WellFormedFileWithTrailer) {
     for (const char* trailer : {"0105", "0105\r\n"}) {
         testsupport::TraceCapture trace;
-        CFile_Project reader(17, 45, 21, 13);
+        CFile_Project reader = filestest::MakeReader<CFile_Project>();
         const Loaded got = LoadText(SmallImage() + trailer, reader);
         EXPECT_EQ(got.result, 1) << trailer;
         EXPECT_EQ(got.count, 5);
@@ -177,7 +177,7 @@ TEST(FileProjectTest, ResultCountAndVersionTable) {
 }
 
 TEST(FileProjectTest, GetPacketBoundsAndTraversal) {
-    CFile_Project reader(17, 45, 21, 13);
+    CFile_Project reader = filestest::MakeReader<CFile_Project>();
     ASSERT_EQ(LoadText(SmallImage() + "0105", reader).count, 5);
 
     CPacket_Hex out;
@@ -200,7 +200,7 @@ TEST(FileProjectTest, GetPacketBoundsAndTraversal) {
 }
 
 TEST(FileProjectTest, MissingFileOrFolderChangesNothingAndClearKeepsTheVersion) {
-    CFile_Project reader(17, 45, 21, 13);
+    CFile_Project reader = filestest::MakeReader<CFile_Project>();
     ASSERT_EQ(LoadText(SmallImage() + "0105", reader).result, 1);
     testsupport::TempDir dir;
     for (const std::string& path : {dir.File("missing.hex"), dir.Path(), std::string()}) {
@@ -227,15 +227,15 @@ TEST(FileProjectTest, NonAsciiPath) {
     const std::string folder = dir.File("Прошивка 固件");
     ASSERT_TRUE(std::filesystem::create_directory(testsupport::Utf8Path(folder)));
     testsupport::WriteTextFile(folder + "/AC7811_project.hex", SmallImage() + "0105");
-    CFile_Project reader(17, 45, 21, 13);
+    CFile_Project reader = filestest::MakeReader<CFile_Project>();
     EXPECT_EQ(reader.Load(Wide(folder + "/AC7811_project.hex").c_str()), 1);
     EXPECT_EQ(reader.GetHexVer(), 0x0105);
 }
 
 TEST(FileProjectTest, LineBufferFollowsTheConstructionValues) {
-    EXPECT_EQ(CFile_Project(17, 45, 21, 13).LineBufferBytes(), 58);
-    EXPECT_EQ(CFile_Project(17, 45, 21, 13).MaxRecordDataBytes(), 22);
-    const auto shapes = CFile_Project(17, 45, 21, 13).Shapes();
+    EXPECT_EQ(filestest::MakeReader<CFile_Project>().LineBufferBytes(), 58);
+    EXPECT_EQ(filestest::MakeReader<CFile_Project>().MaxRecordDataBytes(), 22);
+    const auto shapes = filestest::MakeReader<CFile_Project>().Shapes();
     EXPECT_EQ(shapes.extendedAddressLine, 17);
     EXPECT_EQ(shapes.dataLine, 45);
     EXPECT_EQ(shapes.startAddressLine, 21);
@@ -267,7 +267,7 @@ TEST(FileProjectTest, RandomFilesLoadCleanly) {
             for (auto& byte : bytes) byte = static_cast<uint8_t>(alphabet[byte % (sizeof alphabet - 1)]);
             bytes[0] = ':';
         }
-        CFile_Project reader(17, 45, 21, 13);
+        CFile_Project reader = filestest::MakeReader<CFile_Project>();
         const Loaded got = LoadText(std::string(bytes.begin(), bytes.end()), reader);
         EXPECT_TRUE(got.result == 0 || got.result == 1) << seed;
         EXPECT_LE(static_cast<size_t>(got.count), bytes.size() / 13) << seed;
@@ -343,7 +343,7 @@ TEST(FileProjectTest, StandardToolOutputReproducesTheBinary) {
     for (char ch : std::string("0105")) hex.push_back(static_cast<uint8_t>(ch));
     testsupport::WriteFile(dir.File("AC7811_project.hex"), hex);
 
-    CFile_Project reader(17, 45, 21, 13);
+    CFile_Project reader = filestest::MakeReader<CFile_Project>();
     ASSERT_EQ(reader.Load(Wide(dir.File("AC7811_project.hex")).c_str()), 1);
     EXPECT_EQ(reader.GetHexVer(), 0x0105);
     const int count = reader.GetPacketCount();
@@ -360,7 +360,7 @@ TEST(FileProjectTest, StandardToolOutputReproducesTheBinary) {
     EXPECT_EQ(reader.LoadStatus().state, ImageState::Ready);
 
     // The same tool's LF-only output would be misread from its first line end on: refused there.
-    CFile_Project lfReader(17, 45, 21, 13);
+    CFile_Project lfReader = filestest::MakeReader<CFile_Project>();
     EXPECT_EQ(lfReader.Load(Wide(dir.File("lf.hex")).c_str()), 0);
     EXPECT_EQ(lfReader.GetPacketCount(), 0);
     EXPECT_EQ(lfReader.GetHexVer(), 0);

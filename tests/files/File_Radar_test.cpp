@@ -49,7 +49,7 @@ TEST(FileRadarTest, CuttingTable) {
     for (const Row& row : rows) {
         const std::vector<uint8_t> bytes = filestest::RandomBytes(row.size, row.size);
         testsupport::WriteFile(dir.File("rdfwd.bin"), bytes);
-        CFile_Radar reader(17, 45, 21, 13);
+        CFile_Radar reader = filestest::MakeReader<CFile_Radar>();
         EXPECT_EQ(reader.Load(Wide(dir.File("rdfwd.bin")).c_str()), row.size > 0 ? 1 : 0) << row.size;
         EXPECT_EQ(reader.GetFileSize(), row.size);
         EXPECT_EQ(PacketSizes(reader), row.packets) << row.size;
@@ -63,7 +63,7 @@ TEST(FileRadarTest, GetPacketBounds) {
     testsupport::TempDir dir;
     const std::vector<uint8_t> bytes = filestest::RandomBytes(9, 3372);
     testsupport::WriteFile(dir.File("rdfwd.bin"), bytes);
-    CFile_Radar reader(17, 45, 21, 13);
+    CFile_Radar reader = filestest::MakeReader<CFile_Radar>();
     ASSERT_EQ(reader.Load(Wide(dir.File("rdfwd.bin")).c_str()), 1);
 
     const uint8_t marker[] = {0x5A};
@@ -82,7 +82,7 @@ TEST(FileRadarTest, MissingFileKeepsListAndSize) {
     testsupport::TempDir dir;
     testsupport::WriteFile(dir.File("rdfwd.bin"), filestest::RandomBytes(10, 1000));
     testsupport::WriteFile(dir.File("empty.bin"), {});
-    CFile_Radar reader(17, 45, 21, 13);
+    CFile_Radar reader = filestest::MakeReader<CFile_Radar>();
     EXPECT_EQ(reader.GetFileSize(), 0u);
     ASSERT_EQ(reader.Load(Wide(dir.File("rdfwd.bin")).c_str()), 1);
     for (const std::string& path : {dir.File("missing.bin"), dir.Path(), std::string()}) {
@@ -110,7 +110,7 @@ TEST(FileRadarTest, FileDeliveringFewerBytesThanItsSizeIsRefused) {
     if (stat(path, &info) != 0 || info.st_size != 4096) GTEST_SKIP() << path << " is not a 4096-byte sysfs file here";
     testsupport::TempDir dir;
     testsupport::WriteFile(dir.File("rdfwd.bin"), filestest::RandomBytes(11, 2000));
-    CFile_Radar reader(17, 45, 21, 13);
+    CFile_Radar reader = filestest::MakeReader<CFile_Radar>();
     ASSERT_EQ(reader.Load(Wide(dir.File("rdfwd.bin")).c_str()), 1);
 
     testsupport::TraceCapture trace;
@@ -131,7 +131,7 @@ TEST(FileRadarTest, UnseekableFileIsRefused) {
     testsupport::TempDir dir;
     const std::string fifo = dir.File("rdfwd.bin");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    CFile_Radar reader(17, 45, 21, 13);
+    CFile_Radar reader = filestest::MakeReader<CFile_Radar>();
     testsupport::TraceCapture trace;
     EXPECT_EQ(reader.Load(Wide(fifo).c_str()), 0);
     EXPECT_EQ(reader.GetPacketCount(), 0);

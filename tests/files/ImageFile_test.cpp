@@ -40,7 +40,7 @@ std::string ValidContent(Reader reader) {
 
 template <class Image>
 ImageLoadStatus LoadAs(const std::wstring& path) {
-    Image image(17, 45, 21, 13);
+    Image image = filestest::MakeReader<Image>();
     image.Load(path.c_str());
     return image.LoadStatus();
 }
@@ -189,7 +189,7 @@ TEST(ImageFileTest, ARefusedLoadKeepsNothing) {
     if (access(path, R_OK) != 0) GTEST_SKIP() << path << " cannot be read here";
     testsupport::TempDir dir;
     testsupport::WriteTextFile(dir.File("flagdata.bin"), ValidContent(Reader::Data));
-    CFile_EDogMusicPic image(17, 45, 21, 13);
+    CFile_EDogMusicPic image = filestest::MakeReader<CFile_EDogMusicPic>();
     ASSERT_EQ(image.Load(Wide(dir.File("flagdata.bin")).c_str()), 1);
     EXPECT_EQ(image.Load(Wide(path).c_str()), 0);
     EXPECT_EQ(image.GetPacketCount(), 0);

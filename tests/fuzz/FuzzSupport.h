@@ -17,6 +17,7 @@
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "files/Packet_Hex.h"
+#include "support/FilesTestSupport.h"
 
 #define FUZZ_CHECK(condition) \
     ((condition) ? (void)0 : fuzzsupport::Fail(#condition, __FILE__, __LINE__))
@@ -70,11 +71,7 @@ private:
 // Millions of inputs would otherwise fill standard output with trace lines.
 inline void SilenceTrace() { SetTraceFile(nullptr); }
 
-// A file reader with the HEX line shapes the engine gives it (17, 45, 21, 13).
-template <class Reader>
-Reader MakeReader() {
-    const HexLineShapes shapes;
-    return Reader(shapes.extendedAddressLine, shapes.dataLine, shapes.startAddressLine, shapes.endOfFileLine);
-}
+// A file reader with the HEX line shapes the engine gives it.
+using filestest::MakeReader;
 
 }  // namespace fuzzsupport

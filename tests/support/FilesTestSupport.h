@@ -10,8 +10,16 @@
 
 #include "base/Text.h"
 #include "base/Trace.h"
+#include "files/Packet_Hex.h"
 
 namespace filestest {
+
+// A file reader with the HEX line shapes the engine gives every reader.
+template <class Reader>
+Reader MakeReader() {
+    const HexLineShapes shapes;
+    return Reader(shapes.extendedAddressLine, shapes.dataLine, shapes.startAddressLine, shapes.endOfFileLine);
+}
 
 inline std::wstring Wide(const std::string& path) { return Utf8ToWide(path); }
 
