@@ -35,6 +35,15 @@ void CFrameReader::SkipLeadingNoise() {
     DropFront(noise);
 }
 
+const char* RejectReasonText(RejectReason reason) {
+    switch (reason) {
+    case RejectReason::BadLength: return "bad length";
+    case RejectReason::BadChecksum: return "bad checksum";
+    case RejectReason::Incomplete: return "incomplete, dropped";
+    }
+    return "refused";
+}
+
 void CFrameReader::Reject(RejectReason reason, size_t knownBytes) {
     switch (reason) {
     case RejectReason::BadLength: ++badLength_; break;

@@ -24,6 +24,8 @@ struct ReceivedFrame {
 };
 
 enum class RejectReason { BadLength, BadChecksum, Incomplete };
+// The reason in a few words, for the trace and frames.log ("bad checksum").
+const char* RejectReasonText(RejectReason reason);
 
 class CFrameReader {
 public:

@@ -39,15 +39,6 @@ const char* const kOutputNames[] = {"frames.log",    "firmware.bin", "firmware.b
                                     "picHead.bin",   "rdfwd.bin",    "radar_size.txt",
                                     "settings.bin",  "summary.txt"};
 
-const char* RejectText(RejectReason reason) {
-    switch (reason) {
-    case RejectReason::BadLength: return "bad length";
-    case RejectReason::BadChecksum: return "bad checksum";
-    case RejectReason::Incomplete: return "incomplete, dropped";
-    }
-    return "refused";
-}
-
 }  // namespace
 
 std::string HexLine(const std::vector<uint8_t>& bytes) {
@@ -97,7 +88,7 @@ void CRecorder::LogSent(const std::vector<uint8_t>& frame) {
 }
 
 void CRecorder::LogRejected(RejectReason reason, const std::vector<uint8_t>& bytes) {
-    LogLine("! ", bytes, std::string("  (") + RejectText(reason) + ")");
+    LogLine("! ", bytes, std::string("  (") + RejectReasonText(reason) + ")");
 }
 
 void CRecorder::LogNote(const std::string& text) {

@@ -33,15 +33,6 @@ constexpr unsigned long kMaxTracedRejects = 20;
 constexpr std::chrono::microseconds kPollBeforeAnswer{100};
 constexpr size_t kReadChunk = 8192;
 
-const char* RejectName(RejectReason reason) {
-    switch (reason) {
-    case RejectReason::BadLength: return "a frame with a bad length";
-    case RejectReason::BadChecksum: return "a frame with a bad checksum";
-    case RejectReason::Incomplete: return "an incomplete frame";
-    }
-    return "a bad frame";
-}
-
 }  // namespace
 
 CSimulator::CSimulator(const SimOptions& options, DeviceConfig config, CLineIo& line, CRecorder& recorder)
@@ -54,7 +45,7 @@ CSimulator::CSimulator(const SimOptions& options, DeviceConfig config, CLineIo& 
                   // A noisy line refuses thousands of candidates; frames.log keeps them all.
                   ++rejectsTraced_;
                   if (rejectsTraced_ <= kMaxTracedRejects) {
-                      Trace(L"iap-devsim: ignored %hs (%d bytes seen)\n", RejectName(reason),
+                      Trace(L"iap-devsim: ignored a frame (%hs; %d bytes seen)\n", RejectReasonText(reason),
                             static_cast<int>(bytes.size()));
                   } else if (rejectsTraced_ == kMaxTracedRejects + 1) {
                       Trace(L"iap-devsim: more bad frames; see frames.log and summary.txt\n");
