@@ -191,7 +191,7 @@ void CDealMsg::EndConfirmed(const ImageRow& image, uint8_t status) {
     engine.NotifyStepEnd(0);
     // The device now restarts; the job worker waits for it and then starts the next image, while this
     // thread goes on reading the line.
-    if (engine.RunActive()) engine.PostJob(CWork_BK::kFirmwarePauseJob);
+    if (engine.RunActive()) engine.PostJob(kFirmwarePauseJob);
 }
 
 void CDealMsg::DealAck(uint8_t answered, uint8_t status) {

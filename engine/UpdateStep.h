@@ -16,3 +16,11 @@ enum UpdateStep : int {
 
 // Every step number is below this: the run record keeps one bit per step.
 constexpr int kStepLimit = 32;
+
+// The job worker's other jobs have numbers of their own at and above the step limit, so no image row
+// can take one (the image table's build-time check refuses a step outside 1..kStepLimit-1).
+enum EngineJob : int {
+    kFirmwarePauseJob = kStepLimit,  // the pause after the firmware end
+    kRefreshJob,                     // the question for the versions after a run
+    kEndSettleJob,                   // the settle after an unanswered end command
+};

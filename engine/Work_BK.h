@@ -220,8 +220,8 @@ public:
     void SetFirmwareEndStatus(int status) { firmwareEndStatus_.store(status); }
     // A settings answer of the right size has given the device's own block since the port opened.
     bool DeviceSettingsKnown() const { return deviceSettingsKnown_.load(); }
-    // The job number of the settle after an unanswered end command (the step is settlingStep_).
-    static constexpr int kEndSettleJob = StepFinished + 10;
+    // The job kEndSettleJob (UpdateStep.h) settles after an unanswered end command; the step is
+    // settlingStep_.
 
     // How loading the image of `step` went; Absent for a step that is no image.
     ImageLoadStatus ImageStatus(int step) const;
@@ -240,12 +240,10 @@ public:
     // must not send them.
     int RunFailed() const { return runFailed_.load(); }
 
-    // The job number of the pause after the firmware end (no step number): the device confirmed the
-    // firmware and restarts; the job worker waits, then starts the next image. Off the reader thread,
-    // so that a line lost during the pause is seen at once.
-    static constexpr int kFirmwarePauseJob = StepFinished + 1;
-    // The job number of the question for the versions after a run (RefreshDeviceInfo).
-    static constexpr int kRefreshJob = StepFinished + 2;
+    // The job kFirmwarePauseJob (UpdateStep.h) is the pause after the firmware end: the device
+    // confirmed the firmware and restarts; the job worker waits, then starts the next image. Off the
+    // reader thread, so that a line lost during the pause is seen at once. kRefreshJob asks for the
+    // versions after a run (RefreshDeviceInfo).
     // The pause after the firmware end, reported with NotifyWait: 1 when it ran its full length, 0
     // when the engine stopped or the run failed meanwhile.
     int FirmwarePause();
