@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/cli/CliWindow.h"
+#include "base/DisplayPath.h"
 #include "app/common/Console.h"
 #include "app/cli/InterruptWatch.h"
 #include "app/cli/LineReport.h"
@@ -161,7 +162,7 @@ bool CheckFilesBeforeConnecting(const std::string& folder, std::FILE* err) {
         return false;
     }
     if (!anyPresent)
-        PrintText(err, L"iap-cli: в папке \"" + Utf8ToWide(folder) + L"\" нет ни одного файла обновления (" +
+        PrintText(err, L"iap-cli: в папке \"" + Utf8ToWide(DisplayPath(folder)) + L"\" нет ни одного файла обновления (" +
                            UpdateFileNames() + L")\n");
     return true;
 }

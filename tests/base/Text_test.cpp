@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/DisplayPath.h"
 #include "base/Text.h"
 
 namespace {
@@ -38,6 +39,36 @@ TEST(TextTest, DamagedInputBecomesReplacementCharacters) {
     EXPECT_EQ(Utf8ToWide("\xE6\x9B" "A"), fffd + fffd + L"A");
     // A lone surrogate is no character.
     EXPECT_EQ(WideToUtf8(std::wstring(1, wchar_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+
+// Paths in texts people read carry the platform's separators; the rows are per platform, as Qt's
+// port-name tests are.
+TEST(DisplayPathTest, ThePlatformsSeparators) {
+    struct Row {
+        std::string path;
+        std::string shown;
+    };
+#ifdef _WIN32
+    const Row rows[] = {
+        {"C:/Program Files/IAP Tool/", "C:\\Program Files\\IAP Tool\\"},
+        {"C:\\Обновление/ver.txt", "C:\\Обновление\\ver.txt"},
+        {"\\\\server\\share\\", "\\\\server\\share\\"},
+        {"", ""},
+    };
+#else
+    const Row rows[] = {
+        {"/usr/lib/iap-tool/", "/usr/lib/iap-tool/"},
+        {"/home/user/Обновление/ver.txt", "/home/user/Обновление/ver.txt"},
+        {"/tmp/a\\b", "/tmp/a\\b"},  // a '\' is part of a POSIX name
+        {"", ""},
+    };
+#endif
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        EXPECT_EQ(DisplayPath(row.path), row.shown);
+        EXPECT_EQ(DisplayPath(Utf8ToWide(row.path)), Utf8ToWide(row.shown));
+    }
 }
 
 }  // namespace
