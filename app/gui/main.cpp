@@ -1,6 +1,7 @@
 // iap-tool: the window program. One instance per session; the main window runs modally and the
 // engine is stopped before the program ends.
 #include <QApplication>
+#include <QIcon>
 #include <QMetaObject>
 #include <QWidget>
 
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
 
     if (std::wstring fault = CheckDisplay(); !fault.empty()) return Fail(fault);
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/iap-tool.png")));
     // The watcher hands requests to the UI thread through the application object, so it ends first.
     struct WatchStop {
         CInstanceGuard& guard;
