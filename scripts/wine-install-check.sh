@@ -7,7 +7,9 @@
 # --inspect on the simulator's sample files and starts the installed iap-tool.exe (on Xvfb, through its
 # automation channel), then runs the uninstaller the way the system's "Apps" list does (its quiet
 # uninstall command from the registry) and checks that nothing is left: no folder, no menu entry, no
-# registry key. Ends 0 only when every check passed.
+# registry key. Then the same for an all-users install (/AllUsers, as an administrator may choose):
+# Program Files, HKLM, the common Start menu, and nothing left after its uninstaller. Ends 0 only when
+# every check passed.
 # Usage: bash scripts/wine-install-check.sh BUILD_NATIVE BUILD_WIN
 #   BUILD_NATIVE holds bin/iap-devsim (it writes the sample files); BUILD_WIN the packaged installer
 #   (scripts/build-windows.sh).
@@ -38,11 +40,11 @@ check() {  # check DESCRIPTION COMMAND...
 uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\iap-tool'
 # reg_value ROOT NAME: the value NAME of the uninstall key under ROOT (HKCU or HKLM), empty if none.
 reg_value() {
-    "$wine" reg query "$1\\$uninstall_key" /v "$2" 2>/dev/null | tr -d '\r' |
+    { "$wine" reg query "$1\\$uninstall_key" /v "$2" 2>/dev/null || true; } | tr -d '\r' |
         sed -n "s/^ *$2 *REG_[A-Z_]* *//p" | head -n 1
 }
 # unix_path WINDOWS_PATH
-unix_path() { winepath -u "$1" 2>/dev/null | tr -d '\r'; }
+unix_path() { { winepath -u "$1" 2>/dev/null || true; } | tr -d '\r'; }
 
 # The installer's manifest: a normal user is never asked for an administrator's password.
 level="$(grep -a -o 'requestedExecutionLevel level="[A-Za-z]*"' "$installer" | head -n 1)"
@@ -88,7 +90,9 @@ for entry in "IAP Tool.lnk" "Руководство пользователя.lnk
     check "start menu entry $entry" test -f "$menu/$entry"
 done
 check "the guide's entry opens the guide" grep -a -q 'user-guide.html' "$menu/Руководство пользователя.lnk"
-check "the uninstall entry names the per-user mode" grep -a -q 'CurrentUser' "$menu/Удалить IAP Tool.lnk"
+# A shortcut keeps its arguments as UTF-16.
+check "the uninstall entry names the per-user mode" \
+    env LC_ALL=C grep -a -q -P 'C\x00u\x00r\x00r\x00e\x00n\x00t\x00U\x00s\x00e\x00r' "$menu/Удалить IAP Tool.lnk"
 
 samples="$win/install-check-samples"
 rm -rf "$samples"
@@ -121,13 +125,31 @@ quiet="$(reg_value HKCU QuietUninstallString)"
 echo "install-check: uninstall: $quiet"
 "$wine" "$target/uninstall.exe" /S "/${quiet##*/}"
 "$wineserver" --wait
-# The uninstaller copies itself to a temporary folder and runs from there; wait for that copy too.
 check "uninstaller left no folder behind" test ! -e "$target"
 check "uninstaller removed the start menu folder" test ! -e "$menu"
 check "uninstaller removed the uninstall entry" test -z "$(reg_value HKCU InstallLocation)"
 check "uninstaller removed the settings key" \
     bash -c '! "$1" reg query "HKCU\\Software\\IAP Tool developers" >/dev/null 2>&1' _ "$wine"
 rm -rf "$samples"
+
+# An all-users install stays possible for an administrator (wine's user is one): Program Files, HKLM.
+echo "install-check: $(basename "$installer") /S /AllUsers"
+"$wine" "$installer" /S /AllUsers
+"$wineserver" --wait
+all_location="$(reg_value HKLM InstallLocation)"
+all_target="$(unix_path "$all_location")"
+echo "install-check: installed into $all_location"
+check "for all users: uninstall entry in HKLM" test -n "$all_location"
+check "for all users: into Program Files" bash -c '[[ "$1" == *"Program Files\IAP Tool" ]]' _ "$all_location"
+check "for all users: the programs are there" test -f "$all_target/iap-tool.exe" -a -f "$all_target/iap-cli.exe"
+all_menu="$(find "$WINEPREFIX/drive_c/ProgramData" -path '*Start Menu*' -type d -name 'IAP Tool' | head -n 1)"
+check "for all users: the common start menu folder" test -f "$all_menu/IAP Tool.lnk"
+quiet="$(reg_value HKLM QuietUninstallString)"
+"$wine" "$all_target/uninstall.exe" /S "/${quiet##*/}"
+"$wineserver" --wait
+check "for all users: uninstaller left no folder behind" test ! -e "$all_target"
+check "for all users: uninstaller removed the start menu folder" test ! -e "$all_menu"
+check "for all users: uninstaller removed the uninstall entry" test -z "$(reg_value HKLM InstallLocation)"
 
 if [ "$failures" -ne 0 ]; then
     echo "install-check: $failures check(s) failed"

@@ -69,8 +69,12 @@ TEST_F(ConsoleOfOurOwn, RussianTextAppearsAsWrittenAndInOrder) {
         SCOPED_TRACE(std::string(row.narrowFirst) + row.utf8);
         const COORD at = Cursor();
         std::fputs(row.narrowFirst, stream_);
-        if (!row.wide.empty()) EXPECT_EQ(WriteConsoleText(stream_, row.wide), 1);
-        if (!row.utf8.empty()) EXPECT_EQ(WriteConsoleUtf8(stream_, row.utf8), 1);
+        if (!row.wide.empty()) {
+            EXPECT_EQ(WriteConsoleText(stream_, row.wide), 1);
+        }
+        if (!row.utf8.empty()) {
+            EXPECT_EQ(WriteConsoleUtf8(stream_, row.utf8), 1);
+        }
         EXPECT_EQ(ScreenAt(at, row.shown.size()), row.shown);
         EXPECT_EQ(WriteConsoleText(stream_, L"\n"), 1);
     }
