@@ -19,7 +19,9 @@ protected:
         // The test runner's own console, if it has one, is left for a fresh one whose screen we own.
         FreeConsole();
         if (!AllocConsole()) GTEST_SKIP() << "no console can be made here (error " << GetLastError() << ")";
-        stream_ = _wfopen(L"CONOUT$", L"w");
+        // Read and write access, as a console's standard handles have: a console handle for writing
+        // only does not answer GetConsoleMode.
+        stream_ = _wfopen(L"CONOUT$", L"r+");
         if (stream_ == nullptr) GTEST_SKIP() << "CONOUT$ does not open";
         screen_ = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
