@@ -23,6 +23,7 @@
 #include "support/FilesTestSupport.h"
 #include "support/TestSupport.h"
 #include "base/Text.h"
+#include "base/Trace.h"
 
 namespace {
 
@@ -88,6 +89,7 @@ TEST(ImageFileTest, WhatEachReaderOpens) {
         ImageState state;
         const char* reason;
         const char* projectReason = nullptr;  // where the firmware reader names the record instead
+        const char* traced = nullptr;         // the system's own words, kept in the trace
     };
     const Row rows[] = {
         {"regular file",
@@ -142,13 +144,14 @@ TEST(ImageFileTest, WhatEachReaderOpens) {
              chmod(path.c_str(), 0);
              return std::string();
          },
-         ImageState::Refused, "файл не открывается: Permission denied"},
+         ImageState::Refused, "файл не открывается: нет доступа (недостаточно прав)", nullptr, "Permission denied"},
         // Root too meets a file that is there but cannot be opened: a link that points at itself.
         {"symbolic link loop",
          [](const std::string& path, Reader) {
              return symlink(path.c_str(), path.c_str()) == 0 ? std::string() : std::string("no symlink");
          },
-         ImageState::Refused, "файл не открывается: Too many levels of symbolic links"},
+         ImageState::Refused, "файл не открывается: символические ссылки замкнуты в круг", nullptr,
+         "Too many levels of symbolic links"},
         // A file that fails while it is read loads nothing: /proc/self/mem is a regular file whose
         // first page is never mapped, so its first read fails with EIO. The radar reader's size says
         // 0 bytes; the read after the last packet finds the error.
@@ -157,8 +160,8 @@ TEST(ImageFileTest, WhatEachReaderOpens) {
              if (access("/proc/self/mem", R_OK) != 0) return std::string("/proc/self/mem cannot be read here");
              return symlink("/proc/self/mem", path.c_str()) == 0 ? std::string() : std::string("no symlink");
          },
-         ImageState::Refused, "ошибка чтения после 0 байт: Input/output error",
-         "запись 1: ошибка чтения после 0 байт: Input/output error"},
+         ImageState::Refused, "ошибка чтения после 0 байт: ошибка ввода-вывода",
+         "запись 1: ошибка чтения после 0 байт: ошибка ввода-вывода", "Input/output error"},
 #endif
     };
     for (const Row& row : rows) {
@@ -171,11 +174,23 @@ TEST(ImageFileTest, WhatEachReaderOpens) {
                 std::printf("row \"%s\" skipped: %s\n", row.name, skip.c_str());
                 continue;
             }
+            std::mutex traceMutex;
+            std::wstring trace;
+            SetTraceSink([&](const std::wstring& text) {
+                std::lock_guard<std::mutex> lock(traceMutex);
+                trace += text;
+            });
             ImageLoadStatus status;
-            ASSERT_TRUE(LoadWithin(reader, path, 5000, status)) << "the load blocked";
+            const bool loaded = LoadWithin(reader, path, 5000, status);
+            SetTraceSink({});
+            ASSERT_TRUE(loaded) << "the load blocked";
             EXPECT_EQ(status.state, row.state) << WideToUtf8(status.reason);
             EXPECT_EQ(WideToUtf8(status.reason),
                       reader == Reader::Project && row.projectReason ? row.projectReason : row.reason);
+            if (row.traced != nullptr) {
+                std::lock_guard<std::mutex> lock(traceMutex);
+                EXPECT_NE(WideToUtf8(trace).find(row.traced), std::string::npos) << WideToUtf8(trace);
+            }
         }
     }
 }
