@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/cli/CliWindow.h"
-#include "base/DisplayPath.h"
 #include "app/common/Console.h"
 #include "app/cli/InterruptWatch.h"
 #include "app/cli/LineReport.h"
@@ -20,6 +19,7 @@
 #include "ui/DisplayText.h"
 #include "engine/ImagePlan.h"
 #include "app/cli/TextOut.h"
+#include "base/DisplayPath.h"
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "files/Utf8Path.h"

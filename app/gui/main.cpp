@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     if (!options.error.empty()) {
         // The box needs an application object; without a display there is the line only.
         std::unique_ptr<QApplication> boxApp;
-        if (CheckDisplay().empty()) boxApp = std::make_unique<QApplication>(argc, argv);
+        if (g_startupBox != StartupBox::Never && CheckDisplay().empty()) boxApp = std::make_unique<QApplication>(argc, argv);
         ShowStartupProblem(g_startupBox, Utf8ToWide(options.error), L"Справка по параметрам: iap-tool --help",
                            GuiUsage());
         return 1;
