@@ -1,6 +1,6 @@
 #include "base/Trace.h"
 
-#include "base/Text.h"
+#include "base/ConsoleText.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -51,7 +51,5 @@ void Trace(const wchar_t* format, ...) {
         return;
     }
     if (g_traceFile == nullptr) return;
-    const std::string bytes = WideToUtf8(buffer);
-    std::fwrite(bytes.data(), 1, bytes.size(), g_traceFile);
-    std::fflush(g_traceFile);
+    WriteConsoleText(g_traceFile, buffer);
 }

@@ -2,8 +2,8 @@
 //
 // Trace formats wide text (vswprintf rules: %ls for a wide string, %hs or %s for a narrow one on
 // POSIX) into a zero-filled 1024-character buffer and writes it to the trace sink. The default sink
-// is standard output, written as UTF-8 narrow bytes: a C stream's orientation is fixed by its first
-// use, so wide output would silence the narrow output of test runners and the command line.
+// is standard output, written as ConsoleText.h says: UTF-16 to a Windows console, UTF-8 bytes anywhere
+// else, never with the C runtime's wide output.
 // Thread-safe: any thread may call Trace; lines from different threads never interleave.
 #pragma once
 

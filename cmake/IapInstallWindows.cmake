@@ -9,7 +9,19 @@ if(TARGET iap-tool)
 endif()
 install(TARGETS ${_iap_programs} RUNTIME DESTINATION .)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/Skin DESTINATION .)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+# The user's guide (the Start menu opens it) and what ships under whose terms.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.html DESTINATION docs)
+set(_iap_notices ${PROJECT_SOURCE_DIR}/cmake/packaging/windows/third-party-notices.txt)
+install(FILES ${_iap_notices} DESTINATION licenses)
+install(FILES ${PROJECT_SOURCE_DIR}/third_party/CLI11/LICENSE DESTINATION licenses RENAME CLI11.txt)
+# Qt's and the compiler run-time's licences, as Debian ships them on the build machine.
+foreach(_licence LGPL-3 GPL-3)
+  if(EXISTS /usr/share/common-licenses/${_licence})
+    install(FILES /usr/share/common-licenses/${_licence} DESTINATION licenses RENAME ${_licence}.txt)
+  else()
+    message(WARNING "/usr/share/common-licenses/${_licence} is missing: the installer ships without it")
+  endif()
+endforeach()
 
 if(TARGET iap-tool)
   find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Xml UiTools)
@@ -80,8 +92,11 @@ if(TARGET iap-tool)
   endif()
 endif()
 
-# CPack: an NSIS installer iap-tool-<version>-win64.exe (start menu entry, uninstaller) and a ZIP of
-# the same folder for those who do not install.
+# CPack: an NSIS installer iap-tool-<version>-win64.exe and a ZIP of the same folder, the portable
+# variant (unpacked beside the update files, the programs find them in their own folder). The
+# installer's script is ours (cmake/packaging/windows/NSIS.template.in): per-user by default without
+# administrator rights, all users as a choice, in Russian, with the licences' page, a Start-menu
+# folder (the program, the user's guide, the uninstaller) and "run now" at the end.
 set(CPACK_GENERATOR NSIS ZIP)
 set(CPACK_PACKAGE_NAME iap-tool)
 set(CPACK_PACKAGE_VENDOR "IAP Tool developers")
@@ -92,19 +107,22 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY "IAP Tool")
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY iap-tool)
 set(CPACK_NSIS_PACKAGE_NAME "IAP Tool")
 set(CPACK_NSIS_DISPLAY_NAME "IAP Tool ${PROJECT_VERSION}")
-# A 64-bit installer for 64-bit programs: the default folder is "Program Files", not "Program Files
-# (x86)", the registry entries land in the 64-bit view, and a 64-bit wine (no 32-bit part) runs it.
+# A 64-bit installer for 64-bit programs: an all-users install goes to "Program Files", not "Program
+# Files (x86)", the registry entries land in the 64-bit view, and a 64-bit wine (no 32-bit part) runs it.
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
-set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_UNINSTALL_NAME uninstall)
-set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake/packaging/windows)
+# Values of our template. CPack hands only CPACK_* variables on to the template, hence the prefix.
+set(CPACK_IAP_NSIS_ICON ${PROJECT_SOURCE_DIR}/app/icons/iap-tool.ico)
+set(CPACK_IAP_NSIS_NOTICES ${_iap_notices})
+# CPack copies the value into CPackConfig.cmake unescaped, where it is read again: four backslashes
+# here are one in the installer's script.
+set(CPACK_IAP_NSIS_GUIDE "docs\\\\user-guide.html")
 if(TARGET iap-tool)
-  # Start menu: "IAP Tool" runs iap-tool.exe; the uninstaller is listed beside it.
-  set(CPACK_PACKAGE_EXECUTABLES iap-tool "IAP Tool")
-  set(CPACK_NSIS_INSTALLED_ICON_NAME iap-tool.exe)
+  set(CPACK_IAP_NSIS_PROGRAM iap-tool.exe)
+else()
+  set(CPACK_IAP_NSIS_PROGRAM iap-cli.exe)
 endif()
-set(CPACK_NSIS_MENU_LINKS README.md "README")
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 set(CPACK_STRIP_FILES ON)

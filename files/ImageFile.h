@@ -54,7 +54,8 @@ public:
     static std::wstring ReadErrorReason(long long bytesRead, const std::wstring& osText);
 
 private:
-    // Text of an OS error number, as the platform's C library gives it.
+    // Text of an OS error number for the user (base/OsErrorText.h); the system's own text goes to the
+    // trace.
     static std::wstring ErrorText(int error);
     void FailOpen(ImageState state, std::wstring reason);
 

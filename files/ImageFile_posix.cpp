@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/OsErrorText.h"
 #include "base/Text.h"
 #include "base/Trace.h"
 
@@ -32,7 +33,9 @@ std::wstring KindRefusal(mode_t mode) {
 
 std::wstring CImageFile::ErrorText(int error) {
     char buffer[256] = {};
-    return Utf8ToWide(ErrorTextOf(strerror_r(error, buffer, sizeof buffer), buffer));
+    const std::wstring system = Utf8ToWide(ErrorTextOf(strerror_r(error, buffer, sizeof buffer), buffer));
+    Trace(L"update file: OS error %d: %ls\n", error, system.c_str());
+    return ErrnoText(error, system);
 }
 
 int CImageFile::Open(const wchar_t* path) {

@@ -8,10 +8,14 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "base/OsErrorText.h"
+#include "base/Trace.h"
+
 std::wstring CImageFile::ErrorText(int error) {
     wchar_t text[256] = {};
-    if (_wcserror_s(text, sizeof text / sizeof text[0], error) != 0) return L"unknown error";
-    return text;
+    const std::wstring system = _wcserror_s(text, sizeof text / sizeof text[0], error) == 0 ? text : L"unknown error";
+    Trace(L"update file: C runtime error %d: %ls\n", error, system.c_str());
+    return ErrnoText(error, system);
 }
 
 namespace {
@@ -25,7 +29,8 @@ std::wstring SystemErrorText(DWORD error) {
     if (text != nullptr) LocalFree(text);
     while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L' '))
         result.pop_back();
-    return result;
+    Trace(L"update file: Windows error %lu: %ls\n", static_cast<unsigned long>(error), result.c_str());
+    return WindowsErrorText(error, result);
 }
 
 }  // namespace

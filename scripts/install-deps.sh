@@ -6,9 +6,10 @@ set -euo pipefail
 # clang with its run-time libraries builds the fuzz targets (libFuzzer); llvm brings the symbolizer that
 # puts function names and lines into sanitizer reports. libbenchmark-dev (Google Benchmark) builds the
 # micro-benchmarks of bench/ (bench/run.sh). libcli11-dev is where third_party/CLI11 was copied from
-# (the builds read that copy; see its CMakeLists.txt).
+# (the builds read that copy; see its CMakeLists.txt). lintian checks the Debian package and help2man
+# writes its manual pages from the programs' --help (scripts/package.sh).
 packages=(g++ cmake ninja-build libgtest-dev libcli11-dev srecord qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev
-          file dpkg-dev clang libclang-rt-dev llvm libbenchmark-dev
+          file dpkg-dev lintian help2man clang libclang-rt-dev llvm libbenchmark-dev
           # The Windows programs (scripts/build-windows.sh, scripts/test-windows.sh): the mingw-w64 cross
           # compiler with posix threads (std::thread); Debian's host Qt tools (moc, uic of the same 6.4.2)
           # for the Qt for Windows archive; NSIS for the installer and zip for the ZIP (CPack); wine to

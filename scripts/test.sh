@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Checks that every include keeps to its layer, installs what is missing, builds everything (GUI included) and runs every test; then the same suite
+# Checks that every include keeps to its layer, installs what is missing, builds everything (GUI included) and runs every test,
+# packages the Debian package and checks it with lintian; then the same suite
 # under AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer (scripts/sanitize.sh),
 # every fuzz target for a bounded time (scripts/fuzz.sh), and the Windows programs cross-built and
 # tested under wine (scripts/test-windows.sh). Prints how long each part took.
@@ -21,6 +22,8 @@ timed "native build" cmake --build "$build"
 # Qt's offscreen platform lets the window tests run without a display.
 export QT_QPA_PLATFORM=offscreen
 timed "native tests" ctest --test-dir "$build" --output-on-failure --timeout 600 -j2
+# The Debian package from the same build, checked by lintian (an error fails the run).
+timed "debian package" bash "$here/scripts/package.sh" "$build"
 
 # The traffic logs are a build-time switch; check the switched-on build too.
 cmake -S "$here" -B "$build-trafficlog" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DIAP_TRAFFIC_LOG=ON >/dev/null

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <QXmlStreamReader>
 
+#include "base/DisplayPath.h"
 #include "ui/PaintManagerUI.h"
 
 namespace {
@@ -41,11 +42,11 @@ std::wstring CDialogBuilder::SkinPath(const std::wstring& skinFile) {
 std::wstring CDialogBuilder::CheckSkinXml(const std::wstring& path) {
     const QString qpath = QString::fromStdWString(path);
     QFile file(qpath);
-    if (!file.open(QIODevice::ReadOnly)) return L"файл оформления " + path + L" не открывается: " + file.errorString().toStdWString();
+    if (!file.open(QIODevice::ReadOnly)) return L"файл оформления " + DisplayPath(path) + L" не открывается: " + file.errorString().toStdWString();
     QXmlStreamReader xml(&file);
     while (!xml.atEnd()) xml.readNext();
     if (xml.hasError()) {
-        return L"файл оформления " + path + L" — не XML (строка " + std::to_wstring(xml.lineNumber()) + L", позиция " +
+        return L"файл оформления " + DisplayPath(path) + L" — не XML (строка " + std::to_wstring(xml.lineNumber()) + L", позиция " +
                std::to_wstring(xml.columnNumber()) + L"): " + xml.errorString().toStdWString();
     }
     return {};
@@ -60,14 +61,14 @@ QWidget* CDialogBuilder::Create(const std::wstring& skinFile, IDialogBuilderCall
     if (!lastError_.empty()) return nullptr;
     QFile file(QString::fromStdWString(path));
     if (!file.open(QIODevice::ReadOnly)) {
-        lastError_ = L"файл оформления " + path + L" не открывается: " + file.errorString().toStdWString();
+        lastError_ = L"файл оформления " + DisplayPath(path) + L" не открывается: " + file.errorString().toStdWString();
         return nullptr;
     }
     SkinLoader loader(callback);
     loader.setWorkingDirectory(QFileInfo(file).absoluteDir());
     QWidget* root = loader.load(&file, parent);
     if (root == nullptr) {
-        lastError_ = L"окно из файла оформления " + path + L" не строится: " + loader.errorString().toStdWString();
+        lastError_ = L"окно из файла оформления " + DisplayPath(path) + L" не строится: " + loader.errorString().toStdWString();
         return nullptr;
     }
     return root;

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "base/DisplayPath.h"
 #include "engine/ImageTable.h"
 #include "engine/UpdateStep.h"
 
@@ -56,7 +57,7 @@ std::wstring FailedRunText(const std::wstring& failedStepText, const std::wstrin
 }
 
 std::wstring NoUpdateFilesText(const std::wstring& folder) {
-    return L"Файлы обновления не найдены в папке " + folder;
+    return L"Файлы обновления не найдены в папке " + DisplayPath(folder);
 }
 
 std::wstring RestartSearchText() { return L"Устройство перезапускается; ожидание его возвращения на связь..."; }

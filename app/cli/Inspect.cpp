@@ -9,6 +9,7 @@
 #include "ui/DisplayText.h"
 #include "engine/ImagePlan.h"
 #include "app/cli/TextOut.h"
+#include "base/DisplayPath.h"
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "files/Utf8Path.h"
@@ -29,10 +30,10 @@ void PrintPlan(std::FILE* out, const ImagePlan& plan) {
 int InspectFolder(const std::string& folder, std::FILE* out) {
     std::error_code error;
     if (!std::filesystem::is_directory(PathFromUtf8(folder), error)) {
-        PrintText(out, L"Папка \"" + Utf8ToWide(folder) + L"\" не найдена или не читается.\n");
+        PrintText(out, L"Папка \"" + Utf8ToWide(DisplayPath(folder)) + L"\" не найдена или не читается.\n");
         return 1;
     }
-    PrintText(out, L"Папка: " + Utf8ToWide(folder) + L"\n");
+    PrintText(out, L"Папка: " + Utf8ToWide(DisplayPath(folder)) + L"\n");
     bool refused = false;
     for (const UpdateFileCheck& check : CheckUpdateFiles(folder)) {
         const ImageRow& image = *check.image;

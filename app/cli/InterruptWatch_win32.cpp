@@ -3,7 +3,8 @@
 #include <windows.h>
 
 #include <condition_variable>
-#include <cstdio>
+
+#include "base/ConsoleText.h"
 
 // Windows calls a console control handler on a thread of its own. The handler only hands the event
 // to the watch thread and returns TRUE, so the process is not ended; the watch thread then behaves as
@@ -59,7 +60,6 @@ void CInterruptWatch::Watch() {
 }
 
 void CInterruptWatch::ExitAtOnce(const char* text) {
-    std::fputs(text, stderr);
-    std::fflush(stderr);
+    WriteConsoleUtf8(stderr, text);
     ExitProcess(1);
 }

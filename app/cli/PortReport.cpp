@@ -3,21 +3,14 @@
 #include <cwchar>
 
 #include "app/cli/TextOut.h"
+#include "app/common/PortHints.h"
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "transport/PortList.h"
 
-namespace {
-
-const wchar_t* const kHowToGivePorts =
-    L"Укажите порт: iap-cli --port /dev/ttyUSB0 (можно несколько раз) "
-    L"или IAP_PORTS=/dev/ttyUSB0:/dev/ttyACM0 iap-cli";
-
-}  // namespace
-
 std::wstring NoDeviceText(const ScanReport& tried) {
     if (tried.empty())
-        return std::wstring(L"Устройство не найдено: нет ни одного последовательного порта. ") + kHowToGivePorts;
+        return std::wstring(L"Устройство не найдено: нет ни одного последовательного порта. ") + HowToGivePorts();
     std::wstring text = L"Устройство не ответило ни на одном порту. Проверены:";
     for (const auto& [path, error] : tried) text += L"\n  " + Utf8ToWide(path) + L": " + PortFindingText(error);
     return text;
@@ -26,7 +19,7 @@ std::wstring NoDeviceText(const ScanReport& tried) {
 int ListPorts(std::FILE* out) {
     const std::vector<std::pair<unsigned, std::string>> ports = NumberedPortList();
     if (ports.empty()) {
-        PrintText(out, std::wstring(L"Последовательные порты не найдены. ") + kHowToGivePorts + L"\n");
+        PrintText(out, std::wstring(L"Последовательные порты не найдены. ") + HowToGivePorts() + L"\n");
         return 0;
     }
     for (const auto& [number, path] : ports) {

@@ -19,6 +19,7 @@
 #include "ui/DisplayText.h"
 #include "engine/ImagePlan.h"
 #include "app/cli/TextOut.h"
+#include "base/DisplayPath.h"
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "files/Utf8Path.h"
@@ -164,7 +165,7 @@ bool CheckFilesBeforeConnecting(const std::string& folder, std::FILE* err) {
         return false;
     }
     if (!anyPresent)
-        PrintText(err, L"iap-cli: в папке \"" + Utf8ToWide(folder) + L"\" нет ни одного файла обновления (" +
+        PrintText(err, L"iap-cli: в папке \"" + Utf8ToWide(DisplayPath(folder)) + L"\" нет ни одного файла обновления (" +
                            UpdateFileNames() + L")\n");
     return true;
 }

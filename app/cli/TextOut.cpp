@@ -3,14 +3,11 @@
 #include <cstdarg>
 #include <cwchar>
 
-#include "base/Text.h"
+#include "base/ConsoleText.h"
 #include "base/Trace.h"
 
 void PrintText(std::FILE* out, const std::wstring& text) {
-    if (out == nullptr) return;
-    const std::string bytes = WideToUtf8(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
-    std::fflush(out);
+    WriteConsoleText(out, text);
 }
 
 std::wstring FormatText(const wchar_t* format, ...) {

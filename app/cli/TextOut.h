@@ -1,4 +1,5 @@
-// Text for the user on the command line: wide text written as UTF-8 to a narrow stream.
+// Text for the user on the command line: wide text, written as base/ConsoleText.h says (UTF-16 to a
+// Windows console, UTF-8 bytes to files, pipes and POSIX terminals).
 #pragma once
 
 #include <cstdio>

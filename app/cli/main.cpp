@@ -11,6 +11,7 @@
 #include "app/common/CommandLine.h"
 #include "app/common/Console.h"
 #include "app/common/FolderName.h"
+#include "base/ConsoleText.h"
 #include "base/Trace.h"
 #include "transport/PortList.h"
 
@@ -18,7 +19,7 @@ int main(int argc, char** argv) {
     UseUtf8Console();
     const ParseResult parsed = ParseCliOptions(CommandLineArgs(argc, argv));
     if (!parsed.ok) {
-        std::fprintf(stderr, "iap-cli: %s (см. iap-cli --help)\n", parsed.error.c_str());
+        WriteConsoleUtf8(stderr, "iap-cli: " + parsed.error + " (см. iap-cli --help)\n");
         return EXIT_USAGE;
     }
     const CliOptions& options = parsed.options;

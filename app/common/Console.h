@@ -7,8 +7,8 @@
 // True when `stream` is an interactive terminal (progress then redraws one line in place).
 bool IsTerminal(std::FILE* stream);
 
-// Makes the console show the UTF-8 text the programs write (Russian texts, Trace). Windows consoles
-// start in an OEM code page and would show it garbled; a POSIX terminal takes UTF-8 already. Call once
-// at start, before anything is written. Output stays narrow bytes: a C stream's orientation is fixed by
-// its first use, and wide writes on the same stream would silence the narrow ones.
+// Sets a Windows console's output code page to UTF-8, for bytes that still reach it as bytes (what a
+// library writes on its own). The programs' texts and Trace go to a console as UTF-16 instead
+// (base/ConsoleText.h), which shows right in any code page. A POSIX terminal takes UTF-8 already.
+// Call once at start, before anything is written.
 void UseUtf8Console();

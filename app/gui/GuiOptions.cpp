@@ -5,6 +5,7 @@
 
 #include "app/common/CommonOptions.h"
 #include "app/common/FolderName.h"
+#include "base/DisplayPath.h"
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "files/Utf8Path.h"
@@ -42,7 +43,7 @@ GuiOptions ParseGuiOptions(const std::vector<std::string>& args) {
     std::error_code ec;
     const std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(folder), ec);
     if (ec || !std::filesystem::is_directory(absolute, ec)) {
-        options.error = "--folder " + folder + ": нет такой папки";
+        options.error = "--folder " + DisplayPath(folder) + ": нет такой папки";
         return options;
     }
     options.folder = Utf8ToWide(WithSeparator(Utf8OfPath(absolute.lexically_normal())));

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/common/VersionFile.h"
+#include "base/DisplayPath.h"
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "ui/DialogBuilder.h"
@@ -36,7 +37,7 @@ int ReadVersionFile(const std::wstring& folder) {
 
 std::wstring CheckSkins() {
     const std::wstring folder = CPaintManagerUI::GetResourcePath();
-    if (!QFileInfo(QString::fromStdWString(folder)).isDir()) return L"нет папки оформления " + folder;
+    if (!QFileInfo(QString::fromStdWString(folder)).isDir()) return L"нет папки оформления " + DisplayPath(folder);
     const wchar_t* const skins[] = {L"frame_Update.xml", L"Frame_Set.xml", L"Frame_Set_Client_1.xml", L"Frame_Set_Client_2.xml"};
     for (const wchar_t* skin : skins) {
         const std::wstring path = CDialogBuilder::SkinPath(skin);

@@ -1,10 +1,10 @@
 // iap-tool: the window program. One instance per session; the main window runs modally and the
 // engine is stopped before the program ends.
 #include <QApplication>
+#include <QIcon>
 #include <QMetaObject>
 #include <QWidget>
 
-#include <cstdio>
 #include <memory>
 
 #include "app/common/CommandLine.h"
@@ -13,9 +13,11 @@
 #include "app/gui/GuiOptions.h"
 #include "app/gui/InstanceGuard.h"
 #include "app/gui/StartUp.h"
-#include "engine/Work_BK.h"
+#include "app/gui/StartupMessage.h"
+#include "base/ConsoleText.h"
 #include "base/Text.h"
 #include "base/Trace.h"
+#include "engine/Work_BK.h"
 #include "transport/PortList.h"
 #include "ui/EngineLink.h"
 #include "ui/Frame_Update.h"
@@ -23,9 +25,10 @@
 
 namespace {
 
+StartupBox g_startupBox = StartupBox::WhereVisible;
+
 int Fail(const std::wstring& message) {
-    const std::string text = "iap-tool: " + WideToUtf8(message) + "\n";
-    std::fputs(text.c_str(), stderr);
+    ShowStartupProblem(g_startupBox, message);
     return 1;
 }
 
@@ -46,12 +49,17 @@ void BringWindowsForward() {
 int main(int argc, char** argv) {
     UseUtf8Console();
     const GuiOptions options = ParseGuiOptions(CommandLineArgs(argc, argv));
+    if (options.automation) g_startupBox = StartupBox::Never;
     if (!options.error.empty()) {
-        std::fprintf(stderr, "iap-tool: %s\n%s", options.error.c_str(), GuiUsage().c_str());
+        // The box needs an application object; without a display there is the line only.
+        std::unique_ptr<QApplication> boxApp;
+        if (g_startupBox != StartupBox::Never && CheckDisplay().empty()) boxApp = std::make_unique<QApplication>(argc, argv);
+        ShowStartupProblem(g_startupBox, Utf8ToWide(options.error), L"Справка по параметрам: iap-tool --help",
+                           GuiUsage());
         return 1;
     }
     if (options.help) {
-        std::fputs(GuiUsage().c_str(), stdout);
+        WriteConsoleUtf8(stdout, GuiUsage());
         return 0;
     }
 
@@ -67,6 +75,7 @@ int main(int argc, char** argv) {
 
     if (std::wstring fault = CheckDisplay(); !fault.empty()) return Fail(fault);
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/iap-tool.png")));
     // The watcher hands requests to the UI thread through the application object, so it ends first.
     struct WatchStop {
         CInstanceGuard& guard;

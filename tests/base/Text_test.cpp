@@ -2,8 +2,11 @@
 // above U+FFFF (surrogate pairs where wchar_t is 16 bits), and damaged input turned into U+FFFD.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
+#include "base/DisplayPath.h"
+#include "base/OsErrorText.h"
 #include "base/Text.h"
 
 namespace {
@@ -38,6 +41,63 @@ TEST(TextTest, DamagedInputBecomesReplacementCharacters) {
     EXPECT_EQ(Utf8ToWide("\xE6\x9B" "A"), fffd + fffd + L"A");
     // A lone surrogate is no character.
     EXPECT_EQ(WideToUtf8(std::wstring(1, wchar_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+
+// Paths in texts people read carry the platform's separators; the rows are per platform, as Qt's
+// port-name tests are.
+TEST(DisplayPathTest, ThePlatformsSeparators) {
+    struct Row {
+        std::string path;
+        std::string shown;
+    };
+#ifdef _WIN32
+    const Row rows[] = {
+        {"C:/Program Files/IAP Tool/", "C:\\Program Files\\IAP Tool\\"},
+        {"C:\\Обновление/ver.txt", "C:\\Обновление\\ver.txt"},
+        {"\\\\server\\share\\", "\\\\server\\share\\"},
+        {"", ""},
+    };
+#else
+    const Row rows[] = {
+        {"/usr/lib/iap-tool/", "/usr/lib/iap-tool/"},
+        {"/home/user/Обновление/ver.txt", "/home/user/Обновление/ver.txt"},
+        {"/tmp/a\\b", "/tmp/a\\b"},  // a '\' is part of a POSIX name
+        {"", ""},
+    };
+#endif
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        EXPECT_EQ(DisplayPath(row.path), row.shown);
+        EXPECT_EQ(DisplayPath(Utf8ToWide(row.path)), Utf8ToWide(row.shown));
+    }
+}
+
+// The common OS reasons in Russian; any other keeps the system's words. Both tables on every platform.
+TEST(OsErrorTextTest, CommonReasonsInRussianOthersAsTheSystemSaysThem) {
+    struct Row {
+        bool windows;
+        unsigned long code;
+        const wchar_t* shown;  // null: the system's text
+    };
+    const Row rows[] = {
+        {false, EACCES, L"нет доступа (недостаточно прав)"},
+        {false, EIO, L"ошибка ввода-вывода"},
+        {false, EBUSY, L"занято другой программой"},
+        {false, ELOOP, L"символические ссылки замкнуты в круг"},
+        {false, EDOM, nullptr},
+        {true, 5, L"нет доступа (недостаточно прав)"},
+        {true, 32, L"файл занят другой программой"},
+        {true, 1167, L"устройство не подключено"},
+        {true, 1460, nullptr},
+    };
+    const std::wstring system = L"System's own words";
+    for (const Row& row : rows) {
+        SCOPED_TRACE((row.windows ? "Windows " : "errno ") + std::to_string(row.code));
+        const std::wstring text = row.windows ? WindowsErrorText(row.code, system) : ErrnoText(static_cast<int>(row.code), system);
+        EXPECT_EQ(text, row.shown != nullptr ? std::wstring(row.shown) : system);
+    }
+    EXPECT_EQ(ErrnoText(-1, system), system);
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 // Start-up pieces in this process: the version strings as read (line ends kept), the command line,
 // and the instance guard's lock.
 #include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -13,6 +18,8 @@
 #include "app/gui/GuiOptions.h"
 #include "app/gui/InstanceGuard.h"
 #include "app/gui/StartUp.h"
+#include "app/gui/StartupMessage.h"
+#include "base/DisplayPath.h"
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "support/TestSupport.h"
@@ -94,7 +101,7 @@ TEST(GuiOptions, RefusalsAndWhatIsLeftToQt) {
         {{"-platform", "offscreen", "--bogus"}, "неизвестный параметр: --bogus", {}, false},
         {{"--automation=no"}, "параметр --automation не принимает значения", {}, false},
         {{"--port", "COM3", "--port"}, "параметру --port нужно значение", {"COM3"}, false},
-        {{"--folder", dir.File("нет")}, "--folder " + dir.File("нет") + ": нет такой папки", {}, false},
+        {{"--folder", dir.File("нет")}, "--folder " + DisplayPath(dir.File("нет")) + ": нет такой папки", {}, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args[0] + " " + row.error);
@@ -110,6 +117,64 @@ TEST(GuiOptions, RefusalsAndWhatIsLeftToQt) {
         << WideToUtf8(cyrillicFolder.folder);
     EXPECT_NE(GuiUsage().find("Вызов: iap-tool [--port PORT]... [--folder DIR] [--automation] [--help]"), std::string::npos)
         << GuiUsage();
+}
+
+// Help and hints name ports as the platform's users know them: COM ports on Windows, device files
+// elsewhere; never the other platform's.
+TEST(GuiOptions, HelpNamesThePlatformsPorts) {
+#ifdef _WIN32
+    const char* const named[] = {"COM20", "IAP_PORTS=COM20:COM21"};
+    const char* const foreign = "/dev/";
+#else
+    const char* const named[] = {"/dev/ttyUSB0", "IAP_PORTS=путь1:путь2"};
+    const char* const foreign = "COM";
+#endif
+    const std::string help = GuiUsage();
+    for (const char* word : named) EXPECT_NE(help.find(word), std::string::npos) << word << "\n" << help;
+    EXPECT_EQ(help.find(foreign), std::string::npos) << help;
+}
+
+TEST(StartupMessage, BoxesOnlyWherePeopleSeeWindows) {
+    const struct {
+        const char* platform;
+        bool shows;
+    } rows[] = {{"windows", true}, {"xcb", true}, {"wayland", true}, {"offscreen", false}, {"minimal", false}, {"", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.platform);
+        EXPECT_EQ(PlatformShowsWindows(QString::fromLatin1(row.platform)), row.shows);
+    }
+}
+
+// The box a user sees when the program cannot start: its title, the problem and the hint, and it ends
+// with its button.
+TEST(StartupMessage, TheBoxSaysWhatIsWrongAndWhatToDo) {
+    int argc = 1;
+    char name[] = "StartUp_test";
+    char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QString title, text, hint;
+    bool seen = false;
+    // The box runs its own event loop; the timer looks for it there, reads it and presses OK.
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        title = box->windowTitle();
+        text = box->text();
+        hint = box->informativeText();
+        seen = true;
+        box->button(QMessageBox::Ok)->click();
+    });
+    look.start(10);
+    // Never left waiting: a box that never came is closed with the rest when the time is up.
+    QTimer::singleShot(testsupport::ScaledMs(10000), [] { QApplication::closeAllWindows(); });
+    ShowProblemBox(L"--folder C:\\Обновлене: нет такой папки", L"Справка по параметрам: iap-tool --help");
+    look.stop();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(title, QStringLiteral("IAP Tool"));
+    EXPECT_TRUE(text.contains(QStringLiteral("--folder C:\\Обновлене: нет такой папки"))) << text.toStdString();
+    EXPECT_EQ(hint, QStringLiteral("Справка по параметрам: iap-tool --help"));
 }
 
 #ifdef _WIN32
