@@ -1,6 +1,7 @@
 #include "sim/Options.h"
 
 #include <functional>
+#include <utility>
 
 #include "base/OptionSet.h"
 #include "sim/FaultSeed.h"
@@ -238,8 +239,8 @@ int ParseOptions(const std::vector<std::string>& args, SimOptions& options, std:
 }
 
 std::vector<std::string> OptionNames() {
+    SimOptions unused;  // outlives the declarations that refer to it
     COptionSet set = SimOptionSet();
-    SimOptions unused;
     Declare(set, unused);
     std::vector<std::string> names;
     for (const CLI::Option* option : set.App().get_options())
@@ -248,8 +249,8 @@ std::vector<std::string> OptionNames() {
 }
 
 std::string UsageText() {
+    SimOptions unused;  // outlives the declarations that refer to it
     COptionSet set = SimOptionSet();
-    SimOptions unused;
     Declare(set, unused);
     return set.Help();
 }
