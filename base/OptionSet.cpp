@@ -111,6 +111,7 @@ std::string COptionSet::Parse(const std::vector<std::string>& args) {
     std::vector<std::string> words(args.rbegin(), args.rend());
     try {
         app_.parse(words);
+        RefuseFlagValues(args);
         const std::vector<std::string> left = app_.remaining();
         if (std::any_of(left.begin(), left.end(), [this](const std::string& word) { return Refuses(word); }))
             throw CLI::ExtrasError(left);
@@ -120,6 +121,22 @@ std::string COptionSet::Parse(const std::vector<std::string>& args) {
         return refusal.str();
     }
     return {};
+}
+
+void COptionSet::RefuseFlagValues(const std::vector<std::string>& args) const {
+    for (const std::string& word : args) {
+        const size_t equals = word.find('=');
+        if (word.rfind("--", 0) != 0 || equals == std::string::npos) continue;
+        const CLI::Option* flag = app_.get_option_no_throw(word.substr(0, equals));
+        if (flag == nullptr || flag->get_expected_max() != 0) continue;
+        // The same word may also stand as an option's value ("--link --quiet=1"); only the others
+        // were taken as the flag.
+        size_t asValue = 0;
+        for (const CLI::Option* option : app_.get_options())
+            asValue += static_cast<size_t>(std::count(option->results().begin(), option->results().end(), word));
+        if (static_cast<size_t>(std::count(args.begin(), args.end(), word)) > asValue)
+            throw CLI::ArgumentMismatch::FlagOverride(word.substr(2, equals - 2));
+    }
 }
 
 std::string COptionSet::FailureText(const CLI::App& app, const CLI::Error& error) const {

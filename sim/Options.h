@@ -42,12 +42,14 @@ struct SimOptions {
     CFaultPlan faults;
 };
 
-// Fills `options` from the arguments (without the program name). Accepts "--name value" and
-// "--name=value". Returns 1 on success; 0 with a one-line reason in `error` otherwise.
+// Fills `options` from the arguments (without the program name), by the rules every program here
+// follows (base/OptionSet.h): "--name value" or "--name=value"; a value option given twice keeps the
+// last value, a frame fault (CMD@N) keeps every one. Numbers are decimal or 0x hex. Returns 1 on
+// success; 0 with a one-line reason in `error` otherwise.
 int ParseOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
 
-// Every option ParseOptions takes (its long names), for the help and its test.
+// Every option ParseOptions takes (its long names), from the same declarations as the help.
 std::vector<std::string> OptionNames();
 
-// The --help text, one option per line.
+// The --help text, laid out from the declarations.
 std::string UsageText();

@@ -53,6 +53,9 @@ TEST(OptionSet, OneRuleForEveryProgramInItsOwnWords) {
         {{"-x", "--"}, COptionSet::Others::Skip, "unknown option '--'"},
         {{"--link"}, COptionSet::Others::Skip, "--link needs a value"},
         {{"--test-only=yes"}, COptionSet::Others::Refuse, "--test-only takes no value"},
+        {{"--test-only=true"}, COptionSet::Others::Refuse, "--test-only takes no value"},
+        {{"--quiet={}"}, COptionSet::Others::Refuse, "--quiet takes no value"},
+        {{"--link", "--quiet=", "--quiet="}, COptionSet::Others::Refuse, "--quiet takes no value"},
         {{"--port", "a", "--port", ""}, COptionSet::Others::Refuse, "--port needs a non-empty value"},
         {{"--baud", "49"}, COptionSet::Others::Refuse, "--baud: not a rate: 49"},
         {{"--baud", "0x100"}, COptionSet::Others::Refuse, "--baud: not a rate: 0x100"},
@@ -71,6 +74,15 @@ TEST(OptionSet, OneRuleForEveryProgramInItsOwnWords) {
             EXPECT_EQ(program.ports, (std::vector<std::string>{"a"}));
         }
     }
+}
+
+TEST(OptionSet, AValueThatLooksLikeAFlagGivenAValueIsAValue) {
+    Program program(COptionSet::Others::Refuse);
+    EXPECT_EQ(program.set.Parse({"--link", "--quiet=true", "--port", "--test-only="}), "");
+    EXPECT_EQ(program.link, "--quiet=true");
+    EXPECT_EQ(program.ports, (std::vector<std::string>{"--test-only="}));
+    EXPECT_FALSE(program.testOnly);
+    EXPECT_EQ(program.set.LastGiven({program.quiet, program.loud}), nullptr);
 }
 
 TEST(OptionSet, TheFlagGivenLastDecides) {

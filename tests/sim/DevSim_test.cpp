@@ -628,6 +628,16 @@ TEST(DevSimTest, SeedsStandForReproducibleFaultOptions) {
         ASSERT_TRUE(ParseOptions(drawn, byHand, error)) << "seed " << seed << " (" << faults << "): " << error;
         EXPECT_FALSE(byHand.hasSeed);
         EXPECT_EQ(Applied(bySeed), Applied(byHand)) << "seed " << seed << " applies other options than " << faults;
+        // What the seed draws comes after what was typed, so a delay it draws replaces the typed one.
+        const std::vector<std::string> typed = {"--delay-ms", "999", "--probe-delay-ms", "999", "--split"};
+        std::vector<std::string> typedThenDrawn = typed;
+        typedThenDrawn.insert(typedThenDrawn.end(), drawn.begin(), drawn.end());
+        std::vector<std::string> typedAndSeed = typed;
+        typedAndSeed.insert(typedAndSeed.end(), {"--seed", std::to_string(seed)});
+        SimOptions overTyped, byHandOverTyped;
+        ASSERT_TRUE(ParseOptions(typedAndSeed, overTyped, error)) << "seed " << seed << ": " << error;
+        ASSERT_TRUE(ParseOptions(typedThenDrawn, byHandOverTyped, error)) << "seed " << seed << ": " << error;
+        EXPECT_EQ(Applied(overTyped), Applied(byHandOverTyped)) << "seed " << seed << " over " << JoinArgs(typed);
     }
     EXPECT_GE(distinct.size(), static_cast<size_t>(kSeeds * 3 / 4));
     for (const char* option : {"--no-answer ", "--stop-reading-after ", "--reject ", "--corrupt ", "--duplicate ", "--notice-after ", "--hangup ",
@@ -772,7 +782,15 @@ TEST(DevSimTest, BadCommandLinesAreRefused) {
         {"--info-echo", "0x100"},
         {"--probe-junk=1"},
         {"--silent=1"},
+        {"--silent=true"},
+        {"--junk={}"},
+        {"--exit-after-finish="},
         {"--out="},
+        {"--settings", ""},
+        {"--no-answer", "0x23@1", "--no-answer", "0x23"},
+        {"stray"},
+        {"--"},
+        {"--help", "-x"},
         {"--device", "/dev/null", "--link", "l"},
     };
     for (const auto& args : rows) {
@@ -780,7 +798,7 @@ TEST(DevSimTest, BadCommandLinesAreRefused) {
         std::string error;
         const std::string line = JoinArgs(args);
         EXPECT_FALSE(ParseOptions(args, options, error)) << line;
-        const std::string name = args[0].substr(0, args[0].find('='));
+        const std::string name = args[0] == "--help" ? args.back() : args[0].substr(0, args[0].find('='));
         EXPECT_NE(error.find(name == "--device" ? "--link" : name), std::string::npos) << line << ": " << error;
     }
     TempDir dir;
@@ -836,6 +854,16 @@ TEST(DevSimTest, ParsedOptionsTakeBothSpellingsAndHex) {
                     f.infoEcho == 0xFF;
          }, "answer faults"},
         {{}, [](const SimOptions& o) { return o.faults.shortSettingsBytes == -1 && o.faults.infoEcho == -1; }, "no answer faults"},
+        {{"--delay-ms", "5", "--fw-version", "1", "--delay-ms=7", "--fw-version", "2", "--no-answer", "0x23@1", "--no-answer", "0x23@2"},
+         [](const SimOptions& o) {
+             return o.delayMs == 7 && o.firmwareVersion == 2 && o.faults.Rules().size() == 2 &&
+                    o.faults.Has(FaultKind::NoAnswer, 0x23, 1) && o.faults.Has(FaultKind::NoAnswer, 0x23, 2);
+         }, "a value given twice: the last counts; faults add up"},
+        {{"--link", "--out", "--settings", "--silent=1", "--out", "-h", "--junk"},
+         [](const SimOptions& o) {
+             return o.linkPath == "--out" && o.settingsFile == "--silent=1" && o.outDir == "-h" && !o.silent && !o.help && o.junk;
+         },
+         "the word after a value option is its value"},
     };
     for (const Row& row : rows) {
         SimOptions options;
@@ -860,6 +888,12 @@ TEST(DevSimTest, HelpListsEveryOption) {
     for (const std::string& name : table) EXPECT_TRUE(inHelp.count(name)) << name << " missing in the help";
     for (const std::string& name : inHelp) EXPECT_TRUE(table.count(name)) << name << " in the help is no option";
     EXPECT_GE(table.size(), 30u);
+    // Laid out for a terminal: the option texts fit beside the longest option's name.
+    for (size_t start = 0; start < help.size();) {
+        const size_t end = std::min(help.find('\n', start), help.size());
+        EXPECT_LE(end - start, 100u) << help.substr(start, end - start);
+        start = end + 1;
+    }
     const testsupport::ProcessResult run = testsupport::RunProcess({testsupport::BinPath("iap-devsim"), "--help"}, ScaledMs(20000));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, help);
