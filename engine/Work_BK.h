@@ -95,7 +95,8 @@ public:
     int ConnectAndLoad();
     // Closes the port, empties the images, stops the sender and empties the queue.
     void StopEngine();
-    // Sets the run-active flag and starts the first step that has work (or ends the run at once).
+    // Sets the run-active flag, reads every update file again from the tool folder and starts the first
+    // step that has work (or ends the run at once). What the run sends is what the files held now.
     void StartUpdateRun();
     void SelectStep(int step);
 
