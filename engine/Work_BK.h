@@ -170,6 +170,9 @@ public:
     // The ports the last scan tried, with the reason each failed ("" for the one that answered).
     std::vector<std::pair<std::string, CSerial::OpenError>> LastScanReport() const;
     std::wstring ToolFolder() const;
+    // The user chose another folder of update files (ending in a separator): the next run reads its
+    // files from there. Not while a run is going.
+    void SetToolFolder(const std::wstring& folder);
 
     // The image of `step`, for the transfer steps and for front ends that show what will be sent;
     // null for a step that is no image.

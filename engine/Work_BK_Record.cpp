@@ -95,3 +95,8 @@ std::wstring CWork_BK::ToolFolder() const {
     std::lock_guard<std::mutex> lock(recordMutex_);
     return toolFolder_;
 }
+
+void CWork_BK::SetToolFolder(const std::wstring& folder) {
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    toolFolder_ = folder;
+}

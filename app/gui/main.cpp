@@ -18,6 +18,7 @@
 #include "base/Trace.h"
 #include "transport/PortList.h"
 #include "ui/EngineLink.h"
+#include "ui/FolderMemory.h"
 #include "ui/Frame_Update.h"
 #include "ui/PaintManagerUI.h"
 
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
     CPaintManagerUI::SetResourcePath(L"Skin");
     if (std::wstring fault = CheckSkins(); !fault.empty()) return Fail(fault);
 
-    const std::wstring toolFolder = options.folder.empty() ? CPaintManagerUI::GetInstancePath() : options.folder;
+    const std::wstring toolFolder = StartFolder(options.folder, CPaintManagerUI::GetInstancePath(), RememberedFolder());
     ReadVersionFile(toolFolder);
     if (!options.ports.empty()) SetPortList(options.ports);
 

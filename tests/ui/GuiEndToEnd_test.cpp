@@ -52,7 +52,7 @@ protected:
         tool_ = std::make_unique<GuiProcess>(
             ToolPath(),
             std::vector<std::string>{"--automation", "--port", port.empty() ? sim_->PtyPath() : port, "--folder", FilesDir()},
-            std::vector<std::string>{"XDG_RUNTIME_DIR=" + dir_.File("runtime")}, dir_.File("tool-stderr.txt"));
+            std::vector<std::string>{"XDG_RUNTIME_DIR=" + dir_.File("runtime"), "XDG_CONFIG_HOME=" + dir_.File("config")}, dir_.File("tool-stderr.txt"));
         ASSERT_TRUE(tool_->WaitReady(10000)) << tool_->Stderr();
     }
 
