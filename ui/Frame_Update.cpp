@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -21,6 +20,7 @@
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "engine/VersionFile.h"
+#include "ui/ElidedPathLabel.h"
 #include "ui/FolderDrop.h"
 #include "ui/FolderMemory.h"
 #include "ui/Frame_Set.h"
@@ -37,8 +37,6 @@ constexpr std::wstring_view kClientClasses[] = {L"ButtonUI", L"OptionUI", L"Slid
 
 constexpr int kIconResource = 108;
 constexpr int kProgressFull = 100;
-// A folder label that has not been laid out yet elides to this width.
-constexpr int kFolderLabelFallbackPx = 420;
 
 // `folder` as the engine builds paths on it: absolute, '/' between parts, ending in one.
 std::wstring FolderWithSeparator(const QString& folder) {
@@ -410,14 +408,12 @@ void CFrame_Update::RefreshUpdateSet(bool force) {
 }
 
 void CFrame_Update::ShowFolder() {
-    CControlUI control = PaintManager().FindControl(L"lbl_folder");
-    auto* label = qobject_cast<QLabel*>(control.Widget());
-    if (label == nullptr) return;
-    const QString folder = QString::fromStdWString(Folder());
-    const int width = label->width() > 50 ? label->width() : kFolderLabelFallbackPx;
-    // A long path keeps its start (the drive, the home folder) and its end (the folder itself).
-    label->setText(QFontMetrics(label->font()).elidedText(QDir::toNativeSeparators(folder), Qt::ElideMiddle, width));
-    label->setToolTip(QDir::toNativeSeparators(folder));
+    if (folderLabel_ == nullptr) {
+        auto* label = qobject_cast<QLabel*>(PaintManager().FindControl(L"lbl_folder").Widget());
+        if (label == nullptr) return;
+        folderLabel_ = new CElidedPathLabel(label);
+    }
+    folderLabel_->SetPath(QDir::toNativeSeparators(QString::fromStdWString(Folder())));
 }
 
 bool CFrame_Update::ChooseFolder(const std::wstring& folder) {

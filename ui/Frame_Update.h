@@ -98,6 +98,7 @@ private:
     std::wstring connectionText_;   // the connection's part of the idle status
     std::unique_ptr<CUpdateSetWatch> watch_;
     CFolderDrop* drop_ = nullptr;   // owned by the window's widget
+    class CElidedPathLabel* folderLabel_ = nullptr;  // owned by "lbl_folder"
     bool settingsEdited_ = false;   // the user's edits (OK) wait for a run to write them
     bool settingsHandedOver_ = false;  // the engine holds edited settings for every later run
     bool settingsOnlyRun_ = false;  // this run has no file to send, only the settings

@@ -264,6 +264,53 @@ TEST_F(FrameUpdateTest, SettingsAnswerEnablesSettingsAndFillsTheEditBuffer) {
     EXPECT_EQ(SettingsEditBuffer, engine_.block);
 }
 
+// Edits made with OK wait for the next run: the status says so, a reconnect's settings read does not
+// replace them, and only a run that wrote them lets the device's block back in. Without update files
+// the run writes the settings alone and says so.
+TEST_F(FrameUpdateTest, EditedSettingsAreKeptUntilARunHasWrittenThem) {
+    for (const char* name : {"AC7811_project.hex", "flagdata.bin", "rdfwd.bin"}) std::filesystem::remove(Folder() + name);
+    engine_.block.fill(1);
+    auto frame = Open();
+    Send(*frame, WM_ENGINE_READY, 0, 0);
+    Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
+    frame->SetSettingsWindowHook([](CFrame_Set& settings) {
+        QTimer::singleShot(0, [&settings] {
+            Choose(settings, L"como_frame1_content_2_2", 4);
+            Click(settings, L"btn_ok");
+        });
+    });
+    ASSERT_TRUE(Click(*frame, L"btn_settings"));
+    const SettingsBlock edits = SettingsEditBuffer;
+    ASSERT_NE(edits, engine_.block);
+    const std::wstring pending = L"Изменённые настройки будут записаны в устройство при нажатии «Обновить».";
+    const auto endsWithPending = [&] {
+        const std::wstring status = Text(*frame, L"lbl_status");
+        return status.size() >= pending.size() && status.compare(status.size() - pending.size(), pending.size(), pending) == 0;
+    };
+    EXPECT_TRUE(endsWithPending()) << QString::fromStdWString(Text(*frame, L"lbl_status")).toStdString();
+
+    Send(*frame, WM_ENGINE_CONNECT, static_cast<NotifyWParam>(ConnectState::LineLost), 0);
+    EXPECT_TRUE(endsWithPending());
+    engine_.block.fill(2);  // another read of the device
+    Send(*frame, WM_ENGINE_READY, 0, 0);
+    Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
+    EXPECT_EQ(SettingsEditBuffer, edits);
+    EXPECT_TRUE(endsWithPending());
+
+    ASSERT_TRUE(Click(*frame, L"btn_update"));
+    EXPECT_EQ(engine_.pending, 1);
+    EXPECT_EQ(engine_.block, edits);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Файлов обновления нет: в устройство записываются только настройки...");
+    Send(*frame, WM_ENGINE_STEP_BEGIN, 6, 1);
+    Send(*frame, WM_ENGINE_STEP_END, 6, 0);
+    Send(*frame, WM_ENGINE_STEP_END, 7, 0);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Настройки записаны в устройство. Файлов обновления для отправки не было.");
+    // Written: the device's own block is what the window takes from now on.
+    engine_.block.fill(3);
+    Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
+    EXPECT_EQ(SettingsEditBuffer, engine_.block);
+}
+
 TEST_F(FrameUpdateTest, ProgressHasAFloorOfSixButThePercentageIsTrue) {
     auto frame = OpenRunning();
     Send(*frame, WM_ENGINE_STEP_BEGIN, 2, 200);
