@@ -16,7 +16,7 @@ std::wstring OpenErrorText(CSerial::OpenError error) {
         case CSerial::OpenError::PermissionDenied:
             return L"нет доступа к порту: добавьте пользователя в группу dialout "
                    L"(sudo usermod -aG dialout $USER) и войдите в систему заново";
-        case CSerial::OpenError::Busy: return L"порт занят другой программой";
+        case CSerial::OpenError::Busy: return L"порт занят другой программой: закройте программу, которая его держит";
         case CSerial::OpenError::LineSettings: return L"порт не принимает настройки линии";
         case CSerial::OpenError::NoAnswer: return L"устройство не ответило";
         default: return L"порт не открывается";
@@ -24,6 +24,13 @@ std::wstring OpenErrorText(CSerial::OpenError error) {
 }
 
 std::wstring NoDeviceStatusText(const std::vector<std::pair<std::string, CSerial::OpenError>>& tried) {
+    // A port another program holds is most likely the device itself: that is what the user must
+    // act on, not "no device".
+    for (const auto& [path, error] : tried) {
+        if (error != CSerial::OpenError::Busy) continue;
+        return L"Порт " + Utf8ToWide(path) + L" занят другой программой. Закройте программу, которая его "
+               L"держит (терминал, другую программу обновления), поиск продолжается.";
+    }
     std::wstring text = L"Устройство не найдено. Подключите устройство к компьютеру, поиск продолжается.";
     for (const auto& [path, error] : tried) {
         if (error != CSerial::OpenError::PermissionDenied) continue;

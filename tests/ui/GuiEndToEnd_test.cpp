@@ -1,10 +1,15 @@
 // iap-tool against the device simulator on a pseudo-terminal: the user's view of a whole update run,
 // checked against what the simulated device received.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -304,6 +309,23 @@ TEST_F(GuiEndToEndTest, AnEmptyOrDamagedFirmwareFileStartsNoRun) {
     const std::vector<uint8_t> baseBytes = ReadFile(OutDir() + "/firmware.base");
     const uint32_t base = static_cast<uint32_t>(std::stoul(std::string(baseBytes.begin(), baseBytes.end()), nullptr, 16));
     EXPECT_TRUE(SameMemory(MemoryOf(firmware), MemoryFromImage(base, ReadFile(OutDir() + "/firmware.bin")), &why)) << why;
+}
+
+// The device's port is held by another program: the window says so and what to do, not "no device";
+// once the other program lets go, the device is found without a restart.
+TEST_F(GuiEndToEndTest, APortHeldByAnotherProgramIsShownAsBusy) {
+    WriteFile(FilesDir() + "flagdata.bin", PseudoRandomBytes(5000, 25));
+    StartDevice();
+    const int holder = ::open(sim_->PtyPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(holder, 0) << std::strerror(errno);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0) << std::strerror(errno);
+    StartTool();
+    ASSERT_TRUE(WaitStatusStart("Порт " + sim_->PtyPath() + " занят другой программой. Закройте программу", kConnectMs))
+        << tool_->Get("lbl_status").text;
+    EXPECT_FALSE(tool_->Get("btn_update").enabled);
+    ::close(holder);
+    ASSERT_TRUE(WaitStatus("Устройство подключено.", kConnectMs)) << tool_->Get("lbl_status").text << tool_->Stderr();
+    Finish();
 }
 
 // Closing the window while engine threads are reporting to it must neither hang nor crash.
