@@ -234,6 +234,12 @@ void CFrame_Update::OnStepEnd(NotifyWParam step, NotifyLParam result) {
             // After the firmware the device has restarted (the pause covered it); show what it holds now.
             refreshing_ = Engine().RefreshDeviceInfo() != 0;
         }
+        if (!requestedFolder_.empty()) {
+            const std::wstring folder = std::move(requestedFolder_);
+            requestedFolder_.clear();
+            // The run's end stays shown; the folder's files follow in the labels.
+            if (ChooseFolder(folder)) text += L" " + FolderTakenText(Folder());
+        }
         // The run is over: nothing to ask before closing any more.
         if (closeQuestion_ != nullptr) closeQuestion_->reject();
     }
@@ -426,6 +432,15 @@ bool CFrame_Update::ChooseFolder(const std::wstring& folder) {
     Trace(L"[CFrame_Update] update folder chosen: %ls\n", toolFolder_.c_str());
     RefreshUpdateSet(true);
     return true;
+}
+
+void CFrame_Update::RequestFolder(const std::wstring& folder) {
+    if (runGoing_) {
+        Trace(L"[CFrame_Update] folder %ls asked for during a run: taken when it ends\n", folder.c_str());
+        requestedFolder_ = folder;
+        return;
+    }
+    if (!ChooseFolder(folder)) Trace(L"[CFrame_Update] folder %ls asked for is no folder\n", folder.c_str());
 }
 
 void CFrame_Update::OnFolderButton() {

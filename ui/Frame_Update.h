@@ -54,6 +54,8 @@ public:
     // from there from now on, and it is remembered for the next start. False, and nothing changes,
     // while a run is going or when `folder` is no folder.
     bool ChooseFolder(const std::wstring& folder);
+    // Another start of the program was given `folder`: it is chosen now, or when the run going ends.
+    void RequestFolder(const std::wstring& folder);
     // The update set as last read from the folder (at the start, on every change in the folder, at
     // "btn_update").
     const UpdateSet& CurrentUpdateSet() const { return updateSet_; }
@@ -99,6 +101,7 @@ private:
     std::unique_ptr<CUpdateSetWatch> watch_;
     CFolderDrop* drop_ = nullptr;   // owned by the window's widget
     class CElidedPathLabel* folderLabel_ = nullptr;  // owned by "lbl_folder"
+    std::wstring requestedFolder_;  // asked for during a run, chosen at its end
     bool settingsEdited_ = false;   // the user's edits (OK) wait for a run to write them
     bool settingsHandedOver_ = false;  // the engine holds edited settings for every later run
     bool settingsOnlyRun_ = false;  // this run has no file to send, only the settings

@@ -45,6 +45,8 @@ std::wstring ChooseFolderHint() {
     return L"Выберите папку с файлами обновления кнопкой «Папка...» или перетащите её в окно.";
 }
 
+std::wstring FolderTakenText(const std::wstring& folder) { return L"Теперь файлы обновления берутся из папки " + folder + L"."; }
+
 std::wstring SettingsPendingText() {
     return L"Изменённые настройки будут записаны в устройство при нажатии «Обновить».";
 }

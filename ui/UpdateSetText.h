@@ -16,6 +16,8 @@ std::wstring BlockedRunText(const UpdateFileCheck& file);
 std::wstring ShownVersionText(const ShownVersion& version);
 // How to point the window at another folder.
 std::wstring ChooseFolderHint();
+// A folder another start of the program asked for during a run was taken when the run ended.
+std::wstring FolderTakenText(const std::wstring& folder);
 // After OK in the settings window: the edits wait for the next run.
 std::wstring SettingsPendingText();
 // A run with no file to send and edited settings: at its start and at its successful end.

@@ -240,6 +240,13 @@ TEST_F(FrameUpdateTest, AChosenOrDroppedFolderHoldsTheUpdateFilesFromNowOn) {
     EXPECT_FALSE(Control(*frame, L"btn_folder").IsEnabled());
     EXPECT_FALSE(frame->ChooseFolder(QString::fromStdString(other.Path()).toStdWString()));
     EXPECT_EQ(engine_.folder, WideFolder());
+    // Another start's folder, asked for during the run, is taken when the run ends.
+    frame->RequestFolder(QString::fromStdString(other.Path()).toStdWString());
+    EXPECT_EQ(engine_.folder, WideFolder());
+    Send(*frame, WM_ENGINE_STEP_END, 7, 0);
+    EXPECT_EQ(engine_.folder, chosen);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Успешно обновлено! Теперь файлы обновления берутся из папки " + chosen + L".");
+    EXPECT_EQ(Text(*frame, L"lbl_file_dataversion"), L"0400");
 }
 
 TEST_F(FrameUpdateTest, SettingsAnswerEnablesSettingsAndFillsTheEditBuffer) {

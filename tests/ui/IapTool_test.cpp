@@ -72,6 +72,15 @@ TEST_F(IapToolTest, ASecondInstanceBringsTheFirstForwardAndEnds) {
         [&] { return first->Stderr().find("a second start brought the window forward") != std::string::npos; }, 5000))
         << first->Stderr();
     EXPECT_TRUE(first->Get("btn_cancel").found);
+    // A second start with a folder hands the folder to the running window, which reads its files.
+    fs::create_directories(dir_.File("other folder"));
+    testsupport::WriteTextFile(dir_.File("other folder/ver.txt"), "OTHER\n0200\n");
+    const testsupport::ProcessResult withFolder = RunOnce(ToolPath(), {"--folder", dir_.File("other folder")});
+    EXPECT_EQ(withFolder.status, 0) << withFolder.err;
+    EXPECT_EQ(withFolder.err, "");
+    EXPECT_TRUE(first->WaitFor("lbl_device_type", [](const ControlState& c) { return c.text == "OTHER"; }, 5000))
+        << first->Stderr();
+    EXPECT_EQ(first->Get("lbl_folder").text, dir_.File("other folder/"));
     EXPECT_EQ(first->Command("quit"), "ok");
     EXPECT_EQ(first->Wait(10000), 0);
     // Once it has ended the next instance starts.
