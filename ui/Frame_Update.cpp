@@ -12,14 +12,13 @@
 #include <memory>
 #include <string_view>
 
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "engine/UpdateStep.h"
 #include "transport/Serial.h"
 #include "transport/TickCount.h"
 #include "ui/DisplayText.h"
 #include "ui/EngineLink.h"
-#include "base/Text.h"
-#include "base/Trace.h"
-#include "engine/VersionFile.h"
 #include "ui/ElidedPathLabel.h"
 #include "ui/FolderDrop.h"
 #include "ui/FolderMemory.h"
