@@ -92,7 +92,8 @@ public:
     int ConnectAndLoad();
     // Closes the port, empties the images, stops the sender and empties the queue.
     void StopEngine();
-    // Sets the run-active flag and starts the first step that has work (or ends the run at once).
+    // Sets the run-active flag, reads every update file again from the tool folder and starts the first
+    // step that has work (or ends the run at once). What the run sends is what the files held now.
     void StartUpdateRun();
     void SelectStep(int step);
 
@@ -166,6 +167,9 @@ public:
     // The ports the last scan tried, with the reason each failed ("" for the one that answered).
     ScanReport LastScanReport() const;
     std::wstring ToolFolder() const;
+    // The user chose another folder of update files (ending in a separator): the next run reads its
+    // files from there. Not while a run is going.
+    void SetToolFolder(const std::wstring& folder);
 
     // The image of `step`, for the transfer steps and for front ends that show what will be sent;
     // null for a step that is no image.

@@ -82,3 +82,8 @@ void CWork_BK::SetDeviceVersions(const std::wstring& firmware, const std::wstrin
 ScanReport CWork_BK::LastScanReport() const { return CopyLocked(recordMutex_, scanReport_); }
 
 std::wstring CWork_BK::ToolFolder() const { return CopyLocked(recordMutex_, toolFolder_); }
+
+void CWork_BK::SetToolFolder(const std::wstring& folder) {
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    toolFolder_ = folder;
+}

@@ -14,6 +14,10 @@ void CWork_BK::StartUpdateRun() {
     ResetRunRecord();
     turnaround_.Reset();
     runActive_.store(1);
+    // The files are read again now: the run sends what the folder holds at this moment, not what it
+    // held when the device was found. From here on the images are in memory, so a file that changes
+    // during the run does not change what the device gets.
+    LoadImages();
     // A damaged or unusable file refuses the whole run before anything is sent: the device must never
     // get half an image, nor the other images without the one the user expects.
     for (const ImageRow& row : ImageRows()) {

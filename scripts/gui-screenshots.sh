@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of iap-tool under Xvfb, against the device simulator (paced at 256000
 # baud): the main window with the device found, in the firmware pause and in the middle of a run, the
-# settings window with the boxes that store nothing disabled; then, in two more starts, no device yet
-# (its line appears late), a device with no update files, and a run that failed because the device
-# went away.
+# settings window with the boxes that store nothing disabled; then, in more starts, no device yet
+# (its line appears late), a device with no update files, a run that failed because the device went
+# away, and a damaged firmware file that keeps the run from starting.
 # Usage: bash scripts/gui-screenshots.sh [build-folder]   (default: build; the GUI must be built)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -36,7 +36,7 @@ mkdir -p "$work/empty"
 
 # Starts the tool on PORT with the update folder FOLDER.
 start_tool() {
-    coproc TOOL { XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x900x24" \
+    coproc TOOL { XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x900x24" \
         "$bin/iap-tool" --automation --port "$1" --folder "$2" 2>>"$work/tool.err"; }
     ask "" >/dev/null 2>&1 || true   # "@@ ready"
 }
@@ -108,4 +108,17 @@ stop_sim
 wait_for lbl_status "*text=Не удалось обновить базу камер! Причина:*"
 ask "grab $here/docs/failed-run.png"
 stop_tool
+
+# 4. A firmware file with one digit changed in its third record: "Обновить" stays off and the status
+# names the file, the record and what to do.
+mkdir -p "$work/damaged"
+cp "$work/files/"* "$work/damaged/"
+awk 'NR == 3 { c = substr($0, 10, 1); $0 = substr($0, 1, 9) (c == "0" ? "1" : "0") substr($0, 11) } 1' \
+    "$work/files/AC7811_project.hex" >"$work/damaged/AC7811_project.hex"
+start_sim
+start_tool "$pty" "$work/damaged/"
+wait_for lbl_status "*text=Устройство подключено. Файл AC7811_project.hex не будет отправлен*"
+ask "grab $here/docs/refused-file.png"
+stop_tool
+stop_sim
 echo "Screenshots written to $here/docs"

@@ -16,7 +16,7 @@ std::wstring PortFindingText(PortFinding error) {
         case PortFinding::PermissionDenied:
             return L"нет доступа к порту: добавьте пользователя в группу dialout "
                    L"(sudo usermod -aG dialout $USER) и войдите в систему заново";
-        case PortFinding::Busy: return L"порт занят другой программой";
+        case PortFinding::Busy: return L"порт занят другой программой: закройте программу, которая его держит";
         case PortFinding::LineSettings: return L"порт не принимает настройки линии";
         case PortFinding::NoAnswer: return L"устройство не ответило";
         default: return L"порт не открывается";
@@ -24,6 +24,13 @@ std::wstring PortFindingText(PortFinding error) {
 }
 
 std::wstring NoDeviceStatusText(const ScanReport& tried) {
+    // A port another program holds is most likely the device itself: that is what the user must
+    // act on, not "no device".
+    for (const auto& [path, error] : tried) {
+        if (error != PortFinding::Busy) continue;
+        return L"Порт " + Utf8ToWide(path) + L" занят другой программой. Закройте программу, которая его "
+               L"держит (терминал, другую программу обновления), поиск продолжается.";
+    }
     std::wstring text = L"Устройство не найдено. Подключите устройство к компьютеру, поиск продолжается.";
     for (const auto& [path, error] : tried) {
         if (error != PortFinding::PermissionDenied) continue;

@@ -14,5 +14,6 @@ std::wstring TrimLineEnd(const std::wstring& line);
 // Why a port could not be used, in words a user can act on.
 std::wstring PortFindingText(PortFinding error);
 // What the main window says while no device answers: connect it, the search goes on; and, when a port
-// could not be opened for lack of permission, which one and what to do.
+// could not be opened for lack of permission, which one and what to do. A port held by another
+// program is said instead, with what to do.
 std::wstring NoDeviceStatusText(const ScanReport& tried);

@@ -18,6 +18,8 @@ public:
     virtual int StartEngine(uint32_t portLimit, uint32_t baudRate, const std::wstring& toolFolder) = 0;
     virtual void StopEngine() = 0;
     virtual void StartUpdateRun() = 0;
+    // The folder the next run reads the update files from (ending in a separator).
+    virtual void SetToolFolder(const std::wstring& folder) = 0;
     virtual int ProjectPacketCount() = 0;
     virtual int EDogPacketCount() = 0;
     virtual int MusicPacketCount() = 0;

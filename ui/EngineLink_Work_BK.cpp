@@ -14,6 +14,7 @@ public:
     }
     void StopEngine() override { Work().StopEngine(); }
     void StartUpdateRun() override { Work().StartUpdateRun(); }
+    void SetToolFolder(const std::wstring& folder) override { Work().SetToolFolder(folder); }
     int ProjectPacketCount() override { return Work().ProjectPacketCount(); }
     int EDogPacketCount() override { return Work().EDogPacketCount(); }
     int MusicPacketCount() override { return Work().MusicPacketCount(); }

@@ -1,6 +1,10 @@
 #include "ui/Frame_Update.h"
 
 #include <QAbstractButton>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -8,14 +12,21 @@
 #include <memory>
 #include <string_view>
 
+#include "base/Text.h"
+#include "base/Trace.h"
 #include "engine/UpdateStep.h"
 #include "transport/Serial.h"
 #include "transport/TickCount.h"
 #include "ui/DisplayText.h"
 #include "ui/EngineLink.h"
+#include "ui/ElidedPathLabel.h"
+#include "ui/FolderDrop.h"
+#include "ui/FolderMemory.h"
 #include "ui/Frame_Set.h"
 #include "ui/SettingsEditBuffer.h"
 #include "ui/StepTexts.h"
+#include "ui/UpdateSetText.h"
+#include "ui/UpdateSetWatch.h"
 #include "ui/VersionStrings.h"
 
 namespace {
@@ -25,6 +36,13 @@ constexpr std::wstring_view kClientClasses[] = {L"ButtonUI", L"OptionUI", L"Slid
 
 constexpr int kIconResource = 108;
 constexpr int kProgressFull = 100;
+
+// `folder` as the engine builds paths on it: absolute, '/' between parts, ending in one.
+std::wstring FolderWithSeparator(const QString& folder) {
+    QString path = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
+    return path.toStdWString();
+}
 
 }  // namespace
 
@@ -66,8 +84,12 @@ void CFrame_Update::InitWindow() {
     SetControlText(L"lbl_file_firmwareversion", TrimLineEnd(VerFileFirmware));
     SetControlText(L"lbl_file_dataversion", TrimLineEnd(VerFileData));
     SetControlText(L"lbl_file_radarversion", TrimLineEnd(VerFileRadar));
+    if (CControlUI status = PaintManager().FindControl(L"lbl_status")) connectionText_ = status.GetText();
+    watch_ = std::make_unique<CUpdateSetWatch>([this] { RefreshUpdateSet(false); });
+    if (QWidget* host = Host()) drop_ = new CFolderDrop(host, [this](const std::wstring& folder) { ChooseFolder(folder); });
+    RefreshUpdateSet(true);
     Engine().SetNotifyWindow(GetHWND());
-    Engine().StartEngine(SERIAL_PORT_LIMIT, SERIAL_TRANSFER_BAUD, toolFolder_.empty() ? CPaintManagerUI::GetInstancePath() : toolFolder_);
+    Engine().StartEngine(SERIAL_PORT_LIMIT, SERIAL_TRANSFER_BAUD, Folder());
     SetIcon(kIconResource);
     CenterWindow();
 }
@@ -90,7 +112,9 @@ intptr_t CFrame_Update::HandleCustomMessage(uint32_t message, NotifyWParam wPara
         }
         settingsKnown_ = true;
         SetControlEnabled(L"btn_settings", true);
-        Engine().GetSettingsBlock(SettingsEditBuffer.data());
+        // Edits the user made are kept until a run has written them: a reconnect reads the device
+        // again, and its block must not replace them.
+        if (!settingsEdited_) Engine().GetSettingsBlock(SettingsEditBuffer.data());
         break;
     case WM_ENGINE_STEP_BEGIN: OnStepBegin(wParam, lParam); break;
     case WM_ENGINE_PACKET: OnPacket(wParam, lParam); break;
@@ -115,22 +139,19 @@ bool CFrame_Update::NoImages() {
 
 void CFrame_Update::OnReady() {
     connected_ = true;
-    SetControlText(L"lbl_file_firmwareversion", TrimLineEnd(VerFileFirmware));
-    SetControlText(L"lbl_file_dataversion", TrimLineEnd(VerFileData));
-    SetControlText(L"lbl_file_radarversion", TrimLineEnd(VerFileRadar));
     // The device has just told its versions; show them beside the files' versions.
     SetControlText(L"lbl_device_firmwareversion", Engine().DeviceFirmwareVersion());
     SetControlText(L"lbl_device_dataversion", Engine().DeviceDataVersion());
     SetControlText(L"lbl_device_radarversion", Engine().DeviceRadarVersion());
     if (runGoing_) return;
-    SetControlEnabled(L"btn_update", true);
+    UpdateButtons();
+    connectionText_ = L"Устройство подключено.";
     // The answer to the question asked after a run refreshes the versions; the run's end stays shown.
     if (refreshing_) {
         refreshing_ = false;
         return;
     }
-    SetControlText(L"lbl_status", NoImages() ? L"Устройство подключено. " + NoUpdateFilesText(Folder())
-                                             : std::wstring(L"Устройство подключено."));
+    ShowIdleStatus();
 }
 
 void CFrame_Update::OnConnect(NotifyWParam state) {
@@ -142,13 +163,13 @@ void CFrame_Update::OnConnect(NotifyWParam state) {
         if (runGoing_) return;
         SetControlEnabled(L"btn_update", false);
         SetControlEnabled(L"btn_settings", false);
-        SetControlText(L"lbl_status", L"Связь с устройством потеряна. Подключите устройство, поиск продолжается.");
+        SetConnectionText(L"Связь с устройством потеряна. Подключите устройство, поиск продолжается.");
     } else if (state == static_cast<NotifyWParam>(ConnectState::Restarting)) {
         // The run goes on once the device is back; the versions it then reports are shown.
         if (runGoing_) SetControlText(L"lbl_status", RestartSearchText());
     } else if (state == static_cast<NotifyWParam>(ConnectState::NoDevice)) {
         if (runGoing_ || connected_) return;
-        SetControlText(L"lbl_status", NoDeviceStatusText(Engine().LastScanReport()));
+        SetConnectionText(NoDeviceStatusText(Engine().LastScanReport()));
     }
 }
 
@@ -186,11 +207,13 @@ void CFrame_Update::OnStepEnd(NotifyWParam step, NotifyLParam result) {
     std::wstring text = StepEndText(static_cast<int>(step), static_cast<int>(result));
     const bool failed = result != 0;
     if (failed && step != StepFinished && !text.empty()) failedStepText_ = text;
+    // The device holds the edits now; from here on its own block is what the window shows.
+    if (!failed && step == StepSettings) settingsEdited_ = false;
     if (step == StepFinished) {
         runGoing_ = false;
         currentStep_ = StepFinished;
         // A device that went away cannot take another run, nor give its settings.
-        SetControlEnabled(L"btn_update", connected_);
+        UpdateButtons();
         // Settings that were never read must not open as a zero block, whose edits would be written
         // over the device's own.
         if (settingsDuringRun_ && connected_) {
@@ -200,6 +223,8 @@ void CFrame_Update::OnStepEnd(NotifyWParam step, NotifyLParam result) {
         settingsDuringRun_ = false;
         SetControlEnabled(L"btn_settings", connected_ && settingsKnown_);
         SetControlEnabled(L"btn_cancel", true);
+        SetControlEnabled(L"btn_folder", true);
+        if (!failed && settingsOnlyRun_) text = SettingsOnlyDoneText();
         if (failed) {
             // The failed step and the reason stay shown; a run that had nothing to send says so.
             text = failedStepText_.empty() && NoImages() ? NoUpdateFilesText(Folder())
@@ -207,6 +232,12 @@ void CFrame_Update::OnStepEnd(NotifyWParam step, NotifyLParam result) {
         } else if (connected_) {
             // After the firmware the device has restarted (the pause covered it); show what it holds now.
             refreshing_ = Engine().RefreshDeviceInfo() != 0;
+        }
+        if (!requestedFolder_.empty()) {
+            const std::wstring folder = std::move(requestedFolder_);
+            requestedFolder_.clear();
+            // The run's end stays shown; the folder's files follow in the labels.
+            if (ChooseFolder(folder)) text += L" " + FolderTakenText(Folder());
         }
         // The run is over: nothing to ask before closing any more.
         if (closeQuestion_ != nullptr) closeQuestion_->reject();
@@ -270,6 +301,8 @@ void CFrame_Update::OnClick(TNotifyUI& msg) {
         Close(1);
     } else if (name == L"btn_update") {
         StartUpdate(msg);
+    } else if (name == L"btn_folder") {
+        OnFolderButton();
     }
 }
 
@@ -278,13 +311,29 @@ void CFrame_Update::OpenSettings() {
     auto settings = std::make_unique<CFrame_Set>(L"Frame_Set.xml");
     if (settings->Create(nullptr, L"IAP Tool", UI_WS_VISIBLE | UI_WS_OVERLAPPEDWINDOW, UI_WS_EX_WINDOWEDGE) != 0) {
         if (settingsHook_) settingsHook_(*settings);
+        const SettingsBlock before = SettingsEditBuffer;
         settings->ShowModal();
+        SettingsBlock device{};
+        Engine().GetSettingsBlock(device.data());
+        if (SettingsEditBuffer != before) {
+            settingsEdited_ = SettingsEditBuffer != device;
+            ShowIdleStatus();
+        }
     }
     ShowWindow(true);
 }
 
 void CFrame_Update::StartUpdate(TNotifyUI& msg) {
+    // What is on disk now decides, not what was there a moment ago: a file that went bad since keeps
+    // the run from starting, and says why.
+    RefreshUpdateSet(false);
+    if (updateSet_.Blocking() != nullptr) {
+        UpdateButtons();
+        ShowIdleStatus();
+        return;
+    }
     msg.sender.SetEnabled(false);
+    SetControlEnabled(L"btn_folder", false);
     SetControlEnabled(L"btn_settings", false);
     SetControlEnabled(L"btn_cancel", false);
 
@@ -305,9 +354,96 @@ void CFrame_Update::StartUpdate(TNotifyUI& msg) {
     if (edited && anySet) {
         Engine().SetSettingsPending(1);
         Engine().SetSettingsBlock(SettingsEditBuffer.data());
+        settingsHandedOver_ = true;
     }
+    settingsOnlyRun_ = settingsHandedOver_ && !updateSet_.AnyToSend();
 
-    SetControlText(L"lbl_status", L"Старт обновления...");
+    SetControlText(L"lbl_status", settingsOnlyRun_ ? SettingsOnlyRunText() : std::wstring(L"Старт обновления..."));
     SetProgress(0);
     Engine().StartUpdateRun();
+}
+
+void CFrame_Update::SetConnectionText(const std::wstring& text) {
+    connectionText_ = text;
+    ShowIdleStatus();
+}
+
+void CFrame_Update::ShowIdleStatus() {
+    if (runGoing_) return;
+    std::wstring text = connectionText_;
+    const auto add = [&text](const std::wstring& part) { text += (text.empty() ? L"" : L" ") + part; };
+    if (const UpdateFileCheck* blocking = updateSet_.Blocking())
+        add(BlockedRunText(*blocking));
+    else if (connected_ && !updateSet_.AnyToSend())
+        add(NoUpdateFilesText(Folder()) + L". " + ChooseFolderHint());
+    if (settingsEdited_) add(SettingsPendingText());
+    SetControlText(L"lbl_status", text);
+}
+
+void CFrame_Update::UpdateButtons() {
+    SetControlEnabled(L"btn_update", connected_ && !runGoing_ && updateSet_.Blocking() == nullptr);
+    SetControlEnabled(L"btn_folder", !runGoing_);
+}
+
+void CFrame_Update::RefreshUpdateSet(bool force) {
+    const std::wstring folder = Folder();
+    updateSet_ = ReadUpdateSet(WideToUtf8(folder));
+    VerDeviceType = updateSet_.versionFile.lines[0];
+    VerFileFirmware = updateSet_.versionFile.lines[1];
+    VerFileData = updateSet_.versionFile.lines[2];
+    VerFileRadar = updateSet_.versionFile.lines[3];
+    const std::wstring firmware = ShownVersionText(FirmwareVersionShown(updateSet_));
+    const std::wstring data = ShownVersionText(DataVersionShown(updateSet_));
+    const std::wstring radar = ShownVersionText(RadarVersionShown(updateSet_));
+    const std::wstring files = FileStatesText(updateSet_);
+    SetControlText(L"lbl_device_type", TrimLineEnd(VerDeviceType));
+    SetControlText(L"lbl_file_firmwareversion", firmware);
+    SetControlText(L"lbl_file_dataversion", data);
+    SetControlText(L"lbl_file_radarversion", radar);
+    SetControlText(L"lbl_files", files);
+    ShowFolder();
+    if (watch_) watch_->Watch(folder);
+    const std::wstring shown = folder + L'\n' + VerDeviceType + firmware + data + radar + files;
+    const bool changed = shown != updateSetShown_;
+    updateSetShown_ = shown;
+    if (changed) Trace(L"[CFrame_Update] update set in %ls:\n%ls\n", folder.c_str(), files.c_str());
+    if (runGoing_) return;
+    UpdateButtons();
+    if (changed || force) ShowIdleStatus();
+}
+
+void CFrame_Update::ShowFolder() {
+    if (folderLabel_ == nullptr) {
+        auto* label = qobject_cast<QLabel*>(PaintManager().FindControl(L"lbl_folder").Widget());
+        if (label == nullptr) return;
+        folderLabel_ = new CElidedPathLabel(label);
+    }
+    folderLabel_->SetPath(QDir::toNativeSeparators(QString::fromStdWString(Folder())));
+}
+
+bool CFrame_Update::ChooseFolder(const std::wstring& folder) {
+    if (runGoing_) return false;
+    const QString path = QString::fromStdWString(folder);
+    if (path.isEmpty() || !QFileInfo(path).isDir()) return false;
+    toolFolder_ = FolderWithSeparator(path);
+    Engine().SetToolFolder(toolFolder_);
+    RememberFolder(toolFolder_);
+    Trace(L"[CFrame_Update] update folder chosen: %ls\n", toolFolder_.c_str());
+    RefreshUpdateSet(true);
+    return true;
+}
+
+void CFrame_Update::RequestFolder(const std::wstring& folder) {
+    if (runGoing_) {
+        Trace(L"[CFrame_Update] folder %ls asked for during a run: taken when it ends\n", folder.c_str());
+        requestedFolder_ = folder;
+        return;
+    }
+    if (!ChooseFolder(folder)) Trace(L"[CFrame_Update] folder %ls asked for is no folder\n", folder.c_str());
+}
+
+void CFrame_Update::OnFolderButton() {
+    const QString chosen = QFileDialog::getExistingDirectory(Host(), QString::fromStdWString(L"Папка с файлами обновления"),
+                                                             QString::fromStdWString(Folder()));
+    if (!chosen.isEmpty()) ChooseFolder(chosen.toStdWString());
 }

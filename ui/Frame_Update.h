@@ -9,13 +9,18 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "engine/UpdateSet.h"
 #include "ui/HitTest.h"
 #include "ui/WindowImplBase.h"
 
 constexpr int USE_TIME_TIMER = 10086;
 constexpr uint32_t USE_TIME_PERIOD_MS = 100;
+
+class CUpdateSetWatch;
+class CFolderDrop;
 
 class CFrame_Update : public WindowImplBase {
 public:
@@ -45,6 +50,16 @@ public:
     using SettingsWindowHook = std::function<void(class CFrame_Set& window)>;
     void SetSettingsWindowHook(SettingsWindowHook hook);
 
+    // The user chose `folder` (the folder button, a drop, a second start): the update files are read
+    // from there from now on, and it is remembered for the next start. False, and nothing changes,
+    // while a run is going or when `folder` is no folder.
+    bool ChooseFolder(const std::wstring& folder);
+    // Another start of the program was given `folder`: it is chosen now, or when the run going ends.
+    void RequestFolder(const std::wstring& folder);
+    // The update set as last read from the folder (at the start, on every change in the folder, at
+    // "btn_update").
+    const UpdateSet& CurrentUpdateSet() const { return updateSet_; }
+
     int CurrentStep() const { return currentStep_; }
     uint32_t StepTotal() const { return stepTotal_; }
     uint32_t StepSent() const { return stepSent_; }
@@ -63,6 +78,16 @@ private:
     // No image has packets: a run would send nothing.
     bool NoImages();
     std::wstring Folder() const;
+    // Reads the update set again and shows it; the idle status follows when what it says changed
+    // (always when `force`).
+    void RefreshUpdateSet(bool force);
+    void ShowFolder();
+    // The status while no run goes: the connection, then what keeps a run from starting or that
+    // there is nothing to send, then edited settings waiting for the run.
+    void ShowIdleStatus();
+    void SetConnectionText(const std::wstring& text);
+    void UpdateButtons();
+    void OnFolderButton();
     void AskBeforeClosing();
     void SetControlText(const wchar_t* name, const std::wstring& text);
     void SetControlEnabled(const wchar_t* name, bool enabled);
@@ -70,6 +95,16 @@ private:
 
     std::wstring skinFile_;
     std::wstring toolFolder_;
+    UpdateSet updateSet_;
+    std::wstring updateSetShown_;   // what the window last said about the set, to see a change
+    std::wstring connectionText_;   // the connection's part of the idle status
+    std::unique_ptr<CUpdateSetWatch> watch_;
+    CFolderDrop* drop_ = nullptr;   // owned by the window's widget
+    class CElidedPathLabel* folderLabel_ = nullptr;  // owned by "lbl_folder"
+    std::wstring requestedFolder_;  // asked for during a run, chosen at its end
+    bool settingsEdited_ = false;   // the user's edits (OK) wait for a run to write them
+    bool settingsHandedOver_ = false;  // the engine holds edited settings for every later run
+    bool settingsOnlyRun_ = false;  // this run has no file to send, only the settings
     bool runGoing_ = false;  // from "btn_update" until the end of the run (step 7)
     bool connected_ = false;  // from the device's information until its line is lost
     bool settingsKnown_ = false;      // the device's settings were read on this connection

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/cli/UpdateFiles.h"
-#include "app/common/VersionFile.h"
+#include "engine/UpdateFiles.h"
+#include "engine/VersionFile.h"
 #include "ui/DisplayText.h"
 #include "engine/ImagePlan.h"
 #include "app/cli/TextOut.h"

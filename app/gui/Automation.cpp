@@ -3,9 +3,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QPixmap>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
 #include <cstdio>
@@ -81,6 +85,21 @@ void RunAutomationCommand(const QString& line) {
         QWidget* window = ShownWindow();
         AutomationAnswer(window != nullptr && window->grab().save(words[1], "PNG") ? "ok" : "failed");
         return;
+    }
+    if (command == "drop" && words.size() >= 2) {
+        // The rest of the line is the path, spaces and all.
+        const QString path = line.trimmed().mid(command.size()).trimmed();
+        QWidget* window = ShownWindow();
+        if (window == nullptr) return AutomationAnswer("missing");
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        const QPoint centre = window->rect().center();
+        QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &enter);
+        if (!enter.isAccepted()) return AutomationAnswer("refused");
+        QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &drop);
+        return AutomationAnswer(drop.isAccepted() ? "ok" : "refused");
     }
     if (words.size() < 2) {
         AutomationAnswer("unknown command");

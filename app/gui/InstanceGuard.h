@@ -23,15 +23,21 @@ public:
     // Why Acquire failed (for the trace); empty otherwise.
     const std::string& Error() const { return error_; }
 
-    // The instance that holds the guard: from now on `onShow` runs, on a thread of the guard's, each
-    // time a second start asks for the window (the caller hands it to its UI thread). 1 when watching.
-    // (Windows: a named event "<guard name>-show"; POSIX: a FIFO next to the lock file.)
-    int WatchShowRequests(std::function<void()> onShow);
-    // Ends the watch and joins its thread; `onShow` is not called afterwards. The destructor does it too.
+    // The instance that holds the guard: from now on `onRequest` runs, on a thread of the guard's, each
+    // time a second start asks for the window (the caller hands it to its UI thread), with the folder
+    // of update files that start was given (UTF-8; empty when it was given none). 1 when watching.
+    // (Windows: a named event "<guard name>-show" and a named shared block for the folder; POSIX: a
+    // FIFO next to the lock file.)
+    using Request = std::function<void(const std::string& folder)>;
+    int WatchShowRequests(Request onRequest);
+    // Ends the watch and joins its thread; `onRequest` is not called afterwards. The destructor does it too.
     void StopWatching();
-    // A second start (Acquire said AlreadyRunning): asks the running instance to show its window.
-    // 1 when the request was delivered.
-    int AskRunningToShow();
+    // A second start (Acquire said AlreadyRunning): asks the running instance to show its window and,
+    // when `folder` is not empty, to take that folder of update files. 1 when the request was
+    // delivered; 0 when it was not (nobody watches, or a folder too long to hand over).
+    int AskRunningToShow(const std::string& folder = std::string());
+    // The longest folder a request carries, in bytes.
+    static constexpr size_t kMaxFolderBytes = 4000;
 
 private:
     void* handle_ = nullptr;  // Windows: the mutex handle
@@ -40,6 +46,7 @@ private:
     std::thread watcher_;
     void* showEvent_ = nullptr;  // Windows: the "-show" event
     void* stopEvent_ = nullptr;  // Windows: ends the watcher
+    void* folderBlock_ = nullptr;  // Windows: the named shared block a second start writes its folder to
     int fifoFd_ = -1;            // POSIX: read end of the "-show" FIFO
     int fifoKeep_ = -1;          // POSIX: a writer of our own, so the FIFO never reads end-of-file
     int stopPipe_[2] = {-1, -1}; // POSIX: ends the watcher

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -54,7 +55,13 @@ CInstanceGuard::Result CInstanceGuard::Acquire() {
     return Result::Failed;
 }
 
-int CInstanceGuard::WatchShowRequests(std::function<void()> onShow) {
+// What goes through the FIFO: kShowByte alone asks for the window; kFolderByte, the folder and '\n'
+// ask for the window and that folder. One request is one write of at most PIPE_BUF bytes, so requests
+// of several starts never mix.
+constexpr char kShowByte = 1;
+constexpr char kFolderByte = 'F';
+
+int CInstanceGuard::WatchShowRequests(Request onRequest) {
     if (fd_ < 0 || watcher_.joinable()) return 0;
     const std::string path = ShowPath();
     // Only this user's own FIFO is used: anything else there is left alone, and no window comes forward.
@@ -72,7 +79,8 @@ int CInstanceGuard::WatchShowRequests(std::function<void()> onShow) {
     }
     const int fifo = fifoFd_;
     const int stop = stopPipe_[0];
-    watcher_ = std::thread([fifo, stop, onShow = std::move(onShow)] {
+    watcher_ = std::thread([fifo, stop, onRequest = std::move(onRequest)] {
+        std::string pending;
         for (;;) {
             pollfd fds[2] = {{fifo, POLLIN, 0}, {stop, POLLIN, 0}};
             if (poll(fds, 2, -1) < 0) {
@@ -81,11 +89,26 @@ int CInstanceGuard::WatchShowRequests(std::function<void()> onShow) {
             }
             if (fds[1].revents != 0) return;
             if ((fds[0].revents & POLLIN) == 0) continue;
-            char bytes[64];
-            // Several starts in a row bring the window forward once.
-            while (read(fifo, bytes, sizeof bytes) > 0) {
+            char bytes[512];
+            ssize_t n;
+            while ((n = read(fifo, bytes, sizeof bytes)) > 0) pending.append(bytes, static_cast<size_t>(n));
+            // Several plain starts in a row bring the window forward once; every folder is handed on.
+            bool show = false;
+            size_t at = 0;
+            while (at < pending.size()) {
+                if (pending[at] == kFolderByte) {
+                    const size_t end = pending.find('\n', at);
+                    if (end == std::string::npos) break;  // the rest of it is still to come
+                    onRequest(pending.substr(at + 1, end - at - 1));
+                    at = end + 1;
+                    show = false;
+                } else {
+                    show |= pending[at] == kShowByte;
+                    ++at;
+                }
             }
-            onShow();
+            pending.erase(0, at);
+            if (show) onRequest(std::string());
         }
     });
     return 1;
@@ -103,13 +126,18 @@ void CInstanceGuard::StopWatching() {
     }
 }
 
-int CInstanceGuard::AskRunningToShow() {
+int CInstanceGuard::AskRunningToShow(const std::string& folder) {
+    std::string request(1, kShowByte);
+    if (!folder.empty()) {
+        if (folder.size() > kMaxFolderBytes || folder.find('\n') != std::string::npos) return 0;
+        request = kFolderByte + folder + '\n';
+    }
     // Non-blocking: with nobody reading (an instance that does not watch), the open fails at once.
     const int fd = open(ShowPath().c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return 0;
     struct stat st {};
-    const char byte = 1;
-    const bool ok = fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode) && write(fd, &byte, 1) == 1;
+    const bool ok = fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode) &&
+                    write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size());
     close(fd);
     return ok ? 1 : 0;
 }

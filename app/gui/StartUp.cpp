@@ -5,8 +5,9 @@
 
 #include <cstdlib>
 
-#include "app/common/VersionFile.h"
 #include "base/DisplayPath.h"
+#include "engine/UpdateSet.h"
+#include "engine/VersionFile.h"
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "ui/DialogBuilder.h"
@@ -23,6 +24,13 @@ std::wstring CheckDisplay() {
 #else
     return {};
 #endif
+}
+
+std::wstring StartFolder(const std::wstring& optionFolder, const std::wstring& programFolder,
+                         const std::wstring& rememberedFolder) {
+    if (!optionFolder.empty()) return optionFolder;
+    if (HoldsUpdateFiles(WideToUtf8(programFolder)) || rememberedFolder.empty()) return programFolder;
+    return rememberedFolder;
 }
 
 int ReadVersionFile(const std::wstring& folder) {

@@ -20,6 +20,7 @@
 #include "engine/Work_BK.h"
 #include "transport/PortList.h"
 #include "ui/EngineLink.h"
+#include "ui/FolderMemory.h"
 #include "ui/Frame_Update.h"
 #include "ui/PaintManagerUI.h"
 
@@ -67,7 +68,12 @@ int main(int argc, char** argv) {
     CInstanceGuard guard;
     switch (guard.Acquire()) {
     case CInstanceGuard::Result::Acquired: break;
-    case CInstanceGuard::Result::AlreadyRunning: guard.AskRunningToShow(); return 0;
+    case CInstanceGuard::Result::AlreadyRunning:
+        // The running window takes the folder this start was given; if it cannot be reached, say so.
+        if (guard.AskRunningToShow(WideToUtf8(options.folder)) == 0 && !options.folder.empty())
+            return Fail(L"программа уже запущена, но передать ей папку " + options.folder +
+                        L" не удалось; выберите папку в её окне кнопкой «Папка...»");
+        return 0;
     case CInstanceGuard::Result::Failed:
         Trace(L"iap-tool: single-instance guard: %ls\n", Utf8ToWide(guard.Error()).c_str());
         return 0;
@@ -76,12 +82,18 @@ int main(int argc, char** argv) {
     if (std::wstring fault = CheckDisplay(); !fault.empty()) return Fail(fault);
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/iap-tool.png")));
+    CFrame_Update* window = nullptr;  // set while the main window exists; UI thread only
     // The watcher hands requests to the UI thread through the application object, so it ends first.
     struct WatchStop {
         CInstanceGuard& guard;
         ~WatchStop() { guard.StopWatching(); }
     } watchStop{guard};
-    guard.WatchShowRequests([] { QMetaObject::invokeMethod(qApp, &BringWindowsForward, Qt::QueuedConnection); });
+    guard.WatchShowRequests([&window](const std::string& folder) {
+        QMetaObject::invokeMethod(qApp, [&window, folder] {
+            BringWindowsForward();
+            if (window != nullptr && !folder.empty()) window->RequestFolder(Utf8ToWide(folder));
+        }, Qt::QueuedConnection);
+    });
     // The automation channel owns standard output; diagnostics move to standard error.
     if (options.automation) SetTraceFile(stderr);
 
@@ -90,7 +102,7 @@ int main(int argc, char** argv) {
     CPaintManagerUI::SetResourcePath(L"Skin");
     if (std::wstring fault = CheckSkins(); !fault.empty()) return Fail(fault);
 
-    const std::wstring toolFolder = options.folder.empty() ? CPaintManagerUI::GetInstancePath() : options.folder;
+    const std::wstring toolFolder = StartFolder(options.folder, CPaintManagerUI::GetInstancePath(), RememberedFolder());
     ReadVersionFile(toolFolder);
     if (!options.ports.empty()) SetPortList(options.ports);
 
@@ -103,7 +115,9 @@ int main(int argc, char** argv) {
     if (frame->Create(nullptr, L"IAP Tool", UI_WS_VISIBLE | UI_WS_OVERLAPPEDWINDOW, UI_WS_EX_WINDOWEDGE) == 0)
         return Fail(frame->LastError());
     if (options.automation && StartAutomation() == 0) Trace(L"iap-tool: --automation is not available here\n");
+    window = frame.get();
     frame->ShowModal();
+    window = nullptr;
 
     // The closed window drops engine messages, so engine threads waiting on it are free to stop.
     Engine().SetNotifyWindow(nullptr);

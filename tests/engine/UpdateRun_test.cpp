@@ -239,6 +239,29 @@ TEST_F(UpdateRunTest, DataAndPicturesWithoutAudioSkipTheAudioStep) {
     EXPECT_EQ(ReadFile(OutDir() + "/picHead.bin"), ReadFile(FilesDir() + "picHead.bin"));
 }
 
+// The files are read at the start of the run: a file replaced after the device was found is sent in
+// its new content, one added is sent too, and one replaced while the run goes changes nothing.
+TEST_F(UpdateRunTest, ARunSendsTheFilesAsTheyAreWhenItStarts) {
+    UseSamples({"flagdata.bin"});
+    Connect();
+    const std::vector<uint8_t> atStart = PseudoRandomBytes(4096 * 6 + 100, 41);
+    WriteFile(FilesDir() + "flagdata.bin", atStart);
+    WriteFile(FilesDir() + "rdfwd.bin", PseudoRandomBytes(3000, 42));
+    window_.Clear();
+    engine_.StartUpdateRun();
+    ASSERT_TRUE(window_.WaitFor([](const std::vector<EngineMessage>& all) {
+        for (const EngineMessage& m : all)
+            if (m.message == WM_ENGINE_PACKET && m.lParam >= 1) return true;
+        return false;
+    }, 10000));
+    WriteFile(FilesDir() + "flagdata.bin", PseudoRandomBytes(5000, 43));
+    ASSERT_TRUE(window_.WaitForRunEnd(60000));
+    for (const EngineMessage& m : MessagesOf(WM_ENGINE_STEP_END)) EXPECT_EQ(m.lParam, 0);
+    StopDevice();
+    EXPECT_EQ(ReadFile(OutDir() + "/flagdata.bin"), atStart);
+    EXPECT_EQ(ReadFile(OutDir() + "/rdfwd.bin"), ReadFile(FilesDir() + "rdfwd.bin"));
+}
+
 TEST_F(UpdateRunTest, EditedSettingsWithoutImagesAreTheWholeRun) {
     UseSamples({});
     Connect();

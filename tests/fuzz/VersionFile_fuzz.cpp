@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/common/VersionFile.h"
+#include "engine/VersionFile.h"
 #include "ui/DisplayText.h"
 #include "fuzz/FuzzSupport.h"
 

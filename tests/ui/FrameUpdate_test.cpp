@@ -1,13 +1,21 @@
 // The main window against a recording engine: what each engine message shows, the update button's
 // settings rule, the elapsed-time clock and the settings window's round trip.
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
+#include <filesystem>
 #include <memory>
 #include <thread>
 
 #include "UiTestSupport.h"
+#include "support/HexText.h"
 #include "ui/Frame_Set.h"
+#include "ui/FolderMemory.h"
 #include "ui/Frame_Update.h"
 #include "ui/VersionStrings.h"
 
@@ -19,10 +27,21 @@ class FrameUpdateTest : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        VerDeviceType = L"AC7811\n";
-        VerFileFirmware = L"0105\n";
-        VerFileData = L"0300\n";
-        VerFileRadar = L"1a2c";
+        std::filesystem::create_directories(Folder());
+        testsupport::WriteTextFile(Folder() + "ver.txt", "AC7811\n0105\n0300\n1a2c");
+        WriteFirmware("0105\r\n");
+        testsupport::WriteFile(Folder() + "flagdata.bin", testsupport::PseudoRandomBytes(5000, 1));
+        testsupport::WriteFile(Folder() + "rdfwd.bin", testsupport::PseudoRandomBytes(2000, 2));
+    }
+
+    // The update folder of the window (ending in '/').
+    std::string Folder() const { return dir_.File("update/"); }
+    std::wstring WideFolder() const { return QString::fromStdString(Folder()).toStdWString(); }
+
+    void WriteFirmware(const std::string& trailer) {
+        std::vector<testsupport::HexRecord> records = testsupport::HexRecordsFor(0x0800C000, testsupport::PseudoRandomBytes(600, 3));
+        records.push_back({0x01, 0, {}});
+        testsupport::WriteTextFile(Folder() + "AC7811_project.hex", testsupport::HexFile(records, trailer));
     }
     void TearDown() override {
         VerDeviceType.clear();
@@ -33,7 +52,7 @@ protected:
     }
 
     std::unique_ptr<CFrame_Update> Open(const std::wstring& skin = L"frame_Update.xml") {
-        auto frame = std::make_unique<CFrame_Update>(skin, L"/srv/update/");
+        auto frame = std::make_unique<CFrame_Update>(skin, WideFolder());
         EXPECT_EQ(frame->Create(nullptr, L"IAP Tool", kVisibleWindow, UI_WS_EX_WINDOWEDGE), 1)
             << QString::fromStdWString(frame->LastError()).toStdString();
         frame->SetTickSource([this] { return now_; });
@@ -59,6 +78,7 @@ protected:
     }
 
     uint32_t now_ = 5000;
+    testsupport::TempDir dir_;
 };
 
 TEST_F(FrameUpdateTest, OpeningStartsTheEngineAndShowsTheFileVersions) {
@@ -67,7 +87,7 @@ TEST_F(FrameUpdateTest, OpeningStartsTheEngineAndShowsTheFileVersions) {
     ASSERT_NE(engine_.window, nullptr);
     EXPECT_EQ(engine_.portLimit, 50u);
     EXPECT_EQ(engine_.baudRate, 256000u);
-    EXPECT_EQ(engine_.folder, L"/srv/update/");
+    EXPECT_EQ(engine_.folder, WideFolder());
     EXPECT_EQ(engine_.calls, (std::vector<std::string>{"SetNotifyWindow", "StartEngine"}));
     // The lines of ver.txt keep their line end; the labels show the value only.
     EXPECT_EQ(Text(*frame, L"lbl_device_type"), L"AC7811");
@@ -87,16 +107,146 @@ TEST_F(FrameUpdateTest, OpeningStartsTheEngineAndShowsTheFileVersions) {
 
 TEST_F(FrameUpdateTest, ReadyEnablesUpdateAndShowsDeviceVersions) {
     auto frame = Open();
-    VerFileFirmware = L"0106\n";  // the labels are refreshed from the strings
     bool handled = true;
     EXPECT_EQ(frame->HandleCustomMessage(WM_ENGINE_READY, 0, 0, handled), 0);
     EXPECT_FALSE(handled);
     EXPECT_TRUE(Control(*frame, L"btn_update").IsEnabled());
     EXPECT_FALSE(Control(*frame, L"btn_settings").IsEnabled());
-    EXPECT_EQ(Text(*frame, L"lbl_file_firmwareversion"), L"0106");
+    EXPECT_EQ(Text(*frame, L"lbl_file_firmwareversion"), L"0105");
     EXPECT_EQ(Text(*frame, L"lbl_device_firmwareversion"), L"0012");
     EXPECT_EQ(Text(*frame, L"lbl_device_dataversion"), L"0256");
     EXPECT_EQ(Text(*frame, L"lbl_device_radarversion"), L"1a2b");
+}
+
+// Each file's state is shown before a run; a damaged or empty firmware file keeps "btn_update" off,
+// and the status names the file, the reason and what to do. Versions come from the file where it
+// carries one, and a "ver.txt" that disagrees is shown beside it.
+TEST_F(FrameUpdateTest, EachFileIsShownWithItsStateAndABadOneKeepsTheRunFromStarting) {
+    struct Row {
+        const char* name;
+        std::function<void()> change;
+        bool updateAllowed;
+        std::wstring statusPart;   // in the status after the device answered; empty: "Устройство подключено."
+        std::wstring filesLine;    // one line of lbl_files
+        std::wstring firmware;     // lbl_file_firmwareversion
+    };
+    std::vector<testsupport::HexRecord> damaged = testsupport::HexRecordsFor(0x0800C000, testsupport::PseudoRandomBytes(64, 4));
+    damaged.push_back({0x01, 0, {}});
+    std::string damagedText = testsupport::HexFile(damaged, "0105\r\n");
+    const size_t third = damagedText.find(':', damagedText.find(':', damagedText.find(':') + 1) + 1);
+    damagedText[third + 9] = damagedText[third + 9] == '0' ? '1' : '0';  // a data digit of record 3
+    const Row rows[] = {
+        {"all ready", [] {}, true, L"", L"AC7811_project.hex: готов к отправке", L"0105"},
+        {"damaged firmware", [&] { testsupport::WriteTextFile(Folder() + "AC7811_project.hex", damagedText); }, false,
+         L"Файл AC7811_project.hex не будет отправлен: запись 3: ", L"AC7811_project.hex: ошибка: запись 3: ", L"файл с ошибкой"},
+        {"empty firmware", [&] { testsupport::WriteTextFile(Folder() + "AC7811_project.hex", ""); }, false,
+         L"Файл AC7811_project.hex пуст: положите в папку целый файл прошивки", L"AC7811_project.hex: пустой файл, обновление не начнётся",
+         L"пустой файл"},
+        {"empty data", [&] { testsupport::WriteTextFile(Folder() + "flagdata.bin", ""); }, true, L"",
+         L"flagdata.bin: пустой файл, будет пропущен", L"0105"},
+        {"ver.txt disagrees", [&] { testsupport::WriteTextFile(Folder() + "ver.txt", "AC7811\n0999\n0300\n1a2c\n"); }, true, L"",
+         L"audioHead.bin: нет", L"0105 (в ver.txt: 0999)"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        SetUp();
+        r.change();
+        auto frame = Open();
+        Send(*frame, WM_ENGINE_READY, 0, 0);
+        EXPECT_EQ(Control(*frame, L"btn_update").IsEnabled(), r.updateAllowed);
+        const std::wstring status = Text(*frame, L"lbl_status");
+        if (r.statusPart.empty())
+            EXPECT_EQ(status, L"Устройство подключено.");
+        else
+            EXPECT_NE(status.find(r.statusPart), std::wstring::npos) << QString::fromStdWString(status).toStdString();
+        const std::wstring files = Text(*frame, L"lbl_files");
+        EXPECT_NE(files.find(r.filesLine), std::wstring::npos) << QString::fromStdWString(files).toStdString();
+        EXPECT_EQ(Text(*frame, L"lbl_file_firmwareversion"), r.firmware);
+        if (!r.updateAllowed) {
+            // Pressed anyway (it was enabled a moment before): the files are read again and nothing starts.
+            Control(*frame, L"btn_update").SetEnabled(true);
+            ASSERT_TRUE(Click(*frame, L"btn_update"));
+            EXPECT_EQ(engine_.runs, 0);
+        }
+    }
+}
+
+// The window follows the folder: a file that goes bad, is fixed, removed or added shows within the
+// watch's settle time, and a file broken just before the click stops the run at the click.
+TEST_F(FrameUpdateTest, TheWindowFollowsTheFolderAndTheClickReadsItAgain) {
+    auto frame = Open();
+    Send(*frame, WM_ENGINE_READY, 0, 0);
+    ASSERT_TRUE(Control(*frame, L"btn_update").IsEnabled());
+    const auto shows = [&](const wchar_t* name, const std::wstring& part) {
+        return PumpUntil([&] { return Text(*frame, name).find(part) != std::wstring::npos; }, 5000);
+    };
+    testsupport::WriteTextFile(Folder() + "AC7811_project.hex", ":10000000");
+    EXPECT_TRUE(shows(L"lbl_status", L"Файл AC7811_project.hex не будет отправлен")) << QString::fromStdWString(Text(*frame, L"lbl_status")).toStdString();
+    EXPECT_FALSE(Control(*frame, L"btn_update").IsEnabled());
+    WriteFirmware("0107\r\n");
+    EXPECT_TRUE(shows(L"lbl_file_firmwareversion", L"0107 (в ver.txt: 0105)"));
+    EXPECT_TRUE(Control(*frame, L"btn_update").IsEnabled());
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Устройство подключено.");
+    std::filesystem::remove(Folder() + "flagdata.bin");
+    EXPECT_TRUE(shows(L"lbl_files", L"flagdata.bin: нет"));
+    EXPECT_EQ(Text(*frame, L"lbl_file_dataversion"), L"нет файла");
+    testsupport::WriteFile(Folder() + "picHead.bin", testsupport::PseudoRandomBytes(100, 5));
+    EXPECT_TRUE(shows(L"lbl_files", L"picHead.bin: готов к отправке"));
+
+    // No time for the watch: the click itself finds the damage.
+    testsupport::WriteTextFile(Folder() + "AC7811_project.hex", "");
+    ASSERT_TRUE(Click(*frame, L"btn_update"));
+    EXPECT_EQ(engine_.runs, 0);
+    EXPECT_FALSE(Control(*frame, L"btn_update").IsEnabled());
+    EXPECT_NE(Text(*frame, L"lbl_status").find(L"Файл AC7811_project.hex пуст"), std::wstring::npos);
+    std::filesystem::remove(Folder() + "AC7811_project.hex");
+    ASSERT_TRUE(PumpUntil([&] { return Control(*frame, L"btn_update").IsEnabled(); }, 5000));
+    ASSERT_TRUE(Click(*frame, L"btn_update"));
+    EXPECT_EQ(engine_.runs, 1);
+}
+
+// Another folder, chosen or dropped: the engine reads from there, the window shows its files, and it
+// is remembered for the next start; while a run goes the folder stays.
+TEST_F(FrameUpdateTest, AChosenOrDroppedFolderHoldsTheUpdateFilesFromNowOn) {
+    testsupport::TempDir other;
+    testsupport::WriteTextFile(other.File("ver.txt"), "AC7811\n0200\n0400\n1a2d\n");
+    testsupport::WriteFile(other.File("flagdata.bin"), testsupport::PseudoRandomBytes(100, 6));
+    auto frame = Open();
+    Send(*frame, WM_ENGINE_READY, 0, 0);
+    engine_.calls.clear();
+    ASSERT_TRUE(frame->ChooseFolder(QString::fromStdString(other.Path()).toStdWString()));
+    const std::wstring chosen = QString::fromStdString(other.Path() + "/").toStdWString();
+    EXPECT_EQ(engine_.folder, chosen);
+    EXPECT_EQ(engine_.calls, (std::vector<std::string>{"SetToolFolder"}));
+    EXPECT_EQ(RememberedFolder(), chosen);
+    EXPECT_EQ(Text(*frame, L"lbl_file_firmwareversion"), L"нет файла");
+    EXPECT_EQ(Text(*frame, L"lbl_file_dataversion"), L"0400");
+    EXPECT_EQ(Control(*frame, L"lbl_folder").Widget()->toolTip().toStdWString(), chosen);
+    EXPECT_FALSE(frame->ChooseFolder(QString::fromStdString(other.File("nothing-here")).toStdWString()));
+
+    // A file dropped on the window names its folder.
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(Folder() + "rdfwd.bin"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame->Host(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame->Host(), &drop);
+    EXPECT_EQ(engine_.folder, WideFolder());
+    EXPECT_EQ(RememberedFolder(), WideFolder());
+    EXPECT_EQ(Text(*frame, L"lbl_file_firmwareversion"), L"0105");
+
+    ASSERT_TRUE(Click(*frame, L"btn_update"));
+    EXPECT_FALSE(Control(*frame, L"btn_folder").IsEnabled());
+    EXPECT_FALSE(frame->ChooseFolder(QString::fromStdString(other.Path()).toStdWString()));
+    EXPECT_EQ(engine_.folder, WideFolder());
+    // Another start's folder, asked for during the run, is taken when the run ends.
+    frame->RequestFolder(QString::fromStdString(other.Path()).toStdWString());
+    EXPECT_EQ(engine_.folder, WideFolder());
+    Send(*frame, WM_ENGINE_STEP_END, 7, 0);
+    EXPECT_EQ(engine_.folder, chosen);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Успешно обновлено! Теперь файлы обновления берутся из папки " + chosen + L".");
+    EXPECT_EQ(Text(*frame, L"lbl_file_dataversion"), L"0400");
 }
 
 TEST_F(FrameUpdateTest, SettingsAnswerEnablesSettingsAndFillsTheEditBuffer) {
@@ -117,6 +267,53 @@ TEST_F(FrameUpdateTest, SettingsAnswerEnablesSettingsAndFillsTheEditBuffer) {
     EXPECT_EQ(SettingsEditBuffer, edits);
     EXPECT_FALSE(Control(*frame, L"btn_settings").IsEnabled());
     Send(*frame, WM_ENGINE_STEP_END, 7, 0);
+    Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
+    EXPECT_EQ(SettingsEditBuffer, engine_.block);
+}
+
+// Edits made with OK wait for the next run: the status says so, a reconnect's settings read does not
+// replace them, and only a run that wrote them lets the device's block back in. Without update files
+// the run writes the settings alone and says so.
+TEST_F(FrameUpdateTest, EditedSettingsAreKeptUntilARunHasWrittenThem) {
+    for (const char* name : {"AC7811_project.hex", "flagdata.bin", "rdfwd.bin"}) std::filesystem::remove(Folder() + name);
+    engine_.block.fill(1);
+    auto frame = Open();
+    Send(*frame, WM_ENGINE_READY, 0, 0);
+    Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
+    frame->SetSettingsWindowHook([](CFrame_Set& settings) {
+        QTimer::singleShot(0, [&settings] {
+            Choose(settings, L"como_frame1_content_2_2", 4);
+            Click(settings, L"btn_ok");
+        });
+    });
+    ASSERT_TRUE(Click(*frame, L"btn_settings"));
+    const SettingsBlock edits = SettingsEditBuffer;
+    ASSERT_NE(edits, engine_.block);
+    const std::wstring pending = L"Изменённые настройки будут записаны в устройство при нажатии «Обновить».";
+    const auto endsWithPending = [&] {
+        const std::wstring status = Text(*frame, L"lbl_status");
+        return status.size() >= pending.size() && status.compare(status.size() - pending.size(), pending.size(), pending) == 0;
+    };
+    EXPECT_TRUE(endsWithPending()) << QString::fromStdWString(Text(*frame, L"lbl_status")).toStdString();
+
+    Send(*frame, WM_ENGINE_CONNECT, static_cast<NotifyWParam>(ConnectState::LineLost), 0);
+    EXPECT_TRUE(endsWithPending());
+    engine_.block.fill(2);  // another read of the device
+    Send(*frame, WM_ENGINE_READY, 0, 0);
+    Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
+    EXPECT_EQ(SettingsEditBuffer, edits);
+    EXPECT_TRUE(endsWithPending());
+
+    ASSERT_TRUE(Click(*frame, L"btn_update"));
+    EXPECT_EQ(engine_.pending, 1);
+    EXPECT_EQ(engine_.block, edits);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Файлов обновления нет: в устройство записываются только настройки...");
+    Send(*frame, WM_ENGINE_STEP_BEGIN, 6, 1);
+    Send(*frame, WM_ENGINE_STEP_END, 6, 0);
+    Send(*frame, WM_ENGINE_STEP_END, 7, 0);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Настройки записаны в устройство. Файлов обновления для отправки не было.");
+    // Written: the device's own block is what the window takes from now on.
+    engine_.block.fill(3);
     Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
     EXPECT_EQ(SettingsEditBuffer, engine_.block);
 }

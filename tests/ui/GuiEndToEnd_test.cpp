@@ -1,10 +1,15 @@
 // iap-tool against the device simulator on a pseudo-terminal: the user's view of a whole update run,
 // checked against what the simulated device received.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -52,7 +57,7 @@ protected:
         tool_ = std::make_unique<GuiProcess>(
             ToolPath(),
             std::vector<std::string>{"--automation", "--port", port.empty() ? sim_->PtyPath() : port, "--folder", FilesDir()},
-            std::vector<std::string>{"XDG_RUNTIME_DIR=" + dir_.File("runtime")}, dir_.File("tool-stderr.txt"));
+            std::vector<std::string>{"XDG_RUNTIME_DIR=" + dir_.File("runtime"), "XDG_CONFIG_HOME=" + dir_.File("config")}, dir_.File("tool-stderr.txt"));
         ASSERT_TRUE(tool_->WaitReady(10000)) << tool_->Stderr();
     }
 
@@ -161,15 +166,20 @@ TEST_F(GuiEndToEndTest, OneButtonUpdatesEveryImageAndTheDeviceHoldsThemIntact) {
 
 // Started with no update file: the window says so as soon as the device answers, and a run started
 // anyway ends with that text, sends nothing and shows no full bar. Settings edited in the settings
-// window then make a run of their own that reaches the device.
+// window are kept across an unplug and replug (the new connection's read does not replace them) and
+// then make a run of their own that reaches the device.
 TEST_F(GuiEndToEndTest, WithNoUpdateFileOnlyEditedSettingsReachTheDevice) {
     std::vector<uint8_t> device(SETTINGS_BLOCK_SIZE, 1);  // every bound byte a valid index, boxes unchecked
     std::vector<uint8_t> info(SETTINGS_BLOCK_SIZE, 0);
     WriteFile(dir_.File("settings-G.bin"), device);
     WriteFile(dir_.File("settings-I.bin"), info);
-    StartDevice({"--settings", dir_.File("settings-G.bin"), "--settings-info", dir_.File("settings-I.bin")});
-    StartTool();
-    const std::string noFiles = "Устройство подключено. Файлы обновления не найдены в папке " + FilesDir();
+    const std::string link = dir_.File("ttyREPLUG");
+    const std::vector<std::string> deviceOptions = {"--link", link, "--settings", dir_.File("settings-G.bin"),
+                                                    "--settings-info", dir_.File("settings-I.bin")};
+    StartDevice(deviceOptions);
+    StartTool(link);
+    const std::string noFiles = "Устройство подключено. Файлы обновления не найдены в папке " + FilesDir() +
+                                ". Выберите папку с файлами обновления кнопкой «Папка...» или перетащите её в окно.";
     ASSERT_TRUE(WaitStatus(noFiles, kConnectMs)) << tool_->Get("lbl_status").text;
     ASSERT_TRUE(WaitEnabled("btn_update", kConnectMs));
     ASSERT_EQ(tool_->Command("click btn_update"), "ok");
@@ -194,13 +204,26 @@ TEST_F(GuiEndToEndTest, WithNoUpdateFileOnlyEditedSettingsReachTheDevice) {
     ASSERT_EQ(tool_->Command("click btn_ok"), "ok");
     ASSERT_TRUE(tool_->WaitFor("lbl_status", [](const ControlState& s) { return s.found; }, 5000));
     EXPECT_FALSE(tool_->Get("btn_ok").found);
+    const std::string pending = "Изменённые настройки будут записаны в устройство при нажатии «Обновить».";
+    EXPECT_EQ(tool_->Get("lbl_status").text, noFiles + " " + pending);
+
+    // Unplugged and plugged in again: the device's settings are read anew, the edits stay.
+    EXPECT_EQ(sim_->Stop(), 0);
+    // The run without files sent no step's command.
+    for (uint8_t cmd : CommandsReceived(ReadFrameLog(OutDir()))) EXPECT_EQ(StepOfCommand(cmd), StepNone) << "command " << int(cmd);
+    ASSERT_TRUE(WaitStatusStart("Связь с устройством потеряна.", 5000)) << tool_->Get("lbl_status").text;
+    sim_.reset();
+    StartDevice(deviceOptions);
+    ASSERT_TRUE(WaitStatus(noFiles + " " + pending, kConnectMs)) << tool_->Get("lbl_status").text;
+    ASSERT_TRUE(WaitEnabled("btn_settings", kConnectMs));
 
     ASSERT_TRUE(WaitEnabled("btn_update", 5000));
     ASSERT_EQ(tool_->Command("click btn_update"), "ok");
-    ASSERT_TRUE(WaitStatus("Успешно обновлено!", kRunMs)) << tool_->Stderr();
+    ASSERT_TRUE(WaitStatus("Настройки записаны в устройство. Файлов обновления для отправки не было.", kRunMs))
+        << tool_->Get("lbl_status").text << tool_->Stderr();
     Finish();
 
-    // The run without files sent no step's command; this one only the settings, once.
+    // This device got only the settings, once.
     const std::vector<uint8_t> commands = CommandsReceived(ReadFrameLog(OutDir()));
     for (uint8_t cmd : commands) EXPECT_TRUE(StepOfCommand(cmd) == StepNone || cmd == CMD_WRITE_SETTINGS) << "command " << int(cmd);
     EXPECT_EQ(CountCommand(commands, CMD_WRITE_SETTINGS), 1);
@@ -208,6 +231,101 @@ TEST_F(GuiEndToEndTest, WithNoUpdateFileOnlyEditedSettingsReachTheDevice) {
     expected[26] = 2;  // "300M" on sub-page 1
     expected[61] = 0;  // checked
     EXPECT_EQ(ReadFile(OutDir() + "/settings.bin"), expected);
+}
+
+// Started on a folder without update files, the window is pointed at the real one by a drop (of one
+// of its files); a file replaced and one added while the window is open are shown and sent in the
+// content they have at the click.
+TEST_F(GuiEndToEndTest, ADroppedFolderIsSentAsItIsAtTheClick) {
+    const std::string start = dir_.File("start/");
+    fs::create_directories(start);
+    WriteFile(FilesDir() + "flagdata.bin", PseudoRandomBytes(9000, 21));
+    StartDevice();
+    tool_ = std::make_unique<GuiProcess>(
+        ToolPath(), std::vector<std::string>{"--automation", "--port", sim_->PtyPath(), "--folder", start},
+        std::vector<std::string>{"XDG_RUNTIME_DIR=" + dir_.File("runtime"), "XDG_CONFIG_HOME=" + dir_.File("config")},
+        dir_.File("tool-stderr.txt"));
+    ASSERT_TRUE(tool_->WaitReady(10000)) << tool_->Stderr();
+    ASSERT_TRUE(WaitStatusStart("Устройство подключено. Файлы обновления не найдены в папке " + start, kConnectMs))
+        << tool_->Get("lbl_status").text;
+    EXPECT_NE(tool_->Get("lbl_status").text.find("«Папка...»"), std::string::npos);
+    EXPECT_EQ(tool_->Get("lbl_folder").text, start);
+
+    ASSERT_EQ(tool_->Command("drop " + FilesDir() + "flagdata.bin"), "ok");
+    ASSERT_TRUE(tool_->WaitFor("lbl_folder", [&](const ControlState& s) { return s.text == FilesDir(); }, 5000));
+    EXPECT_EQ(tool_->Get("lbl_file_dataversion").text, "0300");
+    ASSERT_TRUE(WaitStatus("Устройство подключено.", 5000)) << tool_->Get("lbl_status").text;
+
+    // Replaced and added while the window is open.
+    const std::vector<uint8_t> data = PseudoRandomBytes(13000, 22);
+    const std::vector<uint8_t> radar = PseudoRandomBytes(3000, 23);
+    WriteFile(FilesDir() + "flagdata.bin.part", data);
+    fs::rename(FilesDir() + "flagdata.bin.part", FilesDir() + "flagdata.bin");
+    WriteFile(FilesDir() + "rdfwd.bin", radar);
+    ASSERT_TRUE(tool_->WaitFor("lbl_files", [](const ControlState& s) {
+        return s.text.find("rdfwd.bin: готов к отправке") != std::string::npos;
+    }, 5000)) << tool_->Get("lbl_files").text;
+    EXPECT_EQ(tool_->Get("lbl_file_radarversion").text, "1a2c");
+    ASSERT_TRUE(WaitEnabled("btn_update", 5000));
+    ASSERT_EQ(tool_->Command("click btn_update"), "ok");
+    ASSERT_TRUE(WaitStatus("Успешно обновлено!", kRunMs)) << tool_->Get("lbl_status").text << tool_->Stderr();
+    Finish();
+    EXPECT_EQ(ReadFile(OutDir() + "/flagdata.bin"), data);
+    EXPECT_EQ(ReadFile(OutDir() + "/rdfwd.bin"), radar);
+}
+
+// An empty and then a damaged firmware file: no run starts, and the status names the file; a whole
+// one put in its place is sent.
+TEST_F(GuiEndToEndTest, AnEmptyOrDamagedFirmwareFileStartsNoRun) {
+    WriteTextFile(FilesDir() + "AC7811_project.hex", "");
+    StartDevice();
+    StartTool();
+    ASSERT_TRUE(WaitStatusStart("Устройство подключено. Файл AC7811_project.hex пуст", kConnectMs))
+        << tool_->Get("lbl_status").text;
+    EXPECT_FALSE(tool_->Get("btn_update").enabled);
+    EXPECT_EQ(tool_->Command("click btn_update"), "disabled");
+    EXPECT_EQ(tool_->Get("lbl_file_firmwareversion").text, "пустой файл");
+
+    std::vector<HexRecord> firmware = HexRecordsFor(0x0800C000, PseudoRandomBytes(3000, 24));
+    firmware.push_back({0x01, 0, {}});
+    std::string damaged = HexFile(firmware, "0105\r\n");
+    const size_t second = damaged.find(':', 1);
+    damaged[second + 10] = damaged[second + 10] == 'F' ? 'E' : 'F';
+    WriteTextFile(FilesDir() + "AC7811_project.hex", damaged);
+    ASSERT_TRUE(WaitStatusStart("Устройство подключено. Файл AC7811_project.hex не будет отправлен: запись 2: ", 5000))
+        << tool_->Get("lbl_status").text;
+    EXPECT_FALSE(tool_->Get("btn_update").enabled);
+
+    WriteTextFile(FilesDir() + "AC7811_project.hex", HexFile(firmware, "0106\r\n"));
+    ASSERT_TRUE(WaitEnabled("btn_update", 5000)) << tool_->Get("lbl_status").text;
+    EXPECT_EQ(tool_->Get("lbl_file_firmwareversion").text, "0106 (в ver.txt: 0105)");
+    EXPECT_EQ(tool_->Get("lbl_status").text, "Устройство подключено.");
+    const std::vector<uint8_t> before = CommandsReceived(ReadFrameLog(OutDir()));
+    for (uint8_t cmd : before) EXPECT_EQ(StepOfCommand(cmd), StepNone) << "command " << int(cmd);
+    ASSERT_EQ(tool_->Command("click btn_update"), "ok");
+    ASSERT_TRUE(WaitStatus("Успешно обновлено!", kRunMs)) << tool_->Get("lbl_status").text << tool_->Stderr();
+    Finish();
+    std::string why;
+    const std::vector<uint8_t> baseBytes = ReadFile(OutDir() + "/firmware.base");
+    const uint32_t base = static_cast<uint32_t>(std::stoul(std::string(baseBytes.begin(), baseBytes.end()), nullptr, 16));
+    EXPECT_TRUE(SameMemory(MemoryOf(firmware), MemoryFromImage(base, ReadFile(OutDir() + "/firmware.bin")), &why)) << why;
+}
+
+// The device's port is held by another program: the window says so and what to do, not "no device";
+// once the other program lets go, the device is found without a restart.
+TEST_F(GuiEndToEndTest, APortHeldByAnotherProgramIsShownAsBusy) {
+    WriteFile(FilesDir() + "flagdata.bin", PseudoRandomBytes(5000, 25));
+    StartDevice();
+    const int holder = ::open(sim_->PtyPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(holder, 0) << std::strerror(errno);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0) << std::strerror(errno);
+    StartTool();
+    ASSERT_TRUE(WaitStatusStart("Порт " + sim_->PtyPath() + " занят другой программой. Закройте программу", kConnectMs))
+        << tool_->Get("lbl_status").text;
+    EXPECT_FALSE(tool_->Get("btn_update").enabled);
+    ::close(holder);
+    ASSERT_TRUE(WaitStatus("Устройство подключено.", kConnectMs)) << tool_->Get("lbl_status").text << tool_->Stderr();
+    Finish();
 }
 
 // Closing the window while engine threads are reporting to it must neither hang nor crash.

@@ -24,7 +24,8 @@ protected:
 
     // Each test has its own session folder, so its instance guard is its own.
     std::string Runtime() const { return dir_.File("runtime"); }
-    std::vector<std::string> Env() const { return {"XDG_RUNTIME_DIR=" + Runtime()}; }
+    // The user's settings (the folder chosen last) are the test's own too.
+    std::vector<std::string> Env() const { return {"XDG_RUNTIME_DIR=" + Runtime(), "XDG_CONFIG_HOME=" + dir_.File("config")}; }
 
     // A copy of the program in a folder of its own, with the skins unless `withSkin` is false.
     std::string InstallCopy(bool withSkin = true) {
@@ -71,6 +72,15 @@ TEST_F(IapToolTest, ASecondInstanceBringsTheFirstForwardAndEnds) {
         [&] { return first->Stderr().find("a second start brought the window forward") != std::string::npos; }, 5000))
         << first->Stderr();
     EXPECT_TRUE(first->Get("btn_cancel").found);
+    // A second start with a folder hands the folder to the running window, which reads its files.
+    fs::create_directories(dir_.File("other folder"));
+    testsupport::WriteTextFile(dir_.File("other folder/ver.txt"), "OTHER\n0200\n");
+    const testsupport::ProcessResult withFolder = RunOnce(ToolPath(), {"--folder", dir_.File("other folder")});
+    EXPECT_EQ(withFolder.status, 0) << withFolder.err;
+    EXPECT_EQ(withFolder.err, "");
+    EXPECT_TRUE(first->WaitFor("lbl_device_type", [](const ControlState& c) { return c.text == "OTHER"; }, 5000))
+        << first->Stderr();
+    EXPECT_EQ(first->Get("lbl_folder").text, dir_.File("other folder/"));
     EXPECT_EQ(first->Command("quit"), "ok");
     EXPECT_EQ(first->Wait(10000), 0);
     // Once it has ended the next instance starts.
@@ -119,11 +129,15 @@ TEST_F(IapToolTest, ASkinThatIsNotXmlIsAClearError) {
 TEST_F(IapToolTest, VersionFileAndSkinsComeFromTheProgramFolderWhateverTheCurrentFolder) {
     const std::string program = InstallCopy();
     testsupport::WriteTextFile(dir_.File("app/ver.txt"), std::string(3000, 'x') + "\nРадар\n0300\n1a2c\nmore\n");
+    // The data and radar files carry no version of their own: theirs come from ver.txt.
+    testsupport::WriteTextFile(dir_.File("app/flagdata.bin"), "data");
+    testsupport::WriteTextFile(dir_.File("app/rdfwd.bin"), "radar");
     auto tool = Start(program, {}, dir_.Path());
     ASSERT_TRUE(tool->WaitReady(10000)) << tool->Stderr();
     // The 2048-character line buffer splits the long line; its rest is the second line.
     EXPECT_EQ(tool->Get("lbl_device_type").text, std::string(2047, 'x'));
-    EXPECT_EQ(tool->Get("lbl_file_firmwareversion").text, std::string(953, 'x'));
+    // The rest of the long line is the firmware's, but with no firmware file there is nothing to show.
+    EXPECT_EQ(tool->Get("lbl_file_firmwareversion").text, "нет файла");
     EXPECT_EQ(tool->Get("lbl_file_dataversion").text, "Радар");
     EXPECT_EQ(tool->Get("lbl_file_radarversion").text, "0300");
     EXPECT_EQ(tool->Command("quit"), "ok");
@@ -137,6 +151,48 @@ TEST_F(IapToolTest, FolderOptionNamesTheUpdateFolder) {
     EXPECT_EQ(tool->Get("lbl_device_type").text, "FROM-FOLDER");
     EXPECT_EQ(tool->Command("quit"), "ok");
     EXPECT_EQ(tool->Wait(10000), 0);
+}
+
+// Which folder the window starts with: --folder; else the program's own when it holds update files;
+// else the one the user chose last (while it is there); else the program's own.
+TEST_F(IapToolTest, TheStartFolderIsTheGivenThenAReadyMadeThenTheRememberedOne) {
+    const std::string program = InstallCopy();
+    fs::create_directories(dir_.File("remembered"));
+    fs::create_directories(dir_.File("given"));
+    testsupport::WriteTextFile(dir_.File("remembered/ver.txt"), "REMEMBERED\n");
+    testsupport::WriteTextFile(dir_.File("given/ver.txt"), "GIVEN\n");
+    testsupport::WriteTextFile(dir_.File("app/ver.txt"), "PROGRAM\n");
+    struct Row {
+        const char* name;
+        std::string remembered;  // in the user's settings; empty: none
+        bool programHoldsFiles;
+        std::vector<std::string> args;
+        const char* deviceType;
+    };
+    const Row rows[] = {
+        {"nothing chosen yet", "", false, {}, "PROGRAM"},
+        {"the folder chosen last", dir_.File("remembered/"), false, {}, "REMEMBERED"},
+        {"a chosen folder that is gone", dir_.File("gone/"), false, {}, "PROGRAM"},
+        {"a ready-made program folder", dir_.File("remembered/"), true, {}, "PROGRAM"},
+        {"--folder", dir_.File("remembered/"), true, {"--folder", dir_.File("given")}, "GIVEN"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        fs::remove_all(dir_.File("config"));
+        if (!r.remembered.empty()) {
+            fs::create_directories(dir_.File("config/IAP Tool"));
+            testsupport::WriteTextFile(dir_.File("config/IAP Tool/iap-tool.ini"), "[General]\nupdateFolder=" + r.remembered + "\n");
+        }
+        if (r.programHoldsFiles)
+            testsupport::WriteTextFile(dir_.File("app/rdfwd.bin"), "radar");
+        else
+            fs::remove(dir_.File("app/rdfwd.bin"));
+        auto tool = Start(program, r.args);
+        ASSERT_TRUE(tool->WaitReady(10000)) << tool->Stderr();
+        EXPECT_EQ(tool->Get("lbl_device_type").text, r.deviceType);
+        EXPECT_EQ(tool->Command("quit"), "ok");
+        EXPECT_EQ(tool->Wait(10000), 0);
+    }
 }
 
 TEST_F(IapToolTest, BadCommandLinesAreRefused) {

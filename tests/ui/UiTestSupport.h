@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 
 #include <atomic>
 #include <cstdlib>
@@ -28,6 +29,9 @@
     int main(int argc, char** argv) {                                              \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                        \
             qputenv("QT_QPA_PLATFORM", "offscreen");                               \
+        /* The window remembers the user's folder; a test must not touch the user's settings. */ \
+        qputenv("XDG_CONFIG_HOME", (QDir::tempPath() + "/iap-ui-test-config-" +    \
+                                    QString::number(QCoreApplication::applicationPid())).toUtf8()); \
         QApplication app(argc, argv);                                              \
         CPaintManagerUI::SetInstancePath(QCoreApplication::applicationDirPath().toStdWString()); \
         CPaintManagerUI::SetResourcePath(L"" IAP_SOURCE_DIR "/Skin");              \
@@ -56,6 +60,10 @@ public:
     void StartUpdateRun() override {
         ++runs;
         calls.push_back("StartUpdateRun");
+    }
+    void SetToolFolder(const std::wstring& toolFolder) override {
+        folder = toolFolder;
+        calls.push_back("SetToolFolder");
     }
     int ProjectPacketCount() override { return packets; }
     int EDogPacketCount() override { return packets; }

@@ -1,4 +1,4 @@
-#include "app/cli/UpdateFiles.h"
+#include "engine/UpdateFiles.h"
 
 #include <filesystem>
 #include <system_error>

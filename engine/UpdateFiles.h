@@ -1,6 +1,6 @@
-// The update files the engine looks for beside the program (the rows of the image table, in the order
-// of a run), and the check of each with the engine's own readers that iap-cli makes before it touches
-// a port (and --inspect shows).
+// The update files the engine looks for in the tool folder (the rows of the image table, in the order
+// of a run), and the check of each with the engine's own readers: iap-cli makes it before it touches a
+// port (and --inspect shows it), the window before a run and whenever the folder changes.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "app/common/VersionFile.h"
+#include "engine/VersionFile.h"
 
 #include <cstdio>
 #include <memory>
