@@ -111,7 +111,7 @@ std::string COptionSet::Parse(const std::vector<std::string>& args) {
     std::vector<std::string> words(args.rbegin(), args.rend());
     try {
         app_.parse(words);
-        RefuseFlagValues(args);
+        RefuseInlineValues(args);
         const std::vector<std::string> left = app_.remaining();
         if (std::any_of(left.begin(), left.end(), [this](const std::string& word) { return Refuses(word); }))
             throw CLI::ExtrasError(left);
@@ -123,19 +123,23 @@ std::string COptionSet::Parse(const std::vector<std::string>& args) {
     return {};
 }
 
-void COptionSet::RefuseFlagValues(const std::vector<std::string>& args) const {
+void COptionSet::RefuseInlineValues(const std::vector<std::string>& args) const {
     for (const std::string& word : args) {
         const size_t equals = word.find('=');
         if (word.rfind("--", 0) != 0 || equals == std::string::npos) continue;
-        const CLI::Option* flag = app_.get_option_no_throw(word.substr(0, equals));
-        if (flag == nullptr || flag->get_expected_max() != 0) continue;
+        const CLI::Option* option = app_.get_option_no_throw(word.substr(0, equals));
+        const bool isFlag = option != nullptr && option->get_expected_max() == 0;
+        const bool emptyValue = option != nullptr && !isFlag && equals + 1 == word.size();
+        if (!isFlag && !emptyValue) continue;
         // The same word may also stand as an option's value ("--link --quiet=1"); only the others
-        // were taken as the flag.
+        // were taken as the option itself.
         size_t asValue = 0;
-        for (const CLI::Option* option : app_.get_options())
-            asValue += static_cast<size_t>(std::count(option->results().begin(), option->results().end(), word));
-        if (static_cast<size_t>(std::count(args.begin(), args.end(), word)) > asValue)
-            throw CLI::ArgumentMismatch::FlagOverride(word.substr(2, equals - 2));
+        for (const CLI::Option* other : app_.get_options())
+            asValue += static_cast<size_t>(std::count(other->results().begin(), other->results().end(), word));
+        if (static_cast<size_t>(std::count(args.begin(), args.end(), word)) <= asValue) continue;
+        if (isFlag) throw CLI::ArgumentMismatch::FlagOverride(word.substr(2, equals - 2));
+        const std::string name = CHelpLayout::Name(*option);
+        throw CLI::ValidationError(name, FillWords(words_.emptyValue, name));
     }
 }
 

@@ -68,9 +68,9 @@ public:
 
 private:
     bool Refuses(const std::string& word) const;
-    // CLI11 takes "--flag=true", "--flag={}" and "--flag=" as the flag itself; throws its refusal of
-    // a flag's value for them, as for any other value.
-    void RefuseFlagValues(const std::vector<std::string>& args) const;
+    // CLI11 takes "--flag=true", "--flag={}" and "--flag=" as the flag itself, and "--name= x" as
+    // "--name x"; throws the refusal of a flag's value or of an empty value for them.
+    void RefuseInlineValues(const std::vector<std::string>& args) const;
     std::string FailureText(const CLI::App& app, const CLI::Error& error) const;
 
     CLI::App app_;

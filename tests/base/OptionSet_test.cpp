@@ -56,6 +56,8 @@ TEST(OptionSet, OneRuleForEveryProgramInItsOwnWords) {
         {{"--test-only=true"}, COptionSet::Others::Refuse, "--test-only takes no value"},
         {{"--quiet={}"}, COptionSet::Others::Refuse, "--quiet takes no value"},
         {{"--link", "--quiet=", "--quiet="}, COptionSet::Others::Refuse, "--quiet takes no value"},
+        {{"--link=", "x"}, COptionSet::Others::Refuse, "--link needs a non-empty value"},
+        {{"--port=", "a"}, COptionSet::Others::Refuse, "--port needs a non-empty value"},
         {{"--port", "a", "--port", ""}, COptionSet::Others::Refuse, "--port needs a non-empty value"},
         {{"--baud", "49"}, COptionSet::Others::Refuse, "--baud: not a rate: 49"},
         {{"--baud", "0x100"}, COptionSet::Others::Refuse, "--baud: not a rate: 0x100"},
@@ -76,11 +78,11 @@ TEST(OptionSet, OneRuleForEveryProgramInItsOwnWords) {
     }
 }
 
-TEST(OptionSet, AValueThatLooksLikeAFlagGivenAValueIsAValue) {
+TEST(OptionSet, AValueThatLooksLikeAnOptionGivenAValueIsAValue) {
     Program program(COptionSet::Others::Refuse);
-    EXPECT_EQ(program.set.Parse({"--link", "--quiet=true", "--port", "--test-only="}), "");
+    EXPECT_EQ(program.set.Parse({"--link", "--quiet=true", "--port", "--test-only=", "--port", "--link="}), "");
     EXPECT_EQ(program.link, "--quiet=true");
-    EXPECT_EQ(program.ports, (std::vector<std::string>{"--test-only="}));
+    EXPECT_EQ(program.ports, (std::vector<std::string>{"--test-only=", "--link="}));
     EXPECT_FALSE(program.testOnly);
     EXPECT_EQ(program.set.LastGiven({program.quiet, program.loud}), nullptr);
 }

@@ -787,6 +787,8 @@ TEST(DevSimTest, BadCommandLinesAreRefused) {
         {"--exit-after-finish="},
         {"--out="},
         {"--settings", ""},
+        {"--fw-version=", "3"},
+        {"--out=", "d"},
         {"--no-answer", "0x23@1", "--no-answer", "0x23"},
         {"stray"},
         {"--"},
