@@ -570,11 +570,11 @@ TEST(PortReportTest, MessagesSayWhatToDo) {
     EXPECT_NE(status.find(L"/dev/ttyUSB1: нет доступа к порту: добавьте пользователя в группу dialout"), std::wstring::npos);
     EXPECT_EQ(status.find(L"ttyS0"), std::wstring::npos);
     // A port another program holds is said first, with what to do; not "no device".
-    const std::wstring busy = NoDeviceStatusText({{"/dev/ttyS0", CSerial::OpenError::NoAnswer},
-                                                  {"/dev/ttyUSB0", CSerial::OpenError::Busy}});
+    const std::wstring busy = NoDeviceStatusText({{"/dev/ttyS0", PortFinding::NoAnswer},
+                                                  {"/dev/ttyUSB0", PortFinding::Busy}});
     EXPECT_EQ(busy.rfind(L"Порт /dev/ttyUSB0 занят другой программой. Закройте программу", 0), 0u) << WideToUtf8(busy);
     EXPECT_EQ(busy.find(L"не найдено"), std::wstring::npos);
-    EXPECT_NE(OpenErrorText(CSerial::OpenError::Busy).find(L"закройте"), std::wstring::npos);
+    EXPECT_NE(PortFindingText(PortFinding::Busy).find(L"закройте"), std::wstring::npos);
 }
 
 }  // namespace
