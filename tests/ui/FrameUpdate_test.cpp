@@ -1,6 +1,7 @@
 // The main window against a recording engine: what each engine message shows, the update button's
 // settings rule, the elapsed-time clock and the settings window's round trip.
 #include <QApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -215,13 +216,14 @@ TEST_F(FrameUpdateTest, AChosenOrDroppedFolderHoldsTheUpdateFilesFromNowOn) {
     Send(*frame, WM_ENGINE_READY, 0, 0);
     engine_.calls.clear();
     ASSERT_TRUE(frame->ChooseFolder(QString::fromStdString(other.Path()).toStdWString()));
-    const std::wstring chosen = QString::fromStdString(other.Path() + "/").toStdWString();
+    // The window keeps a folder with '/' between its parts, on Windows too.
+    const std::wstring chosen = (QDir::fromNativeSeparators(QString::fromStdString(other.Path())) + "/").toStdWString();
     EXPECT_EQ(engine_.folder, chosen);
     EXPECT_EQ(engine_.calls, (std::vector<std::string>{"SetToolFolder"}));
     EXPECT_EQ(RememberedFolder(), chosen);
     EXPECT_EQ(Text(*frame, L"lbl_file_firmwareversion"), L"нет файла");
     EXPECT_EQ(Text(*frame, L"lbl_file_dataversion"), L"0400");
-    EXPECT_EQ(Control(*frame, L"lbl_folder").Widget()->toolTip().toStdWString(), chosen);
+    EXPECT_EQ(Control(*frame, L"lbl_folder").Widget()->toolTip(), QDir::toNativeSeparators(QString::fromStdWString(chosen)));
     EXPECT_FALSE(frame->ChooseFolder(QString::fromStdString(other.File("nothing-here")).toStdWString()));
 
     // A file dropped on the window names its folder.
@@ -232,17 +234,18 @@ TEST_F(FrameUpdateTest, AChosenOrDroppedFolderHoldsTheUpdateFilesFromNowOn) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(frame->Host(), &drop);
-    EXPECT_EQ(engine_.folder, WideFolder());
-    EXPECT_EQ(RememberedFolder(), WideFolder());
+    const std::wstring dropped = (QDir::fromNativeSeparators(QString::fromStdString(Folder()))).toStdWString();
+    EXPECT_EQ(engine_.folder, dropped);
+    EXPECT_EQ(RememberedFolder(), dropped);
     EXPECT_EQ(Text(*frame, L"lbl_file_firmwareversion"), L"0105");
 
     ASSERT_TRUE(Click(*frame, L"btn_update"));
     EXPECT_FALSE(Control(*frame, L"btn_folder").IsEnabled());
     EXPECT_FALSE(frame->ChooseFolder(QString::fromStdString(other.Path()).toStdWString()));
-    EXPECT_EQ(engine_.folder, WideFolder());
+    EXPECT_EQ(engine_.folder, dropped);
     // Another start's folder, asked for during the run, is taken when the run ends.
     frame->RequestFolder(QString::fromStdString(other.Path()).toStdWString());
-    EXPECT_EQ(engine_.folder, WideFolder());
+    EXPECT_EQ(engine_.folder, dropped);
     Send(*frame, WM_ENGINE_STEP_END, 7, 0);
     EXPECT_EQ(engine_.folder, chosen);
     EXPECT_EQ(Text(*frame, L"lbl_status"), L"Успешно обновлено! Теперь файлы обновления берутся из папки " + chosen + L".");
