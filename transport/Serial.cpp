@@ -224,12 +224,15 @@ void CSerial::ReportWriteStalled(uint32_t written, uint32_t length, uint32_t wai
 }
 
 void CSerial::ReportLineError(const char* what) {
+    // Both taken at once, on the failing thread: the OS reason is per thread.
     const std::string osReason = backend_->LastErrorText();
+    const std::string userReason = backend_->LastErrorTextForUser();
     if (!TakeLineFailure()) return;
-    const std::string reason = osReason.empty() ? std::string("unknown error") : osReason;
     Trace(L"[CSerial] %ls: line lost on %hs: %ls\r\n", Utf8ToWide(LastPortName()).c_str(), what,
-          Utf8ToWide(reason).c_str());
-    if (CSerialObject* receiver = receiver_.load()) receiver->OnLineError(reason);
+          Utf8ToWide(osReason.empty() ? std::string("unknown error") : osReason).c_str());
+    // The receiver's reason reaches people: in their words, the system's stay in the trace above.
+    if (CSerialObject* receiver = receiver_.load())
+        receiver->OnLineError(userReason.empty() ? std::string("неизвестная ошибка") : userReason);
 }
 
 int CSerial::DrainOutput(uint32_t timeoutMs) {

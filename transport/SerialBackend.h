@@ -100,8 +100,11 @@ public:
     // Releases the device; harmless when nothing is open.
     virtual void CloseDevice() = 0;
     virtual bool IsOpen() const = 0;
-    // The OS reason of the last failed operation on the calling thread ("" when none failed yet).
+    // The OS reason of the last failed operation on the calling thread ("" when none failed yet), in
+    // the system's words: for the trace.
     virtual std::string LastErrorText() const = 0;
+    // The same reason in the words a user reads (Russian for the common ones), UTF-8.
+    virtual std::string LastErrorTextForUser() const { return LastErrorText(); }
 };
 
 // The platform's back end (defined by the platform's Serial_*.cpp).

@@ -21,6 +21,9 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "base/OsErrorText.h"
+#include "base/Text.h"
+
 #if defined(__linux__)
 #include <linux/serial.h>
 
@@ -178,6 +181,10 @@ public:
     void CloseDevice() override;
     bool IsOpen() const override { return fd_.load() >= 0; }
     std::string LastErrorText() const override { return t_lastErrno == 0 ? std::string() : ErrnoText(t_lastErrno); }
+    std::string LastErrorTextForUser() const override {
+        if (t_lastErrno == 0) return std::string();
+        return WideToUtf8(::ErrnoText(t_lastErrno, Utf8ToWide(ErrnoText(t_lastErrno))));
+    }
 
 private:
     enum class Regime { Handshake, Transfer };

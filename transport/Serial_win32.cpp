@@ -35,6 +35,7 @@
 #include <shared_mutex>
 #include <string>
 
+include "base/OsErrorText.h"
 #include "base/Text.h"
 
 namespace {
@@ -160,6 +161,10 @@ public:
     void CloseDevice() override;
     bool IsOpen() const override { return handle_.load() != INVALID_HANDLE_VALUE; }
     std::string LastErrorText() const override { return t_lastError == 0 ? std::string() : ErrorText(t_lastError); }
+    std::string LastErrorTextForUser() const override {
+        if (t_lastError == 0) return std::string();
+        return WideToUtf8(WindowsErrorText(t_lastError, Utf8ToWide(ErrorText(t_lastError))));
+    }
 
 private:
     enum class Regime { Handshake, Transfer };
