@@ -47,6 +47,6 @@ for e2e in wine-cli-e2e wine-gui-e2e; do
     fi
 done
 
-bounded 300 "windows installer (wine)" wine-install-check.sh || status=1
+bounded 480 "windows installer (wine)" wine-install-check.sh || status=1
 echo "[time] windows parts: $(( $(date +%s) - started )) s"
 exit "$status"

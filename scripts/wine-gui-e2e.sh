@@ -16,7 +16,11 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 native="$(cd "$1" && pwd)"
 win="$(cd "$2" && pwd)"
 devsim="$native/bin/iap-devsim"
-tool="$win/bin/iap-tool.exe"
+# IAP_WINE_TOOL names another iap-tool.exe (the installed one, scripts/wine-install-check.sh); with
+# IAP_WINE_TOOL_BARE=1 it starts as the Start menu starts it, with no port and no folder: it finds the
+# device by its own scan and is given the update folder by a drop on its window.
+tool="${IAP_WINE_TOOL:-$win/bin/iap-tool.exe}"
+tool_dir="$(dirname "$tool")"
 cli="$win/bin/iap-cli.exe"
 for program in "$devsim" "$tool" "$cli"; do
     [ -x "$program" ] || [ -f "$program" ] || { echo "wine-gui-e2e: $program is missing" >&2; exit 1; }
@@ -47,13 +51,13 @@ fi
 # DLLs need the toolchain's runtime DLLs (our programs link them statically): from the toolchain when
 # they are not deployed.
 dll_path=()
-if [ ! -f "$win/bin/Qt6Core.dll" ]; then
+if [ ! -f "$tool_dir/Qt6Core.dll" ]; then
     qt_bin="$(dirname "$(find "$win" -path "$WINEPREFIX" -prune -o -name Qt6Core.dll -print | head -n 1)")"
     [ -f "$qt_bin/Qt6Core.dll" ] || { echo "wine-gui-e2e: no Qt6Core.dll in $win" >&2; exit 1; }
     dll_path+=("$qt_bin")
     export QT_PLUGIN_PATH="$(winepath -w "$qt_bin/../plugins")"
 fi
-if [ ! -f "$win/bin/libstdc++-6.dll" ]; then
+if [ ! -f "$tool_dir/libstdc++-6.dll" ]; then
     for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
         found="$(x86_64-w64-mingw32-g++-posix -print-file-name="$dll")"
         [ "$found" != "$dll" ] || found="/usr/x86_64-w64-mingw32/lib/$dll"
@@ -93,8 +97,9 @@ fi
 echo "iap-cli.exe --inspect --folder $files_win: 5 files and ver.txt read"
 
 # --- iap-tool.exe runs the update -----------------------------------------------------------------
-coproc TOOL { xvfb-run -a -s "-screen 0 1280x900x24" wine "$tool" --automation --port COM20 --folder "$files_win" \
-    2>"$work/tool.err"; }
+tool_args=(--automation --port COM20 --folder "$files_win")
+[ "${IAP_WINE_TOOL_BARE:-0}" = 1 ] && tool_args=(--automation)
+coproc TOOL { xvfb-run -a -s "-screen 0 1280x900x24" wine "$tool" "${tool_args[@]}" 2>"$work/tool.err"; }
 # Bash forgets TOOL_PID once the co-process has ended; keep it for the wait at the end.
 tool_pid=$TOOL_PID
 
@@ -128,6 +133,13 @@ line=""
 IFS= read -r -t 120 line <&"${TOOL[0]}" || true
 [ "${line%$'\r'}" = "@@ ready" ] || { echo "wine-gui-e2e: iap-tool.exe did not start: $line" >&2; cat "$work/tool.err" >&2; exit 1; }
 echo "iap-tool.exe up in $(seconds_since "$t") s"
+if [ "${IAP_WINE_TOOL_BARE:-0}" = 1 ]; then
+    # The folder as a user drags it from Explorer onto the window.
+    answer="$(ask "drop ${files_win//\\//}")"
+    [ "$answer" = ok ] || { echo "wine-gui-e2e: the window refused the dropped folder: $answer" >&2; exit 1; }
+    wait_for lbl_folder "*Обновление*" 10
+    echo "update folder dropped on the window: $files_win"
+fi
 t=$(date +%s.%N)
 wait_for btn_update "*enabled=1*" 30
 wait_for btn_settings "*enabled=1*" 30

@@ -120,6 +120,12 @@ check "it answers from its window" grep -q '^@@ .*lbl_status\|^@@ text=' <(tr -d
 check "it ends 0 on quit" test "$tool_status" -eq 0
 rm -f "$tool_out" "$win/install-check-tool.err"
 
+# The whole job with the installed program as a user starts it: no port, no folder; the update folder
+# dropped on its window, the device found by its scan on COM20, every image intact at the simulator.
+check "the installed iap-tool.exe, started bare, updates the device from a dropped folder" \
+    env IAP_WINE_TOOL="$target/iap-tool.exe" IAP_WINE_TOOL_BARE=1 \
+    bash "$(dirname "${BASH_SOURCE[0]}")/wine-gui-e2e.sh" "$native" "$win"
+
 # Uninstalled as the system's list of programs does it.
 quiet="$(reg_value HKCU QuietUninstallString)"
 echo "install-check: uninstall: $quiet"
