@@ -35,7 +35,7 @@
 #include <shared_mutex>
 #include <string>
 
-include "base/OsErrorText.h"
+#include "base/OsErrorText.h"
 #include "base/Text.h"
 
 namespace {
