@@ -57,7 +57,10 @@ struct EngineOptions {
     // script that wants a quick "no device" expects.
     bool keepScanning = false;
     uint32_t rescanMs = 2000;    // how often the port list is looked at for ports not seen before
-    uint32_t reprobeMs = 10000;  // how often a port that is there but did not answer is probed again
+    // How often a port that opened but did not answer is probed again; 0: only when it has gone and
+    // come back, or when SearchAgain asks. A port that could not be opened (busy, no permission) is
+    // looked at again every kRetryUnopenedMs whatever this says: that touches nothing.
+    uint32_t reprobeMs = 10000;
     // After an end command the device never answers, the line must be quiet this long before the
     // image counts as ended, so that a surplus answer to its packets is still seen in its step.
     uint32_t endSettleMs = 200;
@@ -92,6 +95,10 @@ public:
     int ConnectAndLoad();
     // Closes the port, empties the images, stops the sender and empties the queue.
     void StopEngine();
+    // While no device is connected: probe every port again now, those that did not answer too (the
+    // user asked). Any thread; the search runs on the connect thread, which says NoDevice again when
+    // it finds nothing.
+    void SearchAgain();
     // Sets the run-active flag, reads every update file again from the tool folder and starts the first
     // step that has work (or ends the run at once). What the run sends is what the files held now.
     void StartUpdateRun();
@@ -329,6 +336,8 @@ private:
         uint32_t probedAt = 0;
     };
     bool ScanPorts(std::vector<std::pair<std::string, PortSeen>>& seen, uint32_t reprobeMs);
+    static constexpr uint32_t kRetryUnopenedMs = 10000;
+    std::atomic<bool> searchAgain_{false};
     // Waits up to `ms` (no limit when 0) for the engine to stop or, when `untilLost`, for the line to be
     // lost. True when the engine stops.
     bool ConnectWait(uint32_t ms, bool untilLost);

@@ -78,40 +78,65 @@ PortFinding FindingOf(CSerial::OpenError error) {
 
 }  // namespace
 
+namespace {
+
+// A port that could not be opened was not touched (no modem line raised, nothing written): looking
+// at it again now and then is harmless, and the program that holds it may have let go.
+bool NeverOpened(CSerial::OpenError error) {
+    return error == CSerial::OpenError::Busy || error == CSerial::OpenError::PermissionDenied ||
+           error == CSerial::OpenError::Other;
+}
+
+}  // namespace
+
 bool CWork_BK::ScanPorts(std::vector<std::pair<std::string, PortSeen>>& seen, uint32_t reprobeMs) {
-    ScanReport report;
-    bool found = false;
-    const uint32_t limit = portLimit_.load();
-    for (uint32_t port = 1; port < limit && port <= 255; ++port) {
-        if (scanAbort_.load()) break;
-        // Port lists have no gaps: past the last path there is nothing more to look at.
-        const std::string path = PortPath(port);
-        if (path.empty()) break;
+    const std::vector<PortCandidate> candidates = SearchCandidates(portLimit_.load());
+    auto recordOf = [&seen](const std::string& path) -> PortSeen& {
         auto it = std::find_if(seen.begin(), seen.end(), [&](const auto& entry) { return entry.first == path; });
         if (it == seen.end()) it = seen.insert(seen.end(), {path, PortSeen{}});
-        PortSeen& record = it->second;
-        const uint32_t now = GetTickCountMs();
-        // A port that was there and did not answer is some other serial device (or one that is busy):
-        // probing it on every look would flood it. A new or reappeared port is tried at once.
+        return it->second;
+    };
+    // A port gone from the list is missing: when it comes back it is tried at once.
+    for (auto& [path, record] : seen) {
+        const bool listed = std::any_of(candidates.begin(), candidates.end(),
+                                        [&](const PortCandidate& candidate) { return candidate.path == path; });
+        if (!listed) record.error = CSerial::OpenError::Missing;
+    }
+    const uint32_t now = GetTickCountMs();
+    std::vector<PortCandidate> due;
+    for (const PortCandidate& candidate : candidates) {
+        const PortSeen& record = recordOf(candidate.path);
         const bool fresh = record.probedAt == 0 || record.error == CSerial::OpenError::Missing;
-        if (!fresh && now - record.probedAt < reprobeMs) {
-            report.emplace_back(path, FindingOf(record.error));
-            continue;
-        }
-        int opened = 0;
-        {
-            std::lock_guard<std::mutex> lock(portMutex_);
-            opened = serial_.Open(static_cast<uint8_t>(port), baudRate_.load(), kByteSize, SERIAL_PARITY_NONE,
-                                  SERIAL_ONE_STOP_BIT);
-        }
-        record.error = opened ? CSerial::OpenError::None : serial_.LastOpenError();
-        record.probedAt = now == 0 ? 1 : now;
-        const std::string name = serial_.LastPortName();
-        if (!name.empty()) report.emplace_back(name, FindingOf(record.error));
-        if (opened) {
-            found = true;
-            break;
-        }
+        const uint32_t sinceMs = now - record.probedAt;
+        // A port that opened and did not answer is some other serial device: every probe raises its
+        // DTR (which resets many boards) and writes a frame into it, so it is left alone unless the
+        // user asked to go on probing it.
+        const bool again = NeverOpened(record.error) ? sinceMs >= kRetryUnopenedMs : reprobeMs != 0 && sinceMs >= reprobeMs;
+        if (fresh || again) due.push_back(candidate);
+    }
+
+    std::vector<std::pair<std::string, CSerial::OpenError>> tried;
+    bool found = false;
+    if (!due.empty() && !scanAbort_.load()) {
+        std::lock_guard<std::mutex> lock(portMutex_);
+        found = serial_.OpenFirstAnswering(due, baudRate_.load(), kByteSize, SERIAL_PARITY_NONE, SERIAL_ONE_STOP_BIT,
+                                           scanAbort_, tried) != 0;
+    }
+    const uint32_t probedAt = now == 0 ? 1 : now;
+    for (const auto& [path, error] : tried) {
+        PortSeen& record = recordOf(path);
+        record.error = error;
+        record.probedAt = probedAt;
+    }
+
+    // The report lists the ports as a one-by-one scan would: in order, each with its latest finding,
+    // up to the one that answered.
+    ScanReport report;
+    for (const PortCandidate& candidate : candidates) {
+        const PortSeen& record = recordOf(candidate.path);
+        if (record.probedAt == 0) continue;
+        report.emplace_back(candidate.path, FindingOf(record.error));
+        if (found && candidate.path == tried.back().first) break;
     }
     std::lock_guard<std::mutex> lock(recordMutex_);
     scanReport_ = report;
@@ -120,7 +145,9 @@ bool CWork_BK::ScanPorts(std::vector<std::pair<std::string, PortSeen>>& seen, ui
 
 bool CWork_BK::ConnectWait(uint32_t ms, bool untilLost) {
     std::unique_lock<std::mutex> lock(scanWakeMutex_);
-    auto done = [&] { return scanAbort_.load() || (untilLost && connectState_.load() == ConnectState::LineLost); };
+    auto done = [&] {
+        return scanAbort_.load() || (untilLost ? connectState_.load() == ConnectState::LineLost : searchAgain_.load());
+    };
     if (ms == 0)
         scanWake_.wait(lock, done);
     else
@@ -154,6 +181,11 @@ int CWork_BK::ConnectAndLoad() {
     std::vector<std::pair<std::string, PortSeen>> seen;
     bool told = false;  // the front end knows that nothing answered
     for (;;) {
+        if (searchAgain_.exchange(false)) {
+            // The user asked: every port is new again, and the window hears "no device" once more.
+            seen.clear();
+            told = false;
+        }
         if (ScanPorts(seen, options.reprobeMs)) {
             // A line lost right after it opened has already said so; that stands.
             ConnectState before = connectState_.load();
@@ -189,6 +221,13 @@ int CWork_BK::ConnectAndLoad() {
         if (ConnectWait(options.rescanMs, false)) break;
     }
     return 0;
+}
+
+void CWork_BK::SearchAgain() {
+    const ConnectState state = connectState_.load();
+    if (state != ConnectState::NoDevice && state != ConnectState::LineLost) return;
+    searchAgain_.store(true);
+    WakeConnectThread();
 }
 
 void CWork_BK::StopEngine() {

@@ -45,8 +45,9 @@ bool CWork_BK::OpenAfterRestart(int generation, std::vector<std::pair<std::strin
         // so no port is opened again behind it.
         if (RestartWaitOver(generation)) return false;
         if (serial_.LineFailed()) serial_.Close();
-        const uint8_t port = connectedPort_.load();
-        if (port != 0 && serial_.Open(port, baudRate_.load(), 8, SERIAL_PARITY_NONE, SERIAL_ONE_STOP_BIT)) return true;
+        // The port's number in the list, not the number the device was told (COM20 may be port 1).
+        const unsigned port = serial_.OpenedPort();
+        if (port != 0 && port <= 255 && serial_.Open(static_cast<uint8_t>(port), baudRate_.load(), 8, SERIAL_PARITY_NONE, SERIAL_ONE_STOP_BIT)) return true;
     }
     // Every port is looked at again on each pass: the device may come back under another number.
     seen.clear();

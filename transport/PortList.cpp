@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -143,6 +144,24 @@ std::vector<std::pair<unsigned, std::string>> NumberedPortList() {
     for (size_t i = 0; i < list.size(); ++i)
         numbered.emplace_back(given.empty() ? SystemPortNumber(list, i) : static_cast<unsigned>(i + 1), list[i]);
     return numbered;
+}
+
+std::vector<PortCandidate> SearchCandidates(unsigned portLimit) {
+    const std::vector<std::string> given = GivenPortList();
+    if (given.empty()) return SystemCandidates(portLimit);
+    std::vector<PortCandidate> candidates;
+    for (size_t i = 0; i < given.size() && i + 1 < portLimit && i < 255; ++i)
+        candidates.push_back({static_cast<unsigned>(i + 1), given[i], false});
+    return candidates;
+}
+
+bool SerialDevicePresent(const std::string& sysClassTty, const std::string& name) {
+    std::FILE* file = std::fopen((sysClassTty + "/" + name + "/type").c_str(), "r");
+    if (file == nullptr) return true;
+    int type = -1;
+    const bool read = std::fscanf(file, "%d", &type) == 1;
+    std::fclose(file);
+    return !read || type != 0;
 }
 
 std::string PortPath(unsigned port) {

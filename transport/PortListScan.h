@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "transport/PortList.h"
+
 // The entries of a colon-separated list, in order; empty entries are dropped.
 std::vector<std::string> SplitPortListText(const std::string& text);
 
@@ -15,6 +17,11 @@ bool NaturalLess(const std::string& a, const std::string& b);
 // folder + "/" + name: grouped by prefix in the given order, naturally sorted within a group.
 // An unreadable or missing folder gives an empty list.
 std::vector<std::string> ScanSerialDevices(const std::string& folder, const std::vector<std::string>& prefixes);
+
+// False when the kernel's serial core says that the tty `name` has no UART behind it: the file
+// `sysClassTty`/name/type reads 0 (the placeholders ttyS1..ttyS31 that every PC kernel creates). A
+// tty without that file (a USB adapter, a pseudo-terminal, a system without sysfs) counts as present.
+bool SerialDevicePresent(const std::string& sysClassTty, const std::string& name);
 
 // Windows port names: "COM20", "com20", "\\.\COM20" (any case) all stand for "\\.\COM20", the form
 // that also reaches COM10 and above. Any other entry (a device path of another driver) stays as given.
@@ -33,3 +40,5 @@ std::vector<std::string> SystemPortList();
 std::string SystemPortPath(unsigned port);
 // The number n for which SystemPortPath(n) is list[index], `list` being SystemPortList().
 unsigned SystemPortNumber(const std::vector<std::string>& list, size_t index);
+// SearchCandidates without a given list.
+std::vector<PortCandidate> SystemCandidates(unsigned portLimit);

@@ -6,43 +6,14 @@
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "transport/PortList.h"
+#include "transport/PortSearch.h"
 #include "transport/SerialBackend.h"
+#include "transport/SerialHandshake.h"
 #include "transport/SerialObject.h"
 #include "transport/SerialOpenHook.h"
 #include "transport/SerialProbe.h"
 #include "transport/TickCount.h"
 
-namespace {
-
-// The handshake regime waits 1 ms plus 1 ms per byte of the read buffer for the first byte; a probe
-// that goes on reading past line noise stays within the same wait.
-constexpr uint32_t kHandshakeWaitMs = 1 + SERIAL_READ_CHUNK;
-
-const char* OpenErrorWords(CSerial::OpenError error) {
-    switch (error) {
-        case CSerial::OpenError::None: return "ok";
-        case CSerial::OpenError::Missing: return "missing";
-        case CSerial::OpenError::PermissionDenied: return "permission denied";
-        case CSerial::OpenError::Busy: return "busy";
-        case CSerial::OpenError::LineSettings: return "line settings refused";
-        case CSerial::OpenError::NoAnswer: return "no answer";
-        case CSerial::OpenError::Other: return "failed";
-    }
-    return "failed";
-}
-
-CSerial::OpenError FromOpenStatus(SerialOpenStatus status) {
-    switch (status) {
-        case SerialOpenStatus::Ok: return CSerial::OpenError::None;
-        case SerialOpenStatus::Missing: return CSerial::OpenError::Missing;
-        case SerialOpenStatus::PermissionDenied: return CSerial::OpenError::PermissionDenied;
-        case SerialOpenStatus::Busy: return CSerial::OpenError::Busy;
-        case SerialOpenStatus::Other: return CSerial::OpenError::Other;
-    }
-    return CSerial::OpenError::Other;
-}
-
-}  // namespace
 
 CSerial::CSerial(CSerialObject* receiver, int /*reserved*/, uint32_t readerPauseMs)
     : CSerial(nullptr, receiver, readerPauseMs) {}
@@ -51,7 +22,8 @@ CSerial::CSerial(std::unique_ptr<CSerialBackend> backend, CSerialObject* receive
     : CAutoThread(SERIAL_STOP_WAIT_MS),
       receiver_(receiver),
       readerPauseMs_(readerPauseMs),
-      backend_(backend ? std::move(backend) : CreateSerialBackend()) {}
+      backend_(backend ? std::shared_ptr<CSerialBackend>(std::move(backend)) : std::shared_ptr<CSerialBackend>(CreateSerialBackend())),
+      backendFactory_(CreateSerialBackend) {}
 
 CSerial::~CSerial() {
     // CAutoThread's destructor would stop the reader only after this object's members are gone.
@@ -67,6 +39,15 @@ void CSerial::SetOpenHook(CSerialOpenHook* hook) { openHook_.store(hook); }
 
 void CSerial::SetProbe(const CSerialProbe* probe) { probe_.store(probe); }
 
+void CSerial::SetBackendFactory(std::function<std::unique_ptr<CSerialBackend>()> factory) {
+    backendFactory_ = factory ? std::move(factory) : std::function<std::unique_ptr<CSerialBackend>()>(CreateSerialBackend);
+}
+
+void CSerial::SetLastPortName(const std::string& path) {
+    std::lock_guard<std::mutex> lock(nameMutex_);
+    lastPortName_ = path;
+}
+
 std::string CSerial::LastPortName() const {
     std::lock_guard<std::mutex> lock(nameMutex_);
     return lastPortName_;
@@ -74,10 +55,10 @@ std::string CSerial::LastPortName() const {
 
 int CSerial::FailOpen(OpenError error, const char* what) {
     lastOpenError_.store(error);
-    const std::string reason = backend_->LastErrorText();
+    const std::string reason = Backend()->LastErrorText();
     // Port names and OS reasons are UTF-8 and may be Cyrillic: %hs would read them in the C locale,
     // and swprintf drops the whole line at the first such letter.
-    Trace(L"[CSerial] %ls %hs: %hs%hs%ls\r\n", Utf8ToWide(LastPortName()).c_str(), what, OpenErrorWords(error),
+    Trace(L"[CSerial] %ls %hs: failed%hs%ls\r\n", Utf8ToWide(LastPortName()).c_str(), what,
           reason.empty() ? "" : ", ", Utf8ToWide(reason).c_str());
     Close();
     return 0;
@@ -87,44 +68,72 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
     if (IsOpen()) Close();
 
     const std::string path = PortPath(port);
-    {
-        std::lock_guard<std::mutex> lock(nameMutex_);
-        lastPortName_ = path;
-    }
+    SetLastPortName(path);
     if (path.empty()) {
         // Scans walk through many port numbers; one without a device is not worth a trace line.
         lastOpenError_.store(OpenError::Missing);
         return 0;
     }
 
-    if (probe_.load() == nullptr) {
+    const CSerialProbe* probe = probe_.load();
+    if (probe == nullptr) {
         // Without a handshake no port could be told from any other: a programming error, not a port's.
         lastOpenError_.store(OpenError::Other);
         Trace(L"[CSerial] %ls: no handshake was given to the port; not opened\r\n", Utf8ToWide(path).c_str());
         return 0;
     }
-    const SerialOpenStatus status = backend_->OpenDevice(path);
-    if (status != SerialOpenStatus::Ok) return FailOpen(FromOpenStatus(status), "open");
-    // Nothing stale can be queued on a port that was just opened; a refused purge is no reason to
-    // give the port up.
-    backend_->Purge();
-    if (!backend_->SetHandshakeTimeouts()) return FailOpen(OpenError::LineSettings, "handshake time-outs");
-
     // DTR on while the device is probed, off for the transfer (SetLineParams); RTS on throughout.
-    if (!backend_->SetLine(LineSettings(baud, byteSize, parity, stopBits, true))) return FailOpen(OpenError::LineSettings, "line settings");
+    const std::shared_ptr<CSerialBackend> backend = Backend();
+    const OpenError opened = OpenForHandshake(*backend, path, LineSettings(baud, byteSize, parity, stopBits, true));
+    if (opened != OpenError::None) {
+        lastOpenError_.store(opened);
+        return 0;
+    }
 
     // The device is told its port's number as the system names it, not the port's place in a list.
     const uint8_t portByte = static_cast<uint8_t>(PortByte(port));
-    if (!Probe(portByte)) {
+    if (!ProbeForAnswer(*backend, *probe, probe->Request(portByte), nullptr)) {
         lastOpenError_.store(OpenError::NoAnswer);
         Trace(L"[CSerial] %ls: no device answered the handshake\r\n", Utf8ToWide(path).c_str());
         Close();
         return 0;
     }
+    return FinishOpen(port, path, portByte);
+}
 
+int CSerial::OpenFirstAnswering(const std::vector<PortCandidate>& candidates, uint32_t baud, uint8_t byteSize,
+                                uint8_t parity, uint8_t stopBits, const std::atomic<bool>& stop,
+                                std::vector<std::pair<std::string, OpenError>>& tried) {
+    if (IsOpen()) Close();
+    tried.clear();
+    const CSerialProbe* probe = probe_.load();
+    if (probe == nullptr) {
+        lastOpenError_.store(OpenError::Other);
+        Trace(L"[CSerial] no handshake was given to the port; no port searched\r\n");
+        return 0;
+    }
+    PortSearchResult found = SearchPorts(
+        candidates, LineSettings(baud, byteSize, parity, stopBits, true), *probe,
+        [](const PortCandidate& candidate) { return static_cast<uint8_t>(PortByte(candidate.port)); },
+        backendFactory_, stop);
+    for (const PortProbeOutcome& outcome : found.tried) tried.emplace_back(outcome.path, outcome.error);
+    if (!found.backend) {
+        SetLastPortName(tried.empty() ? std::string() : tried.back().first);
+        lastOpenError_.store(tried.empty() ? OpenError::Missing : tried.back().second);
+        return 0;
+    }
+    SetLastPortName(found.kept.path);
+    // The reader is stopped and the old back end closed: only the sender may still hold it, for a
+    // write that fails at once.
+    backend_.store(std::shared_ptr<CSerialBackend>(std::move(found.backend)));
+    return FinishOpen(found.kept.port, found.kept.path, static_cast<uint8_t>(PortByte(found.kept.port)));
+}
+
+int CSerial::FinishOpen(unsigned port, const std::string& path, uint8_t portByte) {
+    const std::shared_ptr<CSerialBackend> backend = Backend();
     // A port left at the scan speed, or reading with the handshake waits, would look open but lose
     // the transfer; both failures therefore fail the open instead of being ignored.
-    if (!backend_->SetTransferTimeouts()) return FailOpen(OpenError::LineSettings, "transfer time-outs");
+    if (!backend->SetTransferTimeouts()) return FailOpen(OpenError::LineSettings, "transfer time-outs");
     if (!SetLineParams(SERIAL_TRANSFER_BAUD, 8, SERIAL_PARITY_NONE, SERIAL_ONE_STOP_BIT))
         return FailOpen(OpenError::LineSettings, "transfer line settings");
 
@@ -139,6 +148,7 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
     lineUp_.store(true);
     if (!Start()) return FailOpen(OpenError::Other, "reader thread start");
     lastOpenError_.store(OpenError::None);
+    openedPort_.store(port);
     Trace(L"[CSerial] %ls open at %u baud\r\n", Utf8ToWide(path).c_str(), SERIAL_TRANSFER_BAUD);
     return 1;
 }
@@ -152,7 +162,7 @@ SerialLineSettings CSerial::LineSettings(uint32_t baud, uint8_t byteSize, uint8_
 void CSerial::RequestLowLatency(const std::string& path) {
     // Without it a USB adapter may sit on each answer for its latency timer; a port that refuses
     // still works, only slower, so nothing here fails the open.
-    switch (backend_->RequestLowLatency()) {
+    switch (Backend()->RequestLowLatency()) {
         case SerialLowLatency::On:
             Trace(L"[CSerial] %ls: low-latency mode on\r\n", Utf8ToWide(path).c_str());
             break;
@@ -160,7 +170,7 @@ void CSerial::RequestLowLatency(const std::string& path) {
             Trace(L"[CSerial] %ls: no low-latency mode (not a serial-core driver)\r\n", Utf8ToWide(path).c_str());
             break;
         case SerialLowLatency::Failed: {
-            const std::string reason = backend_->LastErrorText();
+            const std::string reason = Backend()->LastErrorText();
             Trace(L"[CSerial] %ls: low-latency mode refused: %ls\r\n", Utf8ToWide(path).c_str(),
                   Utf8ToWide(reason).c_str());
             break;
@@ -170,36 +180,20 @@ void CSerial::RequestLowLatency(const std::string& path) {
 
 int CSerial::SetLineParams(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
     if (!IsOpen()) return 0;
-    return backend_->SetLine(LineSettings(baud, byteSize, parity, stopBits, false)) ? 1 : 0;
+    return Backend()->SetLine(LineSettings(baud, byteSize, parity, stopBits, false)) ? 1 : 0;
 }
 
 int CSerial::Probe(uint8_t portByte) {
     const CSerialProbe* probe = probe_.load();
-    if (probe == nullptr) return 0;
-    const std::vector<uint8_t> request = probe->Request(portByte);
-    if (request.empty() || !Write(request.data(), static_cast<uint32_t>(request.size()))) return 0;
-
-    std::array<uint8_t, SERIAL_READ_CHUNK> answer{};
-    const int capacity = static_cast<int>(answer.size());
-    const uint32_t startMs = GetTickCountMs();
-    int got = backend_->Read(answer.data(), capacity);
-    if (got < 0) return 0;
-    got = std::min(got, capacity);
-    while (got < capacity && !probe->IsAnswer(answer.data(), got)) {
-        const uint32_t waitedMs = GetTickCountMs() - startMs;
-        if (waitedMs >= kHandshakeWaitMs) break;
-        const int count = backend_->ReadAvailable(answer.data() + got, capacity - got, kHandshakeWaitMs - waitedMs);
-        if (count <= 0) break;
-        got += std::min(count, capacity - got);
-    }
-    return probe->IsAnswer(answer.data(), got) ? 1 : 0;
+    if (probe == nullptr || !IsOpen()) return 0;
+    return ProbeForAnswer(*Backend(), *probe, probe->Request(portByte), nullptr) ? 1 : 0;
 }
 
 int CSerial::Write(const uint8_t* data, uint32_t length) {
     if (data == nullptr || length == 0 || !IsOpen()) return 0;
-    const SerialWriteResult result = backend_->Write(data, length);
+    const SerialWriteResult result = Backend()->Write(data, length);
     if (result.status == SerialWriteResult::Status::Done) return 1;
-    const std::string reason = backend_->LastErrorText();
+    const std::string reason = Backend()->LastErrorText();
     Trace(L"[CSerial] write of %u bytes failed: %ls\r\n", length, Utf8ToWide(reason).c_str());
     if (result.status == SerialWriteResult::Status::Stalled)
         ReportWriteStalled(result.written, length, result.limitMs);
@@ -225,8 +219,8 @@ void CSerial::ReportWriteStalled(uint32_t written, uint32_t length, uint32_t wai
 
 void CSerial::ReportLineError(const char* what) {
     // Both taken at once, on the failing thread: the OS reason is per thread.
-    const std::string osReason = backend_->LastErrorText();
-    const std::string userReason = backend_->LastErrorTextForUser();
+    const std::string osReason = Backend()->LastErrorText();
+    const std::string userReason = Backend()->LastErrorTextForUser();
     if (!TakeLineFailure()) return;
     Trace(L"[CSerial] %ls: line lost on %hs: %ls\r\n", Utf8ToWide(LastPortName()).c_str(), what,
           Utf8ToWide(osReason.empty() ? std::string("unknown error") : osReason).c_str());
@@ -237,7 +231,7 @@ void CSerial::ReportLineError(const char* what) {
 
 int CSerial::DrainOutput(uint32_t timeoutMs) {
     if (!IsOpen()) return 0;
-    return backend_->DrainOutput(timeoutMs);
+    return Backend()->DrainOutput(timeoutMs);
 }
 
 void CSerial::Close() {
@@ -245,25 +239,27 @@ void CSerial::Close() {
     // the device: output is discarded only when it could not leave in time. On a pseudo-terminal
     // "left" means handed to the other side, which a full purge would still take back. A dead line
     // fails the drain at once.
-    const bool drained = lineUp_.load() && backend_->DrainOutput(kCloseDrainMs);
+    const bool drained = lineUp_.load() && Backend()->DrainOutput(kCloseDrainMs);
     lineUp_.store(false);
     lineFailed_.store(false);
     if (drained)
-        backend_->PurgeInput();
+        Backend()->PurgeInput();
     else
-        backend_->Purge();
+        Backend()->Purge();
     // The reader must be gone before the handle it reads from.
     Stop();
-    backend_->CloseDevice();
+    Backend()->CloseDevice();
 }
 
-bool CSerial::IsOpen() const { return backend_->IsOpen(); }
+bool CSerial::IsOpen() const { return Backend()->IsOpen(); }
 
 int CSerial::Run() {
+    // The back end is only swapped while the reader is stopped.
+    const std::shared_ptr<CSerialBackend> backend = Backend();
     std::array<uint8_t, SERIAL_READ_CHUNK> buffer{};
     bool failing = false;
     while (!IsStopping()) {
-        const int count = backend_->ReadAvailable(buffer.data(), static_cast<int>(buffer.size()), readerPauseMs_);
+        const int count = backend->ReadAvailable(buffer.data(), static_cast<int>(buffer.size()), readerPauseMs_);
         if (count > 0) {
             failing = false;
             if (CSerialObject* receiver = receiver_.load())
@@ -272,7 +268,7 @@ int CSerial::Run() {
             // A hung-up line fails every read at once; pausing keeps the loop from spinning, and
             // one trace line per outage keeps the trace readable.
             if (!failing) {
-                const std::string reason = backend_->LastErrorText();
+                const std::string reason = backend->LastErrorText();
                 Trace(L"[CSerial] read failed: %ls\r\n", Utf8ToWide(reason).c_str());
                 failing = true;
                 ReportLineError("read");

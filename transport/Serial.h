@@ -20,12 +20,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "transport/AutoThread.h"
 #include "transport/MuTexObject.h"
+#include "transport/PortList.h"
 
 class CSerialObject;
 class CSerialOpenHook;
@@ -53,15 +55,29 @@ public:
     CSerial(std::unique_ptr<CSerialBackend> backend, CSerialObject* receiver, uint32_t readerPauseMs);
     ~CSerial() override;
 
+    // Why the last Open failed, in words a user can act on ("", "missing", "busy", "permission", ...).
+    enum class OpenError { None, Missing, PermissionDenied, Busy, LineSettings, NoAnswer, Other };
+
     int SetReceiver(CSerialObject* receiver);
     // Not owned; null means nothing is asked after the handshake.
     void SetOpenHook(CSerialOpenHook* hook);
     // Not owned; Open refuses every port while none is set.
     void SetProbe(const CSerialProbe* probe);
 
+    // The back ends a device search opens its ports on, one per port (null: the platform's). Set
+    // before the first search; tests set scripted ones.
+    void SetBackendFactory(std::function<std::unique_ptr<CSerialBackend>()> factory);
+
     // Closes any open port, then opens, probes and switches `port` to the transfer line (see above).
     // Nonzero on success; 0 leaves the port closed, with the reason in LastOpenError().
     int Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
+    // The same for the first of `candidates` that answers, all of them probed at once (PortSearch.h).
+    // `tried` gets each port as a one-by-one scan would have reported it. `stop` calls it off.
+    int OpenFirstAnswering(const std::vector<PortCandidate>& candidates, uint32_t baud, uint8_t byteSize,
+                           uint8_t parity, uint8_t stopBits, const std::atomic<bool>& stop,
+                           std::vector<std::pair<std::string, OpenError>>& tried);
+    // The port number of the open port (or of the last one opened), 0 before any.
+    unsigned OpenedPort() const { return openedPort_.load(); }
     // Reprograms an open port with DTR low and RTS high. 0 when closed or refused (byte size 5..8,
     // parity 0..2 and stop bits 0 or 2 are the values the POSIX back end accepts).
     int SetLineParams(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
@@ -82,8 +98,6 @@ public:
     // True from the report of a failed line until the next Open or Close.
     bool LineFailed() const { return lineFailed_.load(); }
 
-    // Why the last Open failed, in words a user can act on ("", "missing", "busy", "permission", ...).
-    enum class OpenError { None, Missing, PermissionDenied, Busy, LineSettings, NoAnswer, Other };
     OpenError LastOpenError() const { return lastOpenError_.load(); }
     // The device path (POSIX) or name (Windows) of the last port Open tried; empty when that port
     // number has no device.
@@ -100,6 +114,13 @@ private:
     void RequestLowLatency(const std::string& path);
     // Records why Open failed, traces it with the OS reason, closes what is open; returns 0.
     int FailOpen(OpenError error, const char* what);
+    // Open's part once the device has answered on `port` at `path`: the transfer line, the hook, the
+    // reader.
+    int FinishOpen(unsigned port, const std::string& path, uint8_t portByte);
+    void SetLastPortName(const std::string& path);
+    // The back end in use; a search swaps in the one its answering port was opened on, while other
+    // threads may still ask whether the port is open, so every use takes its own reference.
+    std::shared_ptr<CSerialBackend> Backend() const { return backend_.load(); }
     // Tells the receiver that the line failed, the first time only since Open; `what` names the
     // operation. Call on the failing thread, right after the failure (the OS reason is per thread).
     void ReportLineError(const char* what);
@@ -112,7 +133,9 @@ private:
     std::atomic<CSerialOpenHook*> openHook_{nullptr};
     std::atomic<const CSerialProbe*> probe_{nullptr};
     const uint32_t readerPauseMs_;
-    std::unique_ptr<CSerialBackend> backend_;
+    std::atomic<std::shared_ptr<CSerialBackend>> backend_;
+    std::function<std::unique_ptr<CSerialBackend>()> backendFactory_;  // controlling thread only
+    std::atomic<unsigned> openedPort_{0};
     std::atomic<OpenError> lastOpenError_{OpenError::None};
     // Set when an Open succeeds, cleared by the first failure report and by Close: one report per open.
     std::atomic<bool> lineUp_{false};

@@ -23,6 +23,8 @@
 
 #include "base/OsErrorText.h"
 #include "base/Text.h"
+#include "base/Trace.h"
+#include "transport/UucpLock.h"
 
 #if defined(__linux__)
 #include <linux/serial.h>
@@ -39,6 +41,8 @@ using Clock = std::chrono::steady_clock;
 
 // A wait is cut into slices this long so that a close ends it promptly.
 constexpr int kWaitSliceMs = 50;
+// Where serial programs put their UUCP lock files (a link to /run/lock on current systems).
+constexpr const char* kUucpLockFolder = "/var/lock";
 // Handshake regime, as the Win32 comm time-outs of the same port would give it. The gap between
 // bytes is nominally 1 ms there, but Windows runs that timer at its clock resolution (about 16 ms),
 // so an answer that arrives in pieces (USB adapter packets, a slow scan rate, where one byte alone
@@ -216,6 +220,14 @@ private:
 
 SerialOpenStatus CSerialBackend_Posix::OpenDevice(const std::string& path) {
     CloseDevice();
+    // A program that claims ports by lock file only would have its line probed under it; the open
+    // itself would already raise DTR.
+    if (const int holder = LiveUucpLockHolder(kUucpLockFolder, path); holder != 0) {
+        Remember(EBUSY);
+        Trace(L"[CSerial] %ls: claimed by process %d (lock file in %hs)\r\n", Utf8ToWide(path).c_str(), holder,
+              kUucpLockFolder);
+        return SerialOpenStatus::Busy;
+    }
     std::unique_lock<std::shared_mutex> lock(lifetime_);
     // O_NONBLOCK also keeps open() from waiting for carrier detect before CLOCAL is set.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

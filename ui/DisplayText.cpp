@@ -31,7 +31,10 @@ std::wstring NoDeviceStatusText(const ScanReport& tried) {
         return L"Порт " + Utf8ToWide(path) + L" занят другой программой. Закройте программу, которая его "
                L"держит (терминал, другую программу обновления), поиск продолжается.";
     }
-    std::wstring text = L"Устройство не найдено. Подключите устройство к компьютеру, поиск продолжается.";
+    // Ports that did not answer are not probed again by themselves (that would disturb whatever other
+    // device sits on them), so the user is told how to ask.
+    std::wstring text = L"Устройство не найдено. Подключите устройство к компьютеру: новый порт проверяется сразу. "
+                        L"Если устройство уже подключено, нажмите «Искать снова».";
     for (const auto& [path, error] : tried) {
         if (error != PortFinding::PermissionDenied) continue;
         text += L"\nПорт " + Utf8ToWide(path) + L": " + PortFindingText(error) + L".";

@@ -39,6 +39,8 @@ public:
     virtual ScanReport LastScanReport() = 0;
     // Asks the device for its versions again; WM_ENGINE_READY follows. 0 when no device is connected.
     virtual int RefreshDeviceInfo() = 0;
+    // Probes every port again, those that did not answer before too; the connect state follows.
+    virtual void SearchAgain() = 0;
 };
 
 // The link the windows use: the one set by SetEngineLink, else the process's engine.

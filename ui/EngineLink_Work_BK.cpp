@@ -30,6 +30,7 @@ public:
     std::wstring FailureReason() override { return Work().FailureReason(); }
     ScanReport LastScanReport() override { return Work().LastScanReport(); }
     int RefreshDeviceInfo() override { return Work().RefreshDeviceInfo(); }
+    void SearchAgain() override { Work().SearchAgain(); }
 
 private:
     static CWork_BK& Work() { return *CWork_BK::Instance(); }

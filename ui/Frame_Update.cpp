@@ -163,12 +163,16 @@ void CFrame_Update::OnConnect(NotifyWParam state) {
         if (runGoing_) return;
         SetControlEnabled(L"btn_update", false);
         SetControlEnabled(L"btn_settings", false);
+        searchOffered_ = true;
+        UpdateButtons();
         SetConnectionText(L"Связь с устройством потеряна. Подключите устройство, поиск продолжается.");
     } else if (state == static_cast<NotifyWParam>(ConnectState::Restarting)) {
         // The run goes on once the device is back; the versions it then reports are shown.
         if (runGoing_) SetControlText(L"lbl_status", RestartSearchText());
     } else if (state == static_cast<NotifyWParam>(ConnectState::NoDevice)) {
         if (runGoing_ || connected_) return;
+        searchOffered_ = true;
+        UpdateButtons();
         SetConnectionText(NoDeviceStatusText(Engine().LastScanReport()));
     }
 }
@@ -303,6 +307,11 @@ void CFrame_Update::OnClick(TNotifyUI& msg) {
         StartUpdate(msg);
     } else if (name == L"btn_folder") {
         OnFolderButton();
+    } else if (name == L"btn_search") {
+        searchOffered_ = false;
+        UpdateButtons();
+        SetConnectionText(L"Поиск устройства на всех портах...");
+        Engine().SearchAgain();
     }
 }
 
@@ -383,6 +392,7 @@ void CFrame_Update::ShowIdleStatus() {
 void CFrame_Update::UpdateButtons() {
     SetControlEnabled(L"btn_update", connected_ && !runGoing_ && updateSet_.Blocking() == nullptr);
     SetControlEnabled(L"btn_folder", !runGoing_);
+    SetControlEnabled(L"btn_search", searchOffered_ && !connected_ && !runGoing_);
 }
 
 void CFrame_Update::RefreshUpdateSet(bool force) {

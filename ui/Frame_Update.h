@@ -107,6 +107,8 @@ private:
     bool settingsOnlyRun_ = false;  // this run has no file to send, only the settings
     bool runGoing_ = false;  // from "btn_update" until the end of the run (step 7)
     bool connected_ = false;  // from the device's information until its line is lost
+    // From "no device" or a lost line until the user asks for another search ("btn_search").
+    bool searchOffered_ = false;
     bool settingsKnown_ = false;      // the device's settings were read on this connection
     bool settingsDuringRun_ = false;  // they were read while a run was going, not yet taken
     bool refreshing_ = false; // the device was asked for its versions after a run

@@ -212,7 +212,8 @@ int RunUpdate(const CliOptions& options, std::FILE* out, std::FILE* err, CInterr
     }
 
     if (!options.ports.empty()) SetPortList(options.ports);
-    const std::vector<std::string> ports = GetPortList();
+    // The ports the engine's search will try: the same list the window's search takes.
+    const std::vector<PortCandidate> ports = SearchCandidates(SERIAL_PORT_LIMIT);
     const uint32_t waitDeviceMs = static_cast<uint32_t>(options.waitDeviceSeconds) * 1000;
     // A USB adapter plugged in later adds its port; only a single scan can give up on an empty list.
     if (ports.empty() && waitDeviceMs == 0) {

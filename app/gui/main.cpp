@@ -106,9 +106,12 @@ int main(int argc, char** argv) {
     ReadVersionFile(toolFolder);
     if (!options.ports.empty()) SetPortList(options.ports);
 
-    // The window keeps looking for the device while none answers, and again after its line was lost.
+    // The window keeps looking for the device while none answers, and again after its line was lost:
+    // at new ports as they appear, at the ones that did not answer only when the user asks ("Искать
+    // снова"), so that other serial devices are not probed for as long as the window is open.
     EngineOptions engineOptions = CWork_BK::Instance()->Options();
     engineOptions.keepScanning = true;
+    engineOptions.reprobeMs = 0;
     CWork_BK::Instance()->SetOptions(engineOptions);
 
     auto frame = std::make_unique<CFrame_Update>(L"frame_Update.xml", toolFolder);

@@ -92,6 +92,7 @@ public:
         calls.push_back("RefreshDeviceInfo");
         return 1;
     }
+    void SearchAgain() override { calls.push_back("SearchAgain"); }
 
     NotifyHandle window = nullptr;
     uint32_t portLimit = 0;
