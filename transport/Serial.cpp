@@ -6,6 +6,7 @@
 #include "base/Text.h"
 #include "base/Trace.h"
 #include "transport/PortList.h"
+#include "transport/PortListScan.h"
 #include "transport/PortSearch.h"
 #include "transport/SerialBackend.h"
 #include "transport/SerialHandshake.h"
@@ -14,6 +15,16 @@
 #include "transport/SerialProbe.h"
 #include "transport/TickCount.h"
 
+
+namespace {
+
+// As PortByte, from the candidate itself: its COM number, else its number.
+uint8_t CandidatePortByte(const PortCandidate& candidate) {
+    const unsigned com = ComPortNumber(candidate.path);
+    return static_cast<uint8_t>(com != 0 ? com : candidate.port);
+}
+
+}  // namespace
 
 CSerial::CSerial(CSerialObject* receiver, int /*reserved*/, uint32_t readerPauseMs)
     : CSerial(nullptr, receiver, readerPauseMs) {}
@@ -114,7 +125,7 @@ int CSerial::OpenFirstAnswering(const std::vector<PortCandidate>& candidates, ui
     }
     PortSearchResult found = SearchPorts(
         candidates, LineSettings(baud, byteSize, parity, stopBits, true), *probe,
-        [](const PortCandidate& candidate) { return static_cast<uint8_t>(PortByte(candidate.port)); },
+        [](const PortCandidate& candidate) { return CandidatePortByte(candidate); },
         backendFactory_, stop);
     for (const PortProbeOutcome& outcome : found.tried) tried.emplace_back(outcome.path, outcome.error);
     if (!found.backend) {
@@ -126,7 +137,7 @@ int CSerial::OpenFirstAnswering(const std::vector<PortCandidate>& candidates, ui
     // The reader is stopped and the old back end closed: only the sender may still hold it, for a
     // write that fails at once.
     backend_.store(std::shared_ptr<CSerialBackend>(std::move(found.backend)));
-    return FinishOpen(found.kept.port, found.kept.path, static_cast<uint8_t>(PortByte(found.kept.port)));
+    return FinishOpen(found.kept.port, found.kept.path, CandidatePortByte(found.kept));
 }
 
 int CSerial::FinishOpen(unsigned port, const std::string& path, uint8_t portByte) {

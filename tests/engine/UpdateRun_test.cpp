@@ -407,6 +407,41 @@ TEST_F(UpdateRunTest, NoDeviceLeavesThePortClosedAndSendsNothing) {
     EXPECT_EQ(report[0].second, PortFinding::NoAnswer);
 }
 
+// The window's search: a port that opened and did not answer is some other serial device, probed
+// once; a port that appears later is probed at once; the first one is probed again only when the user
+// asks.
+TEST_F(UpdateRunTest, ASilentPortIsProbedAgainOnlyWhenTheUserAsks) {
+    testsupport::PtyPair silent;
+    testsupport::PtyPair later;
+    const std::string link = dir_.Path() + "/ttyLATER";
+    EngineOptions options = engine_.Options();
+    options.keepScanning = true;
+    options.reprobeMs = 0;
+    options.rescanMs = 50;
+    engine_.SetOptions(options);
+    SetPortList({silent.SlavePath(), link});
+    const size_t probeSize = 6;  // the 'E' frame with its port byte
+    auto reported = [&](const std::string& path) {
+        const ScanReport report = engine_.LastScanReport();
+        return std::any_of(report.begin(), report.end(), [&](const auto& entry) { return entry.first == path; });
+    };
+    ASSERT_EQ(engine_.StartEngine(SERIAL_PORT_LIMIT, SERIAL_TRANSFER_BAUD, Utf8ToWide(FilesDir())), 1);
+    ASSERT_TRUE(window_.WaitForCount(WM_ENGINE_CONNECT, 1, 5000));
+    EXPECT_EQ(silent.ReadMaster(probeSize, 2000).size(), probeSize);
+
+    std::filesystem::create_symlink(later.SlavePath(), link);
+    EXPECT_EQ(later.ReadMaster(probeSize, 5000).size(), probeSize) << "a port that appears is probed at once";
+    // The look that found it has ended once it is in the report; it left the silent port alone.
+    ASSERT_TRUE(WaitUntil([&] { return reported(link); }, 5000));
+    EXPECT_TRUE(silent.ReadMaster(1, 10).empty()) << "the silent port was probed again by itself";
+
+    engine_.SearchAgain();
+    EXPECT_EQ(silent.ReadMaster(probeSize, 5000).size(), probeSize) << "asked, the search probes it again";
+    EXPECT_EQ(later.ReadMaster(probeSize, 5000).size(), probeSize);
+    EXPECT_TRUE(window_.WaitForCount(WM_ENGINE_CONNECT, 2, 5000)) << "and says again that nothing answered";
+    EXPECT_EQ(engine_.GetConnectState(), ConnectState::NoDevice);
+}
+
 }  // namespace
 
 namespace {

@@ -2,12 +2,22 @@
 // platform; where a platform treats a user-given entry its own way, the rows say so.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "transport/PortList.h"
 #include "transport/PortListScan.h"
+#include "support/TestSupport.h"
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "transport/UucpLock.h"
+#endif
 
 namespace {
 
@@ -72,5 +82,62 @@ TEST(PortNameTest, ThePortByteIsTheComNumberWhereThePortHasOne) {
     for (const auto& [port, byte] : rows) EXPECT_EQ(PortByte(port), byte) << "port " << port;
     SetPortList({});
 }
+
+// The kernel's serial core keeps a placeholder tty for every legacy port; its "type" 0 says that no
+// UART is behind it. A tty without that file (a USB adapter, a pty) counts as present.
+TEST(PortNameTest, PlaceholderSerialPortsAreNoCandidates) {
+    testsupport::TempDir sys;
+    const std::pair<const char*, const char*> types[] = {{"ttyS0", "4\n"}, {"ttyS1", "0\n"}, {"ttyS2", "junk"}};
+    for (const auto& [name, type] : types) {
+        std::filesystem::create_directories(sys.File(name));
+        testsupport::WriteTextFile(sys.File(name) + "/type", type);
+    }
+    EXPECT_TRUE(SerialDevicePresent(sys.Path(), "ttyS0"));
+    EXPECT_FALSE(SerialDevicePresent(sys.Path(), "ttyS1"));
+    EXPECT_TRUE(SerialDevicePresent(sys.Path(), "ttyS2")) << "an unreadable type is no proof of absence";
+    EXPECT_TRUE(SerialDevicePresent(sys.Path(), "ttyUSB0"));
+}
+
+TEST(PortNameTest, AGivenListIsSearchedInItsOrderWithinTheLimit) {
+    SetPortList({"/dev/a", "/dev/b", "/dev/c"});
+    const std::vector<PortCandidate> candidates = SearchCandidates(3);
+    ASSERT_EQ(candidates.size(), 2u);
+    EXPECT_EQ(candidates[0].path, "/dev/a");
+    EXPECT_EQ(candidates[1].port, 2u);
+    EXPECT_FALSE(candidates[1].last);
+    SetPortList({});
+}
+
+#if !defined(_WIN32)
+// A port claimed by a UUCP lock file is left alone while the process the lock names runs.
+TEST(PortNameTest, ALiveUucpLockClaimsThePort) {
+    testsupport::TempDir locks;
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    ASSERT_GT(child, 0);
+    waitpid(child, nullptr, 0);  // a process id that has just gone: a stale lock
+    const int parent = static_cast<int>(getppid());
+    int binary = parent;
+    std::string binaryText(sizeof binary, '\0');
+    std::memcpy(binaryText.data(), &binary, sizeof binary);
+    const struct {
+        const char* name;
+        std::string content;
+        int holder;
+    } rows[] = {
+        {"ttyUSB0", std::to_string(parent), parent},                           // ten-digit ASCII form
+        {"ttyUSB1", "      " + std::to_string(parent) + "\n", parent},
+        {"ttyUSB2", binaryText, parent},                                         // the old binary form
+        {"ttyUSB3", std::to_string(child) + "\n", 0},                          // stale
+        {"ttyUSB4", std::to_string(getpid()) + "\n", 0},                       // our own
+        {"ttyUSB5", "garbage\n", 0},
+    };
+    for (const auto& row : rows) {
+        testsupport::WriteTextFile(locks.File(std::string("LCK..") + row.name), row.content);
+        EXPECT_EQ(LiveUucpLockHolder(locks.Path(), std::string("/dev/") + row.name), row.holder) << row.name;
+    }
+    EXPECT_EQ(LiveUucpLockHolder(locks.Path(), "/dev/ttyUSB9"), 0) << "no lock file";
+}
+#endif
 
 }  // namespace
