@@ -562,6 +562,27 @@ TEST_F(FrameUpdateTest, CancelClosesTheWindowAndEndsTheModalLoop) {
     EXPECT_FALSE(Control(*frame, L"btn_update").IsEnabled());
 }
 
+// Ports that did not answer are probed again only when the user asks: "no device" and a lost line
+// offer "Искать снова", which asks the engine once and waits for its next word.
+TEST_F(FrameUpdateTest, SearchAgainIsOfferedWhileNoDeviceAnswers) {
+    auto frame = Open();
+    EXPECT_FALSE(Control(*frame, L"btn_search").IsEnabled());
+    for (const ConnectState state : {ConnectState::NoDevice, ConnectState::LineLost}) {
+        Send(*frame, WM_ENGINE_CONNECT, static_cast<NotifyWParam>(state), 0);
+        EXPECT_TRUE(Control(*frame, L"btn_search").IsEnabled());
+        if (state == ConnectState::NoDevice)
+            EXPECT_NE(Text(*frame, L"lbl_status").find(L"нажмите «Искать снова»"), std::wstring::npos);
+        ASSERT_TRUE(Click(*frame, L"btn_search"));
+        EXPECT_FALSE(Control(*frame, L"btn_search").IsEnabled());
+        EXPECT_EQ(Text(*frame, L"lbl_status").rfind(L"Поиск устройства на всех портах...", 0), 0u);
+    }
+    EXPECT_EQ(std::count(engine_.calls.begin(), engine_.calls.end(), "SearchAgain"), 2);
+    // A device that answers takes the offer back.
+    Send(*frame, WM_ENGINE_CONNECT, static_cast<NotifyWParam>(ConnectState::NoDevice), 0);
+    Send(*frame, WM_ENGINE_READY, 0, 0);
+    EXPECT_FALSE(Control(*frame, L"btn_search").IsEnabled());
+}
+
 TEST_F(FrameUpdateTest, SettingsButtonRunsTheSettingsWindowModallyInItsPlace) {
     auto frame = Open();
     Send(*frame, WM_ENGINE_SETTINGS, 0, 0);
