@@ -6,7 +6,8 @@
 #      independently at the simulator's end of the line, from its summary.txt;
 #   2. end to end, unpaced over the pty: firmware records per second, iap-cli's CPU time per frame,
 #      the turnaround (median and 99th percentile), peak memory against the image sizes;
-#   3. the Google Benchmark micro-benchmarks.
+#   3. the device search with eight silent ports, and with one whose open blocks, before the device;
+#   4. the Google Benchmark micro-benchmarks.
 # Usage: bash bench/run.sh [build-folder]   (default: build-bench)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -15,7 +16,7 @@ baud=256000
 
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIAP_BUILD_BENCH=ON \
     -DIAP_BUILD_TESTS=OFF -DIAP_BUILD_GUI=OFF >/dev/null
-cmake --build "$build" --target iap-cli iap-devsim iap-bench-micro iap-bench-run >/dev/null
+cmake --build "$build" --target iap-cli iap-devsim iap-bench-micro iap-bench-run iap-bench-port-search >/dev/null
 bin="$build/bin"
 [ -x "$bin/iap-bench-run" ] || bin="$build/bench"
 run="$build/bench/iap-bench-run"
@@ -113,5 +114,15 @@ awk -v cpu="$(awk '/^cpu_us/ {print $2}' "$work/unpaced/rusage.txt")" \
     }' "$work/unpaced/out/summary.txt"
 
 echo
-echo "3. Микробенчмарки"
+echo "3. Поиск устройства среди других портов (псевдотерминалы; устройство: iap-devsim)"
+search="$build/bench/iap-bench-port-search"
+[ -x "$search" ] || search="$bin/iap-bench-port-search"
+mkdir -p "$work/search"
+start_devsim "$work/search" "$sim"
+wait_for_link "$work/search" || devsim_did_not_start bench "$work/search"
+"$search" "$devsim_pty" 5
+stop_devsim
+
+echo
+echo "4. Микробенчмарки"
 "$micro" --benchmark_min_time=0.2 2>/dev/null | sed 's/^/  /'
