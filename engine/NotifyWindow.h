@@ -24,6 +24,10 @@ constexpr uint32_t WM_ENGINE_CONNECT = WM_USER_BASE + 106;     // 0x46A: state, 
 // The pause after the firmware, while the device restarts: ms left, ms in all. Sent when the pause
 // starts, once a second and with 0 when it has run out.
 constexpr uint32_t WM_ENGINE_WAIT = WM_USER_BASE + 107;        // 0x46B: ms left, ms total
+// The device's answers to the first packets of a run come much later than the line needs (a USB
+// adapter holds each one for its latency timer): the delay beyond the wire in ms, the median answer
+// time in us. Sent at most once a run, while its packets go on.
+constexpr uint32_t WM_ENGINE_SLOW_ANSWERS = WM_USER_BASE + 108;  // 0x46C: delay ms, median answer us
 
 // How the last connect attempt ended; the front ends use it to tell "no device" apart from "waiting".
 // LineLost: the device was connected and its line went away (LineLostReason() says why); the port

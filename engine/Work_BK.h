@@ -3,7 +3,7 @@
 // It owns the serial port, the update images (one per row of the image table, ImageTable.h), the
 // command queue with its sender thread, the job
 // worker, the device's settings blocks and the step record, and reports to one notification window
-// through the five engine messages (NotifyWindow.h), each sent synchronously.
+// through the engine messages (NotifyWindow.h), each sent synchronously.
 //
 // Threads: the front end's thread calls SetNotifyWindow, StartEngine, StartUpdateRun, the settings
 // copies and StopEngine; the connect thread runs ConnectAndLoad; the serial reader thread runs the
@@ -32,6 +32,7 @@
 #include "engine/ScanReport.h"
 #include "protocol/IspCodes.h"
 #include "engine/NotifyWindow.h"
+#include "engine/AnswerTimeMeter.h"
 #include "engine/TurnaroundMeter.h"
 #include "protocol/Packet_ISP.h"
 #include "base/RawString.h"
@@ -140,6 +141,9 @@ public:
     void NotifyStepEnd(int result);
     void NotifyConnect(ConnectState state);
     void NotifyWait(uint32_t leftMs, uint32_t totalMs);
+    // The device's answers to the first packets of a run have been timed (reader thread, once a run):
+    // traced, and when they are slow, WM_ENGINE_SLOW_ANSWERS tells the window.
+    void NotifyAnswerTimes(const AnswerTimeVerdict& verdict);
 
     // Asks the connected device for its information again (versions, then its settings): a front end
     // calls it when a run has ended, so that it shows what the device now holds. The question goes
@@ -372,6 +376,7 @@ private:
     std::atomic<uint64_t> lineBytesSent_{0};
     std::atomic<uint64_t> lineBytesReceived_{0};
     CTurnaroundMeter turnaround_;
+    CAnswerTimeMeter answerTime_;
     std::atomic<bool> dropTraced_{false};  // one trace line per failed run for the frames not queued
     // Run image record: bit `step` of closedImages_, acceptedPackets_[step].
     std::array<std::atomic<int>, kStepLimit> acceptedPackets_{};

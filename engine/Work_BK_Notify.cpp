@@ -1,5 +1,7 @@
-// How the engine reports to its window: the five engine messages, each delivered synchronously.
+// How the engine reports to its window: the engine messages, each delivered synchronously.
 #include "engine/Work_BK.h"
+
+#include "base/Trace.h"
 
 namespace {
 // True while this thread delivers an engine message (a handler may replace the window itself).
@@ -76,4 +78,13 @@ void CWork_BK::NotifyConnect(ConnectState state) {
 
 void CWork_BK::NotifyWait(uint32_t leftMs, uint32_t totalMs) {
     SendToWindow(WM_ENGINE_WAIT, static_cast<NotifyWParam>(leftMs), static_cast<NotifyLParam>(totalMs));
+}
+
+void CWork_BK::NotifyAnswerTimes(const AnswerTimeVerdict& verdict) {
+    Trace(L"[CWork_BK] answers to the first %u packets: median %u us after the packet (the line needs %u us)%ls\r\n",
+          CAnswerTimeMeter::kWindow, verdict.medianAnswerUs, verdict.medianWireUs,
+          verdict.slow ? L"; the line holds every answer back" : L"");
+    if (verdict.slow)
+        SendToWindow(WM_ENGINE_SLOW_ANSWERS, static_cast<NotifyWParam>(verdict.delayMs),
+                     static_cast<NotifyLParam>(verdict.medianAnswerUs));
 }

@@ -67,9 +67,15 @@ int CWork_BK::WriteFrame(const uint8_t* bytes, int length) {
     if (bytes == nullptr || length <= 0) return 0;
     TrafficLogSent(bytes, length);
     const int written = serial_.IsOpen() ? serial_.Write(bytes, static_cast<uint32_t>(length)) : 0;
+    const uint8_t cmd = length > FRAME_OFFSET_CMD ? bytes[FRAME_OFFSET_CMD] : 0;
     // Counted before an end command's acknowledgement below announces the next step.
     if (written) {
         turnaround_.FrameWritten();
+        const ImageRow* image = ImageByCommand(cmd);
+        if (image != nullptr && image->packetCmd == cmd)
+            answerTime_.PacketWritten(static_cast<uint32_t>(length));
+        else
+            answerTime_.OtherFrameWritten();
         lineBytesSent_.fetch_add(static_cast<uint64_t>(length), std::memory_order_relaxed);
     }
     if (!written && (serial_.LineFailed() || GetConnectState() == ConnectState::LineLost)) {
@@ -80,7 +86,6 @@ int CWork_BK::WriteFrame(const uint8_t* bytes, int length) {
         if (step != StepNone) FailRun(step, LineLostReason());
         return 0;
     }
-    const uint8_t cmd = length > FRAME_OFFSET_CMD ? bytes[FRAME_OFFSET_CMD] : 0;
     if (cmd == CMD_ACK) {
         // The device never answers an acknowledgement; waiting for one would block the queue.
         OnAnswer(cmd);

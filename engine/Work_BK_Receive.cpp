@@ -33,8 +33,12 @@ int CWork_BK::OnReceive(const uint8_t* data, uint32_t length) {
 
     ReceiveChunk(receiveBuffer_, data, static_cast<int>(length), [this](const CRawString& frame) {
         turnaround_.AnswerArrived();
+        AnswerTimeVerdict verdict;
+        const bool judged = answerTime_.AnswerArrived(static_cast<uint32_t>(frame.Size()), baudRate_.load(), verdict);
         TrafficLogReceivedFrame(frame.Data(), frame.Size());
         if (CDealMsg* driver = CDealMsg::Instance()) driver->Deal(frame);
+        // After the answer was dealt with, so that the next packet is not held up by the window.
+        if (judged) NotifyAnswerTimes(verdict);
     });
     return 1;
 }

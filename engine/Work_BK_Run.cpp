@@ -13,6 +13,7 @@ void CWork_BK::StartUpdateRun() {
     runsStarted_.fetch_add(1);
     ResetRunRecord();
     turnaround_.Reset();
+    answerTime_.Reset();
     runActive_.store(1);
     // The files are read again now: the run sends what the folder holds at this moment, not what it
     // held when the device was found. From here on the images are in memory, so a file that changes

@@ -100,6 +100,7 @@ intptr_t CFrame_Update::HandleCustomMessage(uint32_t message, NotifyWParam wPara
     case WM_ENGINE_READY: OnReady(); break;
     case WM_ENGINE_CONNECT: OnConnect(wParam); break;
     case WM_ENGINE_WAIT: OnWait(wParam, lParam); break;
+    case WM_ENGINE_SLOW_ANSWERS: OnSlowAnswers(wParam); break;
     case WM_ENGINE_SETTINGS:
         // A refused answer (a block of the wrong size) changed nothing: there is no block to take.
         if (wParam != 0) break;
@@ -168,7 +169,7 @@ void CFrame_Update::OnConnect(NotifyWParam state) {
         SetConnectionText(L"Связь с устройством потеряна. Подключите устройство, поиск продолжается.");
     } else if (state == static_cast<NotifyWParam>(ConnectState::Restarting)) {
         // The run goes on once the device is back; the versions it then reports are shown.
-        if (runGoing_) SetControlText(L"lbl_status", RestartSearchText());
+        if (runGoing_) SetRunStatus(RestartSearchText());
     } else if (state == static_cast<NotifyWParam>(ConnectState::NoDevice)) {
         if (runGoing_ || connected_) return;
         searchOffered_ = true;
@@ -184,7 +185,18 @@ void CFrame_Update::OnWait(NotifyWParam leftMs, NotifyLParam totalMs) {
     // The bar fills as the pause runs out, so the wait is seen to move.
     SetProgress(total == 0 ? kProgressFull : static_cast<int>((uint64_t{total - left} * kProgressFull) / total));
     SetControlText(L"lbl_progress", L"");
-    SetControlText(L"lbl_status", FirmwarePauseText(left));
+    SetRunStatus(FirmwarePauseText(left));
+}
+
+void CFrame_Update::OnSlowAnswers(NotifyWParam delayMs) {
+    if (!runGoing_) return;
+    Trace(L"[CFrame_Update] the adapter holds every answer back by about %u ms: shown\n", static_cast<unsigned>(delayMs));
+    runNotice_ = SlowAdapterText(static_cast<uint32_t>(delayMs));
+    SetRunStatus(StepText(currentStep_));
+}
+
+void CFrame_Update::SetRunStatus(const std::wstring& text) {
+    SetControlText(L"lbl_status", runNotice_.empty() ? text : text + L" " + runNotice_);
 }
 
 void CFrame_Update::OnStepBegin(NotifyWParam step, NotifyLParam total) {
@@ -193,7 +205,7 @@ void CFrame_Update::OnStepBegin(NotifyWParam step, NotifyLParam total) {
     stepSent_ = 0;
     SetProgress(step == StepFinished ? kProgressFull : 0);
     SetControlText(L"lbl_progress", L"");
-    SetControlText(L"lbl_status", StepText(currentStep_));
+    SetRunStatus(StepText(currentStep_));
 }
 
 void CFrame_Update::OnPacket(NotifyWParam total, NotifyLParam sent) {
@@ -204,7 +216,7 @@ void CFrame_Update::OnPacket(NotifyWParam total, NotifyLParam sent) {
     const unsigned percent = StepPercent(stepTotal_, stepSent_);
     SetProgress(static_cast<int>(BarValue(percent)));
     SetControlText(L"lbl_progress", PercentText(percent));
-    SetControlText(L"lbl_status", StepText(currentStep_));
+    SetRunStatus(StepText(currentStep_));
 }
 
 void CFrame_Update::OnStepEnd(NotifyWParam step, NotifyLParam result) {
@@ -249,7 +261,8 @@ void CFrame_Update::OnStepEnd(NotifyWParam step, NotifyLParam result) {
     // A failed step or run does not show a full bar: it stays where the transfer stopped.
     if (!failed) SetProgress(kProgressFull);
     SetControlText(L"lbl_progress", L"");
-    SetControlText(L"lbl_status", text);
+    // The run's end says why it took so long, too.
+    SetRunStatus(text);
     if (step == StepFinished) KillTimer(USE_TIME_TIMER);
 }
 
@@ -349,6 +362,7 @@ void CFrame_Update::StartUpdate(TNotifyUI& msg) {
     runGoing_ = true;
     refreshing_ = false;
     failedStepText_.clear();
+    runNotice_.clear();
     currentStep_ = 0;
     startTick_ = tick_();
     SetTimer(USE_TIME_TIMER, USE_TIME_PERIOD_MS);

@@ -75,6 +75,10 @@ private:
     void OnReady();
     void OnConnect(NotifyWParam state);
     void OnWait(NotifyWParam leftMs, NotifyLParam totalMs);
+    void OnSlowAnswers(NotifyWParam delayMs);
+    // The status of a run: `text`, then what the window was told to keep shown through the run (a
+    // slow adapter).
+    void SetRunStatus(const std::wstring& text);
     // No image has packets: a run would send nothing.
     bool NoImages();
     std::wstring Folder() const;
@@ -115,6 +119,7 @@ private:
     bool closeConfirmed_ = false;
     class QMessageBox* closeQuestion_ = nullptr;
     std::wstring failedStepText_;  // the step that failed in this run
+    std::wstring runNotice_;       // shown after the run's status until the next run starts
     int currentStep_ = 0;
     uint32_t stepTotal_ = 0;
     uint32_t stepSent_ = 0;

@@ -67,3 +67,10 @@ std::wstring FirmwarePauseText(uint32_t leftMs) {
     std::swprintf(text, 96, L"Ожидание перезапуска устройства: %u с", static_cast<unsigned>((leftMs + 999) / 1000));
     return text;
 }
+
+std::wstring SlowAdapterText(uint32_t delayMs) {
+    wchar_t text[160] = {};
+    std::swprintf(text, 160, L"Адаптер USB-COM задерживает каждый ответ устройства примерно на %u мс, поэтому "
+                             L"обновление идёт медленнее, чем позволяет линия. ", static_cast<unsigned>(delayMs));
+    return text + LatencyTimerSteps();
+}

@@ -26,3 +26,8 @@ std::wstring NoUpdateFilesText(const std::wstring& folder);
 std::wstring FirmwarePauseText(uint32_t leftMs);
 // While a run looks for its device again after the restart that follows the firmware.
 std::wstring RestartSearchText();
+// The device's answers come about `delayMs` later than the line needs: a USB adapter holds each one for
+// its latency timer. Says so and how to lower it; the run goes on meanwhile.
+std::wstring SlowAdapterText(uint32_t delayMs);
+// How to lower a USB adapter's latency timer on this system (LatencyTimerSteps_posix.cpp, _win32.cpp).
+std::wstring LatencyTimerSteps();

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "transport/TickCount.h"
+#include "ui/StepTexts.h"
 
 namespace {
 constexpr uint32_t kClockTickMs = 100;
@@ -46,6 +47,9 @@ intptr_t CCliWindow::Send(uint32_t message, NotifyWParam wParam, NotifyLParam lP
             break;
         case WM_ENGINE_WAIT:
             if (view_) view_->Waiting(static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam), now);
+            break;
+        case WM_ENGINE_SLOW_ANSWERS:
+            if (view_) view_->Notice(SlowAdapterText(static_cast<uint32_t>(wParam)), now);
             break;
         case WM_ENGINE_STEP_END: {
             {

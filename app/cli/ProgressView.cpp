@@ -125,6 +125,14 @@ void CProgressView::Waiting(uint32_t leftMs, uint32_t totalMs, uint32_t nowMs) {
         WriteLine(waitText_);
 }
 
+void CProgressView::Notice(const std::wstring& text, uint32_t nowMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (runEnded_) return;
+    const bool redraw = lineOpen_;
+    WriteLine(text);
+    if (redraw) Redraw(nowMs);
+}
+
 void CProgressView::Tick(uint32_t nowMs) {
     std::lock_guard<std::mutex> lock(mutex_);
     // Only the clock moves here; redraw when its seconds change.

@@ -24,6 +24,9 @@ public:
     // The device restarts after its firmware: a countdown in place of the step text, with the bar
     // filling as the pause runs out (plain mode: one line per second shown).
     void Waiting(uint32_t leftMs, uint32_t totalMs, uint32_t nowMs);
+    // A line of its own for something the user should know while the run goes on (a slow adapter);
+    // on a terminal the progress line is drawn again below it. Nothing once the run has ended.
+    void Notice(const std::wstring& text, uint32_t nowMs);
     // Redraws the terminal line so the clock moves while nothing else happens (no-op in plain mode).
     void Tick(uint32_t nowMs);
 

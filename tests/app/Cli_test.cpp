@@ -229,6 +229,35 @@ TEST_F(CliTest, EveryRunEndsAsItSays) {
     }
 }
 
+// A device whose every answer comes 16 ms late (as through a USB adapter's latency timer): the run
+// says once that the adapter holds the answers back and how to change it, and goes on to its end. A
+// device that answers at once gets no such word. A small firmware keeps the slow run short.
+TEST_F(CliTest, ASlowAdapterIsNamedOnceAndTheRunGoesOn) {
+    const std::string notice = "Адаптер USB-COM задерживает каждый ответ устройства примерно на ";
+    for (const char* delayMs : {"16", "0"}) {
+        SCOPED_TRACE(std::string("--delay-ms ") + delayMs);
+        MakeSamples({"AC7811_project.hex", "flagdata.bin", "audioHead.bin", "picHead.bin", "rdfwd.bin"});
+        std::vector<HexRecord> firmware = HexRecordsFor(0x0800C000, PseudoRandomBytes(48 * 16, 31));
+        firmware.push_back({0x01, 0, {}});
+        WriteTextFile(Files() + "/AC7811_project.hex", HexFile(firmware, "0105\r\n"));
+        const ProcessResult r = RunOnDevice({"--delay-ms", delayMs}, {"--firmware-pause-ms", "100"});
+        EXPECT_EQ(sim_->Stop(), 0);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+        EXPECT_NE(r.out.find("Успешно обновлено!"), std::string::npos) << r.out;
+        EXPECT_EQ(ReceivedImagesProblem(Files(), Out()), "");
+        size_t notices = 0;
+        for (size_t at = r.out.find(notice); at != std::string::npos; at = r.out.find(notice, at + 1)) ++notices;
+        EXPECT_EQ(notices, std::string(delayMs) == "0" ? 0u : 1u) << r.out;
+        if (notices == 1) {
+            // On its own line, during the firmware, with the steps that lower the timer.
+            EXPECT_NE(r.out.find("\n" + notice), std::string::npos);
+            EXPECT_LT(r.out.find(notice), r.out.find("Обновление ПО прошло успешно!"));
+            EXPECT_NE(r.out.find("latency_timer"), std::string::npos) << r.out;
+        }
+    }
+}
+
 // A device plugged in 4 s after the start is found while waiting; a port that is there and silent
 // (some other serial device) is not probed again within 10 s.
 TEST_F(CliTest, WaitDeviceFindsADevicePluggedInLater) {

@@ -3,9 +3,11 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/cli/LineReport.h"
 #include "app/cli/ProgressView.h"
+#include "engine/AnswerTimeMeter.h"
 #include "ui/StepTexts.h"
 #include "base/Text.h"
 #include "base/Trace.h"
@@ -59,7 +61,10 @@ TEST(ProgressViewTest, PlainModePrintsStartsEndsAndOneLinePerTenPercent) {
     CProgressView view(out.File(), CProgressView::Mode::Plain);
     view.RunStarted(1000);
     view.StepBegin(2, 200, 1000);
-    for (unsigned sent = 1; sent <= 200; ++sent) view.Packet(200, sent, 1000 + sent);
+    for (unsigned sent = 1; sent <= 200; ++sent) {
+        view.Packet(200, sent, 1000 + sent);
+        if (sent == 32) view.Notice(L"Адаптер медленный.", 1032);
+    }
     view.StepEnd(2, 0, 1500);
     for (uint32_t left : {2000u, 1900u, 1000u, 0u}) view.Waiting(left, 2000, 3000 - left);
     view.StepEnd(7, 0, 4000);
@@ -71,6 +76,7 @@ TEST(ProgressViewTest, PlainModePrintsStartsEndsAndOneLinePerTenPercent) {
     EXPECT_NE(text.find(L"Обновление базы камер... (200)\n"), std::wstring::npos);
     EXPECT_EQ(CountOf(text, L"%"), 10u) << "one line at each of 10 %, 20 %, ..., 100 %";
     EXPECT_NE(text.find(L"100% (200/200)"), std::wstring::npos);
+    EXPECT_NE(text.find(L"   10% (20/200)\nАдаптер медленный.\n   20% (40/200)\n"), std::wstring::npos) << WideToUtf8(text);
     EXPECT_NE(text.find(L"Обновление базы камер прошло успешно!\n"), std::wstring::npos);
     EXPECT_NE(text.find(L"Успешно обновлено!  Время обновления: 00:00:03\n"), std::wstring::npos);
     EXPECT_EQ(text.find(L"\x1b"), std::wstring::npos) << "no terminal control in plain mode";
@@ -90,7 +96,9 @@ TEST(ProgressViewTest, NeverPastAHundredPercentAndOneResultPerRun) {
     view.StepEnd(7, 0, 40);
     view.Packet(3, 6, 50);
     view.StepBegin(4, 2, 60);
+    view.Notice(L"Адаптер медленный.", 70);
     std::wstring text = out.Text();
+    EXPECT_EQ(text.find(L"Адаптер"), std::wstring::npos) << "nothing after the run's result";
     EXPECT_EQ(text.find(L"166%"), std::wstring::npos) << text.c_str();
     EXPECT_EQ(CountOf(text, L"100% (3/3)"), 1u);
     EXPECT_EQ(CountOf(text, L"Успешно обновлено!"), 1u);
@@ -107,6 +115,9 @@ TEST(ProgressViewTest, TerminalModeRedrawsOneLineWithTheBarFloor) {
     view.RunStarted(0);
     view.StepBegin(1, 200, 0);
     view.Packet(200, 1, 61000);
+    // A notice takes a line of its own; the progress line comes back below it.
+    view.Notice(L"Адаптер медленный.", 61000);
+    EXPECT_NE(out.Text().find(L"\r\x1b[KАдаптер медленный.\n\r\x1b[K[#..."), std::wstring::npos);
     const std::wstring early = view.TerminalLine(61000);
     // Bar at the floor of 6 (1 of 30 cells), true percentage 0 %.
     EXPECT_EQ(early.substr(0, 32), L"[#.............................]");
@@ -171,6 +182,70 @@ TEST(LineReportTest, TheTurnaroundCountsOnlyFramesWrittenAfterAnAnswer) {
     EXPECT_EQ(meter.Snapshot().count, 1u);
     meter.Reset();
     EXPECT_EQ(meter.Snapshot().count, 0u);
+}
+
+// An answer is slow beyond max(4 ms, 3 x its wire time); the run is slow when more than half are.
+TEST(AnswerTimeTest, TheMedianAnswerIsJudgedAgainstItsOwnWireTime) {
+    const uint32_t record = WireUs(26 + 7, 256000);  // a firmware record and its acknowledgement
+    const uint32_t packet = WireUs(4101 + 7, 256000);  // a 4096-byte data packet and its result
+    EXPECT_EQ(record, 1289u);
+    EXPECT_EQ(packet, 160468u);
+    EXPECT_EQ(WireUs(100, 0), 0u);
+    struct Row {
+        const char* name;
+        std::vector<AnswerTimeSample> samples;
+        bool slow;
+        uint32_t delayMs;
+    };
+    const Row rows[] = {
+        {"records answered at once", std::vector<AnswerTimeSample>(32, {1400, record}), false, 0},
+        {"records held 16 ms", std::vector<AnswerTimeSample>(32, {17300, record}), true, 16},
+        {"just beyond 4 ms", std::vector<AnswerTimeSample>(32, {4001, record}), true, 3},
+        {"at 4 ms", std::vector<AnswerTimeSample>(32, {4000, record}), false, 3},
+        // Long packets take long on the wire; 16 ms more is no multiple of it.
+        {"data packets held 16 ms", std::vector<AnswerTimeSample>(32, {176500, packet}), false, 16},
+        {"data packets at four times the wire", std::vector<AnswerTimeSample>(32, {4 * packet, packet}), true, 481},
+        {"a few late answers among quick ones",
+         [&] {
+             std::vector<AnswerTimeSample> v(32, {1400, record});
+             for (int i = 0; i < 16; ++i) v[i].answerUs = 60000;
+             return v;
+         }(),
+         false, 0},
+        {"nothing", {}, false, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const AnswerTimeVerdict verdict = JudgeAnswerTimes(row.samples);
+        EXPECT_EQ(verdict.slow, row.slow);
+        EXPECT_EQ(verdict.delayMs, row.delayMs);
+    }
+}
+
+// Only a packet's answer counts, and the window gives its verdict once: at its 32nd answer.
+TEST(AnswerTimeTest, TheVerdictComesOnceAtTheEndOfTheWindow) {
+    CAnswerTimeMeter meter;
+    AnswerTimeVerdict verdict;
+    int verdicts = 0;
+    EXPECT_FALSE(meter.AnswerArrived(7, 256000, verdict)) << "an answer with no packet before it";
+    meter.PacketWritten(26);
+    meter.OtherFrameWritten();  // an acknowledgement of a device notice went out after it
+    EXPECT_FALSE(meter.AnswerArrived(7, 256000, verdict));
+    for (uint32_t i = 0; i < 2 * CAnswerTimeMeter::kWindow; ++i) {
+        meter.PacketWritten(26);
+        if (meter.AnswerArrived(7, 256000, verdict)) {
+            ++verdicts;
+            EXPECT_EQ(i + 1, CAnswerTimeMeter::kWindow);
+            EXPECT_EQ(verdict.medianWireUs, 1289u);
+        }
+    }
+    EXPECT_EQ(verdicts, 1);
+    meter.Reset();  // the next run judges again
+    for (uint32_t i = 0; i < CAnswerTimeMeter::kWindow; ++i) {
+        meter.PacketWritten(26);
+        verdicts += meter.AnswerArrived(7, 256000, verdict);
+    }
+    EXPECT_EQ(verdicts, 2);
 }
 
 TEST(ProgressViewTest, AStepAnnouncedTwiceIsDrawnOnce) {

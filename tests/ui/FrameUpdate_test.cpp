@@ -18,6 +18,7 @@
 #include "ui/Frame_Set.h"
 #include "ui/FolderMemory.h"
 #include "ui/Frame_Update.h"
+#include "ui/StepTexts.h"
 #include "ui/VersionStrings.h"
 
 using namespace uitest;
@@ -447,6 +448,37 @@ TEST_F(FrameUpdateTest, TheRestartAfterTheFirmwareKeepsTheRunGoing) {
     Send(*idle, WM_ENGINE_READY, 0, 0);
     const std::wstring before = Text(*idle, L"lbl_status");
     Send(*idle, WM_ENGINE_CONNECT, static_cast<NotifyWParam>(ConnectState::Restarting), 0);
+    EXPECT_EQ(Text(*idle, L"lbl_status"), before);
+}
+
+// The engine says once in a run that the adapter holds every answer back: the status keeps saying so
+// beside the step, the pause and the run's end, until the next run starts. Outside a run it says nothing.
+TEST_F(FrameUpdateTest, ASlowAdapterIsNamedUntilTheNextRun) {
+    engine_.packets = 1;
+    auto frame = OpenRunning();
+    Send(*frame, WM_ENGINE_STEP_BEGIN, 1, 40);
+    Send(*frame, WM_ENGINE_PACKET, 40, 32);
+    Send(*frame, WM_ENGINE_SLOW_ANSWERS, 15, 16200);
+    const std::wstring notice = SlowAdapterText(15);
+    EXPECT_NE(notice.find(L"примерно на 15 мс"), std::wstring::npos);
+    EXPECT_NE(notice.find(LatencyTimerSteps()), std::wstring::npos);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Обновление ПО... " + notice);
+    Send(*frame, WM_ENGINE_PACKET, 40, 33);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Обновление ПО... " + notice);
+    EXPECT_EQ(Text(*frame, L"lbl_progress"), L"82%");
+    Send(*frame, WM_ENGINE_WAIT, 5000, 10000);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), FirmwarePauseText(5000) + L" " + notice);
+    Send(*frame, WM_ENGINE_STEP_END, 7, 0);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Успешно обновлено! " + notice);
+
+    ASSERT_TRUE(Click(*frame, L"btn_update"));
+    Send(*frame, WM_ENGINE_STEP_BEGIN, 1, 40);
+    EXPECT_EQ(Text(*frame, L"lbl_status"), L"Обновление ПО...");
+
+    auto idle = Open();
+    Send(*idle, WM_ENGINE_READY, 0, 0);
+    const std::wstring before = Text(*idle, L"lbl_status");
+    Send(*idle, WM_ENGINE_SLOW_ANSWERS, 15, 16200);
     EXPECT_EQ(Text(*idle, L"lbl_status"), before);
 }
 
