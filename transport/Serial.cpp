@@ -245,6 +245,7 @@ void CSerial::Close() {
     // the device: output is discarded only when it could not leave in time. On a pseudo-terminal
     // "left" means handed to the other side, which a full purge would still take back. A dead line
     // fails the drain at once.
+    const bool wasRunning = IsRunning();
     const bool drained = lineUp_.load() && backend_->DrainOutput(kCloseDrainMs);
     lineUp_.store(false);
     lineFailed_.store(false);
@@ -255,6 +256,8 @@ void CSerial::Close() {
     // The reader must be gone before the handle it reads from.
     Stop();
     backend_->CloseDevice();
+    // The last line of a run that stopped in order (a killed process never writes it).
+    if (wasRunning) Trace(L"[CSerial] %ls closed\r\n", Utf8ToWide(LastPortName()).c_str());
 }
 
 bool CSerial::IsOpen() const { return backend_->IsOpen(); }
@@ -280,5 +283,6 @@ int CSerial::Run() {
             SleepMs(std::max<uint32_t>(readerPauseMs_, 1));
         }
     }
+    backend_->EndReading();
     return 0;
 }
