@@ -582,7 +582,7 @@ int CSerialBackend_Win32::ReadAvailable(uint8_t* buffer, int capacity, uint32_t 
     const HANDLE handle = OpenHandle();
     if (handle == INVALID_HANDLE_VALUE) return -1;
     const ULONGLONG deadline = GetTickCount64() + waitMs;
-    bool waitEnded = false;
+    int emptyWaits = 0;  // waits of this call that ended and left nothing to read
     for (;;) {
         if (closing_.load()) {
             Remember(ERROR_OPERATION_ABORTED);
@@ -596,9 +596,10 @@ int CSerialBackend_Win32::ReadAvailable(uint8_t* buffer, int capacity, uint32_t 
             lastLineCheck_ = GetTickCount64();
             return got;
         }
-        // A wait ended and left nothing to read (a line error, or a driver whose wait completes at
-        // once): waiting again would spin until the deadline, so the rest of the slice is sat out.
-        if (waitEnded) return SitOut(deadline) < 0 ? -1 : CheckQuietLine(handle, buffer);
+        // A wait ends once for nothing when its byte was read before (it came in between arming
+        // and reading). Ending again for nothing (a driver whose wait completes at once, a line
+        // error) means waiting again would spin until the deadline, so the slice is sat out.
+        if (emptyWaits >= 2) return SitOut(deadline) < 0 ? -1 : CheckQuietLine(handle, buffer);
 
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) return CheckQuietLine(handle, buffer);
@@ -614,7 +615,7 @@ int CSerialBackend_Win32::ReadAvailable(uint8_t* buffer, int capacity, uint32_t 
         const DWORD waitError = ended ? 0 : GetLastError();
         waitArmed_ = false;
         if (ended) {
-            waitEnded = true;
+            ++emptyWaits;
             continue;
         }
         // A wait also fails when the event mask changes under it (a line change, or the thread that

@@ -251,9 +251,10 @@ TEST_F(Win32CommBackendTest, AWaitThatCompletesAtOnceWithNothingQueuedDoesNotSpi
     auto backend = OpenForTransfer();
     driver.waitMode = WaitMode::AtOnce;
     uint8_t buffer[64];
-    // One slice: the wait armed, its completion seen, armed once more, then the slice sat out.
+    // One slice: the wait armed and seen to end twice with nothing to read (once may be a byte
+    // read before), armed once more, then the slice sat out.
     EXPECT_EQ(backend->ReadAvailable(buffer, sizeof buffer, 200), 0);
-    EXPECT_LE(driver.waitCalls, 2);
+    EXPECT_LE(driver.waitCalls, 3);
     // Data still comes through such a driver.
     driver.input = {1, 2, 3};
     EXPECT_EQ(backend->ReadAvailable(buffer, sizeof buffer, 200), 3);
