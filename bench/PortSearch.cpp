@@ -46,6 +46,7 @@ public:
     }
     SerialWriteResult Write(const uint8_t* data, uint32_t length) override { return real_->Write(data, length); }
     SerialLowLatency RequestLowLatency() override { return real_->RequestLowLatency(); }
+    void EndReading() override { real_->EndReading(); }
     void CloseDevice() override { real_->CloseDevice(); }
     bool IsOpen() const override { return real_->IsOpen(); }
     std::string LastErrorText() const override { return real_->LastErrorText(); }

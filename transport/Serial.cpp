@@ -250,6 +250,7 @@ void CSerial::Close() {
     // the device: output is discarded only when it could not leave in time. On a pseudo-terminal
     // "left" means handed to the other side, which a full purge would still take back. A dead line
     // fails the drain at once.
+    const bool wasRunning = IsRunning();
     const bool drained = lineUp_.load() && Backend()->DrainOutput(kCloseDrainMs);
     lineUp_.store(false);
     lineFailed_.store(false);
@@ -260,6 +261,8 @@ void CSerial::Close() {
     // The reader must be gone before the handle it reads from.
     Stop();
     Backend()->CloseDevice();
+    // The last line of a run that stopped in order (a killed process never writes it).
+    if (wasRunning) Trace(L"[CSerial] %ls closed\r\n", Utf8ToWide(LastPortName()).c_str());
 }
 
 bool CSerial::IsOpen() const { return Backend()->IsOpen(); }
@@ -287,5 +290,6 @@ int CSerial::Run() {
             SleepMs(std::max<uint32_t>(readerPauseMs_, 1));
         }
     }
+    backend->EndReading();
     return 0;
 }

@@ -105,6 +105,10 @@ public:
     virtual std::string LastErrorText() const = 0;
     // The same reason in the words a user reads (Russian for the common ones), UTF-8.
     virtual std::string LastErrorTextForUser() const { return LastErrorText(); }
+    // The reader thread is about to end: ends what its reads left pending for the next pass (Win32:
+    // the armed WaitCommEvent), so that neither the thread's exit nor CloseDevice waits on a driver
+    // to honour a cancellation. Reader thread, last call before it returns.
+    virtual void EndReading() {}
 };
 
 // The platform's back end (defined by the platform's Serial_*.cpp).

@@ -21,13 +21,14 @@
 // Threads: as CSerialBackend says. Each direction has its own OVERLAPPED and event (the reader's
 // read and wait, the writer's write); the close event wakes every wait when the device closes. A
 // WaitCommEvent left pending by the reader belongs to this object, not to one call: the next
-// ReadAvailable waits on it again, so no byte is lost between two passes of the reader.
+// ReadAvailable waits on it again, so no byte is lost between two passes of the reader. The
+// reader ends it before its thread exits (EndReading).
+//
+// Every call on the device handle goes through a SerialCommApi table (CommApi_win32.h): the
+// system's, or a test's.
 #include "transport/SerialBackend.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "transport/CommApi_win32.h"
 
 #include <algorithm>
 #include <atomic>
@@ -37,6 +38,7 @@
 
 #include "base/OsErrorText.h"
 #include "base/Text.h"
+#include "base/Trace.h"
 
 namespace {
 
@@ -59,12 +61,19 @@ constexpr DWORD kDriverMarginMs = 1000;
 // Reading bytes that ClearCommError reported as queued completes at once; this bounds a driver that
 // pends anyway.
 constexpr DWORD kQueuedReadLimitMs = 1000;
-// How long a close waits for an ended WaitCommEvent or a cancelled write to report back.
+// How long ending an event wait waits for it to report back, after the mask is cleared and again
+// after it is cancelled.
 constexpr DWORD kCancelWaitMs = 1000;
 // A quiet line in the transfer regime is read once this often, to see whether it has gone (below).
 constexpr ULONGLONG kQuietLineCheckMs = 250;
 // DrainOutput looks at the output queue this often.
 constexpr DWORD kDrainPollMs = 1;
+// The XON/XOFF characters, set even with that flow control off: SetCommState refuses a DCB whose
+// XonChar equals XoffChar, and some drivers report 0 for both.
+constexpr char kXonChar = 0x11;
+constexpr char kXoffChar = 0x13;
+// The input queue size assumed when the driver does not report its own (GetCommProperties).
+constexpr DWORD kAssumedInputQueue = 4096;
 
 thread_local DWORD t_lastError = 0;
 
@@ -113,6 +122,7 @@ bool IsLineGone(DWORD error) {
         case ERROR_DEV_NOT_EXIST:
         case ERROR_GEN_FAILURE:
         case ERROR_INVALID_HANDLE:
+        case ERROR_DEVICE_NOT_CONNECTED:  // what a USB adapter's driver reports once it is pulled out
         case ERROR_BROKEN_PIPE: return true;
         default: return false;
     }
@@ -140,9 +150,37 @@ private:
     HANDLE handle_;
 };
 
+// The reader's WaitCommEvent. On the heap: a wait that neither a cleared mask nor a cancellation
+// ends still belongs to the driver, which may write into its OVERLAPPED and set its event at any
+// later time, so such a wait is abandoned together with both, never freed or re-armed.
+struct CCommWait {
+    CCommWait() : event(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~CCommWait() {
+        if (event != nullptr) CloseHandle(event);
+    }
+    CCommWait(const CCommWait&) = delete;
+    CCommWait& operator=(const CCommWait&) = delete;
+    OVERLAPPED overlapped{};
+    HANDLE event;
+    DWORD events = 0;
+};
+
+// Names of the line errors ClearCommError reports, for the trace.
+std::wstring LineErrorWords(DWORD errors) {
+    static constexpr struct {
+        DWORD flag;
+        const wchar_t* word;
+    } kWords[] = {{CE_FRAME, L" framing"},       {CE_OVERRUN, L" overrun (UART)"}, {CE_RXOVER, L" input queue overflow"},
+                  {CE_RXPARITY, L" parity"}, {CE_BREAK, L" break"}};
+    std::wstring words;
+    for (const auto& entry : kWords)
+        if ((errors & entry.flag) != 0) words += entry.word;
+    return words.empty() ? std::wstring(L" other") : words;
+}
+
 class CSerialBackend_Win32 final : public CSerialBackend {
 public:
-    CSerialBackend_Win32() = default;
+    explicit CSerialBackend_Win32(const SerialCommApi& api) : api_(api) {}
     ~CSerialBackend_Win32() override { CloseDevice(); }
     CSerialBackend_Win32(const CSerialBackend_Win32&) = delete;
     CSerialBackend_Win32& operator=(const CSerialBackend_Win32&) = delete;
@@ -159,6 +197,7 @@ public:
     int ReadAvailable(uint8_t* buffer, int capacity, uint32_t waitMs) override;
     SerialWriteResult Write(const uint8_t* data, uint32_t length) override;
     void CloseDevice() override;
+    void EndReading() override;
     bool IsOpen() const override { return handle_.load() != INVALID_HANDLE_VALUE; }
     std::string LastErrorText() const override { return t_lastError == 0 ? std::string() : ErrorText(t_lastError); }
     std::string LastErrorTextForUser() const override {
@@ -173,9 +212,14 @@ private:
     // lifetime_.
     HANDLE OpenHandle() const;
     int PurgeQueues(DWORD flags);
-    // Bytes waiting in the input queue, or -1 when ClearCommError fails. Clears line errors, which
-    // the driver would otherwise keep reporting.
-    static int QueuedInput(HANDLE handle);
+    // ClearCommError: the queues' fill in `status`, false (reason remembered) when it fails. The
+    // line errors it reports, and clears, go to the trace: they explain garbled frames.
+    bool LineStatus(HANDLE handle, COMSTAT& status);
+    // Bytes waiting in the input queue, or -1 when ClearCommError fails.
+    int QueuedInput(HANDLE handle);
+    // XonLim and XoffLim for the DCB: a quarter of the input queue, as neither may exceed it and
+    // XoffLim may not be 0; they matter only with input flow control, which SetLine turns off.
+    WORD FlowLimit(HANDLE handle);
     // Waits for `overlapped` (issued on `handle`) up to limitMs, or until the device closes; a wait
     // that ends early cancels the operation and waits for it to report back. true with the bytes
     // moved, or false with the reason remembered (ERROR_TIMEOUT when limitMs passed).
@@ -196,10 +240,11 @@ private:
     // refuses it; a wait that completes at once leaves nothing armed.
     bool ArmEventWait(HANDLE handle);
     // Ends an armed WaitCommEvent: SetCommMask(h, 0) ends it where CancelIo does not (wine), then
-    // the mask is set back to `mask` (0: left cleared). Caller holds lifetime_ exclusively, or is
-    // the one reader.
+    // CancelIoEx; a wait that reports back to neither is abandoned (CCommWait). The mask is then set
+    // back to `mask` (0: left cleared). Caller holds lifetime_ exclusively, or is the one reader.
     void EndEventWait(HANDLE handle, DWORD mask);
 
+    const SerialCommApi& api_;
     std::atomic<HANDLE> handle_{INVALID_HANDLE_VALUE};
     std::atomic<Regime> regime_{Regime::Handshake};
     // The line as SetLine last programmed it, for the bound of a transfer write.
@@ -213,10 +258,9 @@ private:
     CIoEvent readEvent_;
     CIoEvent writeEvent_;
     // The WaitCommEvent of the reader: armed between passes of the reader. Used by the one reader,
-    // or by the controlling thread while no reader runs (SetTransferTimeouts, CloseDevice).
-    CIoEvent waitEvent_;
-    OVERLAPPED waitOverlapped_{};
-    DWORD waitEvents_ = 0;
+    // or by the controlling thread while no reader runs (SetTransferTimeouts, CloseDevice). Null
+    // after a wait was abandoned, until the next one is armed.
+    std::unique_ptr<CCommWait> wait_ = std::make_unique<CCommWait>();
     bool waitArmed_ = false;
     // When the reader last read or checked the line (GetTickCount64); reader state like the above.
     ULONGLONG lastLineCheck_ = 0;
@@ -231,14 +275,13 @@ HANDLE CSerialBackend_Win32::OpenHandle() const {
 SerialOpenStatus CSerialBackend_Win32::OpenDevice(const std::string& path) {
     CloseDevice();
     std::unique_lock<std::shared_mutex> lock(lifetime_);
-    if (closeEvent_.Get() == nullptr || readEvent_.Get() == nullptr || writeEvent_.Get() == nullptr ||
-        waitEvent_.Get() == nullptr) {
+    if (closeEvent_.Get() == nullptr || readEvent_.Get() == nullptr || writeEvent_.Get() == nullptr) {
         Remember(ERROR_NOT_ENOUGH_MEMORY);
         return SerialOpenStatus::Other;
     }
     // No sharing: the comm driver admits one opener; overlapped, so reads and writes never queue
     // behind each other (see the top of this file).
-    const HANDLE handle = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    const HANDLE handle = api_.createFile(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
@@ -246,9 +289,9 @@ SerialOpenStatus CSerialBackend_Win32::OpenDevice(const std::string& path) {
         return StatusOfOpenError(error);
     }
     // A name that is not a comm device (a file, a pipe) refuses the comm calls.
-    if (!SetCommMask(handle, kHandshakeMask)) {
+    if (!api_.setCommMask(handle, kHandshakeMask)) {
         const DWORD error = GetLastError();
-        CloseHandle(handle);
+        api_.closeHandle(handle);
         Remember(error);
         return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ? SerialOpenStatus::Missing
                                                                               : SerialOpenStatus::Other;
@@ -264,7 +307,7 @@ int CSerialBackend_Win32::PurgeQueues(DWORD flags) {
     std::shared_lock<std::shared_mutex> lock(lifetime_);
     const HANDLE handle = OpenHandle();
     if (handle == INVALID_HANDLE_VALUE) return 0;
-    if (PurgeComm(handle, flags)) return 1;
+    if (api_.purgeComm(handle, flags)) return 1;
     RememberLastError();
     return 0;
 }
@@ -277,12 +320,8 @@ int CSerialBackend_Win32::DrainOutput(uint32_t timeoutMs) {
     // output queue's fill is watched instead.
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
-        DWORD errors = 0;
         COMSTAT status{};
-        if (!ClearCommError(handle, &errors, &status)) {
-            RememberLastError();
-            return 0;
-        }
+        if (!LineStatus(handle, status)) return 0;
         if (status.cbOutQue == 0) return 1;
         if (GetTickCount64() >= deadline) {
             Remember(ERROR_TIMEOUT);
@@ -300,7 +339,7 @@ int CSerialBackend_Win32::SetHandshakeTimeouts() {
     const HANDLE handle = OpenHandle();
     if (handle == INVALID_HANDLE_VALUE) return 0;
     COMMTIMEOUTS timeouts = kHandshakeTimeouts;
-    if (!SetCommTimeouts(handle, &timeouts)) {
+    if (!api_.setCommTimeouts(handle, &timeouts)) {
         RememberLastError();
         return 0;
     }
@@ -317,7 +356,7 @@ int CSerialBackend_Win32::SetTransferTimeouts() {
     if (handle == INVALID_HANDLE_VALUE) return 0;
     EndEventWait(handle, kReaderMask);
     COMMTIMEOUTS timeouts = kTransferTimeouts;
-    if (!SetCommTimeouts(handle, &timeouts) || !SetCommMask(handle, kReaderMask)) {
+    if (!api_.setCommTimeouts(handle, &timeouts) || !api_.setCommMask(handle, kReaderMask)) {
         RememberLastError();
         return 0;
     }
@@ -335,7 +374,7 @@ int CSerialBackend_Win32::SetLine(const SerialLineSettings& settings) {
     }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(handle, &dcb)) {
+    if (!api_.getCommState(handle, &dcb)) {
         RememberLastError();
         return 0;
     }
@@ -358,11 +397,15 @@ int CSerialBackend_Win32::SetLine(const SerialLineSettings& settings) {
     dcb.fErrorChar = FALSE;
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
-    if (!SetCommState(handle, &dcb)) {
+    // Not left as the driver reports them either (see kXonChar, FlowLimit).
+    dcb.XonChar = kXonChar;
+    dcb.XoffChar = kXoffChar;
+    dcb.XonLim = dcb.XoffLim = FlowLimit(handle);
+    if (!api_.setCommState(handle, &dcb)) {
         RememberLastError();
         return 0;
     }
-    if (!SetCommMask(handle, regime_.load() == Regime::Transfer ? kReaderMask : kHandshakeMask)) {
+    if (!api_.setCommMask(handle, regime_.load() == Regime::Transfer ? kReaderMask : kHandshakeMask)) {
         RememberLastError();
         return 0;
     }
@@ -371,13 +414,28 @@ int CSerialBackend_Win32::SetLine(const SerialLineSettings& settings) {
     return 1;
 }
 
-int CSerialBackend_Win32::QueuedInput(HANDLE handle) {
+WORD CSerialBackend_Win32::FlowLimit(HANDLE handle) {
+    COMMPROP properties{};
+    properties.wPacketLength = sizeof properties;
+    const DWORD queue = api_.getCommProperties(handle, &properties) && properties.dwCurrentRxQueue > 0
+                            ? properties.dwCurrentRxQueue
+                            : kAssumedInputQueue;
+    return static_cast<WORD>(std::clamp<DWORD>(queue / 4, 1, 0xFFFF));
+}
+
+bool CSerialBackend_Win32::LineStatus(HANDLE handle, COMSTAT& status) {
     DWORD errors = 0;
-    COMSTAT status{};
-    if (!ClearCommError(handle, &errors, &status)) {
+    if (!api_.clearCommError(handle, &errors, &status)) {
         RememberLastError();
-        return -1;
+        return false;
     }
+    if (errors != 0) Trace(L"[CSerial] the driver reports line errors:%ls (0x%lx)\r\n", LineErrorWords(errors).c_str(), errors);
+    return true;
+}
+
+int CSerialBackend_Win32::QueuedInput(HANDLE handle) {
+    COMSTAT status{};
+    if (!LineStatus(handle, status)) return -1;
     return static_cast<int>(std::min<DWORD>(status.cbInQue, 0x7FFFFFFF));
 }
 
@@ -385,17 +443,17 @@ bool CSerialBackend_Win32::Finish(HANDLE handle, OVERLAPPED& overlapped, DWORD l
     const HANDLE events[] = {overlapped.hEvent, closeEvent_.Get()};
     const DWORD woke = WaitForMultipleObjects(2, events, FALSE, limitMs);
     if (woke == WAIT_OBJECT_0) {
-        if (GetOverlappedResult(handle, &overlapped, moved, FALSE)) return true;
+        if (api_.getOverlappedResult(handle, &overlapped, moved, FALSE)) return true;
         RememberLastError();
         return false;
     }
     const DWORD reason = woke == WAIT_OBJECT_0 + 1 ? ERROR_OPERATION_ABORTED
                          : woke == WAIT_TIMEOUT     ? ERROR_TIMEOUT
                                                     : GetLastError();
-    CancelIoEx(handle, &overlapped);
+    api_.cancelIoEx(handle, &overlapped);
     // The driver may still write into the OVERLAPPED and the caller's buffer until it reports the
     // cancellation, so this wait has no limit; a cancelled read or write always reports back.
-    GetOverlappedResult(handle, &overlapped, moved, TRUE);
+    api_.getOverlappedResult(handle, &overlapped, moved, TRUE);
     Remember(reason);
     return false;
 }
@@ -413,7 +471,7 @@ int CSerialBackend_Win32::SitOut(ULONGLONG deadline) {
 int CSerialBackend_Win32::ReadOnce(HANDLE handle, uint8_t* buffer, DWORD count, DWORD limitMs) {
     OVERLAPPED overlapped = readEvent_.Arm();
     DWORD got = 0;
-    if (!ReadFile(handle, buffer, count, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
+    if (!api_.readFile(handle, buffer, count, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
         RememberLastError();
         return -1;
     }
@@ -428,9 +486,17 @@ int CSerialBackend_Win32::ReadQueued(HANDLE handle, uint8_t* buffer, int capacit
 
 bool CSerialBackend_Win32::ArmEventWait(HANDLE handle) {
     if (waitArmed_) return true;
-    waitOverlapped_ = waitEvent_.Arm();
-    waitEvents_ = 0;
-    if (WaitCommEvent(handle, &waitEvents_, &waitOverlapped_)) return true;
+    if (!wait_) wait_ = std::make_unique<CCommWait>();
+    if (wait_->event == nullptr) {
+        wait_.reset();
+        Remember(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    ResetEvent(wait_->event);
+    wait_->overlapped = OVERLAPPED{};
+    wait_->overlapped.hEvent = wait_->event;
+    wait_->events = 0;
+    if (api_.waitCommEvent(handle, &wait_->events, &wait_->overlapped)) return true;
     if (GetLastError() != ERROR_IO_PENDING) {
         RememberLastError();
         return false;
@@ -441,15 +507,23 @@ bool CSerialBackend_Win32::ArmEventWait(HANDLE handle) {
 
 void CSerialBackend_Win32::EndEventWait(HANDLE handle, DWORD mask) {
     if (!waitArmed_) return;
-    SetCommMask(handle, 0);
-    if (WaitForSingleObject(waitEvent_.Get(), kCancelWaitMs) != WAIT_OBJECT_0) {
-        CancelIoEx(handle, &waitOverlapped_);
-        WaitForSingleObject(waitEvent_.Get(), kCancelWaitMs);
+    // A pending WaitCommEvent ends when the mask changes under it.
+    api_.setCommMask(handle, 0);
+    bool ended = WaitForSingleObject(wait_->event, kCancelWaitMs) == WAIT_OBJECT_0;
+    if (!ended) {
+        api_.cancelIoEx(handle, &wait_->overlapped);
+        ended = WaitForSingleObject(wait_->event, kCancelWaitMs) == WAIT_OBJECT_0;
     }
-    DWORD unused = 0;
-    GetOverlappedResult(handle, &waitOverlapped_, &unused, FALSE);
+    if (ended) {
+        DWORD unused = 0;
+        api_.getOverlappedResult(handle, &wait_->overlapped, &unused, FALSE);
+    } else {
+        Trace(L"[CSerial] the driver ended its event wait neither on a cleared mask nor on cancellation; the "
+              L"wait is left to it\r\n");
+        [[maybe_unused]] CCommWait* abandoned = wait_.release();
+    }
     waitArmed_ = false;
-    if (mask != 0) SetCommMask(handle, mask);
+    if (mask != 0) api_.setCommMask(handle, mask);
 }
 
 int CSerialBackend_Win32::CheckFailingLine(HANDLE handle, uint8_t* buffer, ULONGLONG deadline) {
@@ -467,15 +541,15 @@ int CSerialBackend_Win32::CheckQuietLine(HANDLE handle, uint8_t* buffer) {
     lastLineCheck_ = now;
     OVERLAPPED overlapped = readEvent_.Arm();
     DWORD got = 0;
-    if (!ReadFile(handle, buffer, 1, nullptr, &overlapped)) {
+    if (!api_.readFile(handle, buffer, 1, nullptr, &overlapped)) {
         if (GetLastError() != ERROR_IO_PENDING) {
             RememberLastError();
             return -1;
         }
         // Nothing queued and the line still there (wine): the cancelled read reports back at once.
-        CancelIoEx(handle, &overlapped);
+        api_.cancelIoEx(handle, &overlapped);
     }
-    if (GetOverlappedResult(handle, &overlapped, &got, TRUE)) return static_cast<int>(got);
+    if (api_.getOverlappedResult(handle, &overlapped, &got, TRUE)) return static_cast<int>(got);
     const DWORD error = GetLastError();
     if (error == ERROR_OPERATION_ABORTED) return 0;
     Remember(error);
@@ -508,6 +582,7 @@ int CSerialBackend_Win32::ReadAvailable(uint8_t* buffer, int capacity, uint32_t 
     const HANDLE handle = OpenHandle();
     if (handle == INVALID_HANDLE_VALUE) return -1;
     const ULONGLONG deadline = GetTickCount64() + waitMs;
+    int emptyWaits = 0;  // waits of this call that ended and left nothing to read
     for (;;) {
         if (closing_.load()) {
             Remember(ERROR_OPERATION_ABORTED);
@@ -521,10 +596,14 @@ int CSerialBackend_Win32::ReadAvailable(uint8_t* buffer, int capacity, uint32_t 
             lastLineCheck_ = GetTickCount64();
             return got;
         }
+        // A wait ends once for nothing when its byte was read before (it came in between arming
+        // and reading). Ending again for nothing (a driver whose wait completes at once, a line
+        // error) means waiting again would spin until the deadline, so the slice is sat out.
+        if (emptyWaits >= 2) return SitOut(deadline) < 0 ? -1 : CheckQuietLine(handle, buffer);
 
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) return CheckQuietLine(handle, buffer);
-        const HANDLE events[] = {waitEvent_.Get(), closeEvent_.Get()};
+        const HANDLE events[] = {wait_->event, closeEvent_.Get()};
         const DWORD woke = WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(deadline - now));
         if (woke == WAIT_TIMEOUT) return CheckQuietLine(handle, buffer);
         if (woke != WAIT_OBJECT_0) {
@@ -532,10 +611,13 @@ int CSerialBackend_Win32::ReadAvailable(uint8_t* buffer, int capacity, uint32_t 
             return -1;
         }
         DWORD unused = 0;
-        const bool ended = !waitArmed_ || GetOverlappedResult(handle, &waitOverlapped_, &unused, FALSE);
+        const bool ended = !waitArmed_ || api_.getOverlappedResult(handle, &wait_->overlapped, &unused, FALSE);
         const DWORD waitError = ended ? 0 : GetLastError();
         waitArmed_ = false;
-        if (ended) continue;
+        if (ended) {
+            ++emptyWaits;
+            continue;
+        }
         // A wait also fails when the event mask changes under it (a line change, or the thread that
         // armed it exiting); only a port that refuses ClearCommError as well has gone.
         const int queued = QueuedInput(handle);
@@ -572,7 +654,7 @@ SerialWriteResult CSerialBackend_Win32::Write(const uint8_t* data, uint32_t leng
     else
         result.limitMs = SerialWriteLimitMs(lineBaud_.load(), lineBitsPerByte_.load(), length);
     OVERLAPPED overlapped = writeEvent_.Arm();
-    if (!WriteFile(handle, data, length, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
+    if (!api_.writeFile(handle, data, length, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
         RememberLastError();
         return result;
     }
@@ -602,13 +684,33 @@ void CSerialBackend_Win32::CloseDevice() {
     if (handle != INVALID_HANDLE_VALUE) {
         // The reader is gone, but its WaitCommEvent may still be armed; its OVERLAPPED lives here.
         EndEventWait(handle, 0);
-        CloseHandle(handle);
+        api_.closeHandle(handle);
     }
     waitArmed_ = false;
     if (closeEvent_.Get() != nullptr) ResetEvent(closeEvent_.Get());
     closing_.store(false);
 }
 
+void CSerialBackend_Win32::EndReading() {
+    // On this thread: Windows cancels a thread's pending I/O when the thread exits and waits for the
+    // driver to honour it; a cleared mask ends the wait on drivers that do not.
+    std::shared_lock<std::shared_mutex> lock(lifetime_);
+    const HANDLE handle = handle_.load();
+    if (handle != INVALID_HANDLE_VALUE) EndEventWait(handle, regime_.load() == Regime::Transfer ? kReaderMask : kHandshakeMask);
+}
+
 }  // namespace
 
-std::unique_ptr<CSerialBackend> CreateSerialBackend() { return std::make_unique<CSerialBackend_Win32>(); }
+const SerialCommApi& SystemCommApi() {
+    static const SerialCommApi api = {CreateFileW,    CloseHandle,    SetCommMask,    GetCommState,
+                                      SetCommState,   GetCommProperties, SetCommTimeouts, PurgeComm,
+                                      ClearCommError, ReadFile,       WriteFile,      WaitCommEvent,
+                                      GetOverlappedResult, CancelIoEx};
+    return api;
+}
+
+std::unique_ptr<CSerialBackend> CreateSerialBackendOver(const SerialCommApi& api) {
+    return std::make_unique<CSerialBackend_Win32>(api);
+}
+
+std::unique_ptr<CSerialBackend> CreateSerialBackend() { return CreateSerialBackendOver(SystemCommApi()); }

@@ -130,6 +130,13 @@ int CInstanceGuard::AskRunningToShow(const std::string& folder) {
     }
     HANDLE show = OpenEventW(EVENT_MODIFY_STATE, FALSE, ShowEventName().c_str());
     if (show == nullptr) return 0;
+    // Windows lets only the foreground process, or one it allows, take the foreground: the running
+    // instance is in the background, so on its own it would only flash its taskbar button. This
+    // start was just launched by the user and may pass the right on; it does not know the running
+    // instance's process id, so any process gets it, until the user's next input. Failing (this
+    // start is not in the foreground either) leaves the flashing button, as before.
+    if (!AllowSetForegroundWindow(ASFW_ANY))
+        Trace(L"iap-tool: the running window may not come forward, error %lu\n", GetLastError());
     const BOOL ok = SetEvent(show);
     CloseHandle(show);
     return ok ? 1 : 0;

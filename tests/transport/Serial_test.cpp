@@ -41,6 +41,7 @@ struct ScriptLog {
     // empty, the probe read gets a valid answer at once.
     std::deque<Bytes> probeChunks;
     std::atomic<bool> failWrites{false};
+    std::thread::id endReadingThread;  // guarded by mutex
     void Add(const std::string& call) {
         std::lock_guard<std::mutex> lock(mutex);
         calls.push_back(call);
@@ -116,6 +117,11 @@ public:
     }
     SerialLowLatency RequestLowLatency() override {
         return Step("low latency") ? SerialLowLatency::On : SerialLowLatency::Failed;
+    }
+    void EndReading() override {
+        log_->Add("end reading");
+        std::lock_guard<std::mutex> lock(log_->mutex);
+        log_->endReadingThread = std::this_thread::get_id();
     }
     void CloseDevice() override {
         if (open_) log_->Add("close");
@@ -218,6 +224,14 @@ TEST(SerialOpenStepsTest, ReaderSkipsEmptyReadsAndPausesAfterFailures) {
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(tookMs, 150) << "21 failing reads in " << tookMs << " ms";
     serial.Close();
+    // The reader ended what it left pending, on its own thread, before the device was closed.
+    const std::vector<std::string> calls = log->Calls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()), (std::vector<std::string>{"end reading", "close"}));
+    {
+        std::lock_guard<std::mutex> lock(log->mutex);
+        EXPECT_EQ(log->endReadingThread, receiver.Threads().front());
+    }
     std::vector<size_t> sizes;
     for (const Bytes& chunk : receiver.Chunks()) sizes.push_back(chunk.size());
     EXPECT_EQ(sizes, (std::vector<size_t>{3, 1024, 5}));
