@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,7 +20,8 @@ int LiveUucpLockHolder(const std::string& lockFolder, const std::string& deviceP
     std::fclose(file);
 
     long pid = 0;
-    if (count == sizeof(int)) {
+    const bool text = std::all_of(bytes, bytes + count, [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || std::isspace(static_cast<unsigned char>(c)); });
+    if (count == sizeof(int) && !text) {
         // A binary lock: exactly one native int.
         int value = 0;
         std::memcpy(&value, bytes, sizeof value);

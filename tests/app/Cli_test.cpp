@@ -224,8 +224,9 @@ TEST_F(CliTest, EveryRunEndsAsItSays) {
             EXPECT_EQ(r.out.find("Успешно обновлено!"), std::string::npos);
         }
         // A firmware the device confirmed is never reported as failed afterwards.
-        if (r.out.find("Обновление ПО прошло успешно!") != std::string::npos)
+        if (r.out.find("Обновление ПО прошло успешно!") != std::string::npos) {
             EXPECT_EQ(r.out.find("Не удалось обновить ПО!"), std::string::npos) << r.out;
+        }
     }
 }
 

@@ -123,8 +123,12 @@ TEST_F(DealMsgTest, PacketResultsCountOnlyForThePacketInFlight) {
         EXPECT_EQ(engine_.AcceptedPackets(step), row.outcome == Counted ? 1 : 0);
         const bool failed = row.outcome == Surplus || row.outcome == Refusal;
         EXPECT_EQ(engine_.RunFailed(), failed ? 1 : 0);
-        if (row.outcome == Surplus) EXPECT_EQ(engine_.FailureReason(), L"устройство ответило больше раз, чем его спросили");
-        if (row.outcome == Refusal) EXPECT_EQ(engine_.FailureReason().rfind(L"устройство отклонило пакет (код ", 0), 0u);
+        if (row.outcome == Surplus) {
+            EXPECT_EQ(engine_.FailureReason(), L"устройство ответило больше раз, чем его спросили");
+        }
+        if (row.outcome == Refusal) {
+            EXPECT_EQ(engine_.FailureReason().rfind(L"устройство отклонило пакет (код ", 0), 0u);
+        }
         if (failed) {
             EXPECT_EQ(MessagesOf(WM_ENGINE_STEP_END),
                       (std::vector<EngineMessage>{{WM_ENGINE_STEP_END, static_cast<NotifyWParam>(row.sending), 1},

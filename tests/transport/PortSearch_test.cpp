@@ -193,11 +193,15 @@ TEST(PortSearchTest, TheFirstPortInOrderThatAnswersIsKeptAndTheOthersGetNothingM
             EXPECT_EQ(machine->Count(machine->closes, path), opens) << path;
         }
         // The device is told the kept port's number.
-        for (const PortCandidate& candidate : c.candidates)
-            if (candidate.path == c.kept)
+        for (const PortCandidate& candidate : c.candidates) {
+            if (candidate.path == c.kept) {
                 EXPECT_EQ(searched.hook, (std::vector<std::string>{"restart", "info:" + std::to_string(candidate.port)}));
+            }
+        }
         // A Bluetooth port is never opened while another port answers.
-        if (c.kept == "dev" && c.ports.count("bt")) EXPECT_EQ(machine->Count(machine->opens, "bt"), 0);
+        if (c.kept == "dev" && c.ports.count("bt")) {
+            EXPECT_EQ(machine->Count(machine->opens, "bt"), 0);
+        }
     }
 }
 
