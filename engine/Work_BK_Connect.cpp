@@ -97,10 +97,10 @@ bool CWork_BK::ScanPorts(std::vector<std::pair<std::string, PortSeen>>& seen, ui
         return it->second;
     };
     // A port gone from the list is missing: when it comes back it is tried at once.
-    for (auto& [path, record] : seen) {
+    for (auto& entry : seen) {
         const bool listed = std::any_of(candidates.begin(), candidates.end(),
-                                        [&](const PortCandidate& candidate) { return candidate.path == path; });
-        if (!listed) record.error = CSerial::OpenError::Missing;
+                                        [&](const PortCandidate& candidate) { return candidate.path == entry.first; });
+        if (!listed) entry.second.error = CSerial::OpenError::Missing;
     }
     const uint32_t now = GetTickCountMs();
     std::vector<PortCandidate> due;

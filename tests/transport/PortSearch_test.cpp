@@ -3,6 +3,7 @@
 // the one a one-by-one scan would have kept, and the others get nothing after their probe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <map>
@@ -186,10 +187,15 @@ TEST(PortSearchTest, TheFirstPortInOrderThatAnswersIsKeptAndTheOthersGetNothingM
         EXPECT_EQ(searched.tried, c.tried);
         for (const auto& [path, behaviour] : c.ports) {
             const int opens = machine->Count(machine->opens, path);
-            // Each port that was tried got its one probe and nothing after it; every one but the
-            // kept one is closed again (the kept one by the port's destructor).
+            // Each port got at most its one probe and nothing after it (one opened after the search
+            // was decided gets none), and is closed again (the kept one by the port's destructor).
+            // A port reported silent had its probe and its whole wait.
+            const bool silent = std::count(c.tried.begin(), c.tried.end(), std::make_pair(path, OpenError::NoAnswer)) == 1;
             EXPECT_LE(opens, 1) << path;
-            EXPECT_EQ(machine->Count(machine->writes, path), opens) << path;
+            if (silent) {
+                EXPECT_EQ(machine->Count(machine->writes, path), 1) << path;
+            }
+            EXPECT_LE(machine->Count(machine->writes, path), opens) << path;
             EXPECT_EQ(machine->Count(machine->closes, path), opens) << path;
         }
         // The device is told the kept port's number.

@@ -602,8 +602,9 @@ TEST_F(FrameUpdateTest, SearchAgainIsOfferedWhileNoDeviceAnswers) {
     for (const ConnectState state : {ConnectState::NoDevice, ConnectState::LineLost}) {
         Send(*frame, WM_ENGINE_CONNECT, static_cast<NotifyWParam>(state), 0);
         EXPECT_TRUE(Control(*frame, L"btn_search").IsEnabled());
-        if (state == ConnectState::NoDevice)
+        if (state == ConnectState::NoDevice) {
             EXPECT_NE(Text(*frame, L"lbl_status").find(L"нажмите «Искать снова»"), std::wstring::npos);
+        }
         ASSERT_TRUE(Click(*frame, L"btn_search"));
         EXPECT_FALSE(Control(*frame, L"btn_search").IsEnabled());
         EXPECT_EQ(Text(*frame, L"lbl_status").rfind(L"Поиск устройства на всех портах...", 0), 0u);
