@@ -155,11 +155,11 @@ if [ -n "$records" ] && [ -n "$firmware_s" ]; then
 fi
 sed -n '/^Итог:/,$p' "$work/update/cli.out" | sed 's/^/  /'
 
-# 5. Without --port the program scans \\.\COM1 upwards, as on a user's PC, and finds the device.
-#    The registry lists no port here (see 1), and a single scan gives up on an empty list at once;
-#    waiting for the device keeps the scan going, as when an adapter is plugged in later.
+# 5. Without --port the program searches the ports the system lists; this prefix has no such list
+#    (see 1), so it tries \\\\.\\COM1 to COM49 all at once, as the window does, and a single search
+#    (no --wait-device) finds the device on COM20.
 start_simulator scan
-run_cli scan --folder "$files_win" --firmware-pause-ms 100 --plain --wait-device 60
+run_cli scan --folder "$files_win" --firmware-pause-ms 100 --plain
 stop_devsim
 ended="$(grep -c '^ended .* 1$' "$work/scan/received/summary.txt" 2>/dev/null || true)"
 if [ "$status" -eq 0 ] && [ "$ended" = 5 ]; then
