@@ -190,9 +190,9 @@ TEST(PortSearchTest, TheFirstPortInOrderThatAnswersIsKeptAndTheOthersGetNothingM
             // Each port got at most its one probe and nothing after it (one opened after the search
             // was decided gets none), and is closed again (the kept one by the port's destructor).
             // A port reported silent had its probe and its whole wait.
-            const bool silent = std::count(c.tried.begin(), c.tried.end(), std::make_pair(path, OpenError::NoAnswer)) == 1;
+            const bool reportedSilent = std::count(c.tried.begin(), c.tried.end(), std::make_pair(path, OpenError::NoAnswer)) == 1;
             EXPECT_LE(opens, 1) << path;
-            if (silent) {
+            if (reportedSilent) {
                 EXPECT_EQ(machine->Count(machine->writes, path), 1) << path;
             }
             EXPECT_LE(machine->Count(machine->writes, path), opens) << path;
