@@ -103,7 +103,7 @@ int CSerial::Open(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t parity,
 
     // The device is told its port's number as the system names it, not the port's place in a list.
     const uint8_t portByte = static_cast<uint8_t>(PortByte(port));
-    if (!ProbeForAnswer(*backend, *probe, probe->Request(portByte), nullptr)) {
+    if (!Probe(portByte)) {
         lastOpenError_.store(OpenError::NoAnswer);
         Trace(L"[CSerial] %ls: no device answered the handshake\r\n", Utf8ToWide(path).c_str());
         Close();
